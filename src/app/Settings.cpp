@@ -1,0 +1,49 @@
+#include "app/Settings.h"
+
+#include "platform/KvError.h"
+
+#include <QDir>
+#include <QSettings>
+#include <QStringList>
+
+QString Settings::defaultFile()
+{
+    return QDir::toNativeSeparators(QDir::homePath() + QLatin1Char('/'));
+}
+
+SettingsStore::SettingsStore(const QString& applicationName)
+    // An INI file in the user's configuration folder (XDG_CONFIG_HOME on Linux).
+    : m_settings(new QSettings(QSettings::IniFormat, QSettings::UserScope, applicationName, applicationName))
+{
+}
+
+SettingsStore::~SettingsStore()
+{
+    delete m_settings;
+}
+
+QString SettingsStore::read(const QString& section, const QString& key, const QString& defaultValue) const
+{
+    const QVariant v = m_settings->value(section + QLatin1Char('/') + key);
+    if (!v.isValid())
+        return defaultValue;
+    // A hand-edited file may hold an unquoted comma, which the INI reader
+    // hands back as a list: join it back into the text that stood there.
+    if (v.typeId() == QMetaType::QStringList)
+        return v.toStringList().join(QLatin1Char(','));
+    return v.toString();
+}
+
+void SettingsStore::write(const QString& section, const QString& key, const QString& value)
+{
+    // Stored as a string so that QSettings quotes commas and leading blanks.
+    m_settings->setValue(section + QLatin1Char('/') + key, QVariant(value));
+    m_settings->sync();
+    if (m_settings->status() != QSettings::NoError)
+        throw KvError(75, QStringLiteral("Path/File access error: ") + m_settings->fileName());
+}
+
+QString SettingsStore::fileName() const
+{
+    return m_settings->fileName();
+}

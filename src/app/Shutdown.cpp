@@ -1,0 +1,3 @@
+#include "ui/frmKelvane.h"
+
+void frmKelvane::Form_Unload() {}

@@ -1,0 +1,14 @@
+#include "ui/frmKelvane.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(frmKelvane::applicationTitle());
+
+    frmKelvane window;
+    window.Form_Load();
+    window.show();
+    return app.exec();
+}

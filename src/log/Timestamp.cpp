@@ -1,0 +1,46 @@
+#include "log/Timestamp.h"
+
+#include <QDateTime>
+#include <QLocale>
+#include <QString>
+
+namespace {
+
+// Drops the time-zone fields ('t' outside quotes) and the blanks before them.
+QString withoutTimeZone(const QString& format)
+{
+    QString out;
+    bool quoted = false;
+    for (QChar c : format) {
+        if (c == QLatin1Char('\''))
+            quoted = !quoted;
+        if (!quoted && c == QLatin1Char('t')) {
+            while (out.endsWith(QLatin1Char(' ')))
+                out.chop(1);
+            continue;
+        }
+        out += c;
+    }
+    return out.trimmed();
+}
+
+// Two-digit years are ambiguous in a log that may outlive a century.
+QString withFullYear(const QString& format)
+{
+    if (format.contains(QLatin1String("yyyy")) || !format.contains(QLatin1String("yy")))
+        return format;
+    QString out = format;
+    return out.replace(QLatin1String("yy"), QLatin1String("yyyy"));
+}
+
+} // namespace
+
+QString logTimestamp(const QDateTime& when, const QLocale& locale)
+{
+    const QString date = locale.toString(when.date(), withFullYear(locale.dateFormat(QLocale::ShortFormat)));
+    if (when.time() == QTime(0, 0, 0))
+        return date;
+    const QString time =
+        locale.toString(when.time(), withoutTimeZone(locale.timeFormat(QLocale::LongFormat)));
+    return date + QLatin1Char(' ') + time;
+}

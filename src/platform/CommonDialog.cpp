@@ -1,0 +1,64 @@
+#include "platform/CommonDialog.h"
+
+#include "platform/KvError.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QWidget>
+
+namespace {
+
+class QtFileDialogBackend : public FileDialogBackend
+{
+public:
+    int showOpen(QWidget* parent, const QString& title, const QString& filter, QString& fileName) override
+    {
+        QFileDialog dialog(parent, title);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setNameFilter(filter);
+        if (!fileName.isEmpty()) {
+            const QFileInfo preset(fileName);
+            if (preset.isDir()) {
+                dialog.setDirectory(preset.absoluteFilePath());
+            } else if (preset.absoluteDir().exists()) {
+                dialog.setDirectory(preset.absoluteDir());
+                dialog.selectFile(preset.fileName());
+            } else {
+                return KvErr::DialogBadFileName;
+            }
+        }
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return KvErr::DialogCancel;
+        fileName = QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
+        return 0;
+    }
+};
+
+} // namespace
+
+CommonDialog::CommonDialog(QWidget* parent)
+    : QObject(parent), m_parentWidget(parent), m_backend(std::make_unique<QtFileDialogBackend>())
+{
+}
+
+CommonDialog::~CommonDialog() = default;
+
+void CommonDialog::ShowOpen()
+{
+    QString chosen = m_fileName;
+    const int code = m_backend->showOpen(m_parentWidget, m_title, m_filter, chosen);
+    if (code == KvErr::DialogCancel)
+        throw KvError(code, QStringLiteral("Cancel was selected."));
+    if (code == KvErr::DialogBadFileName)
+        throw KvError(code, QStringLiteral("Invalid file name: ") + m_fileName);
+    if (code != 0)
+        throw KvError(code, QStringLiteral("The file dialog failed."));
+    m_fileName = chosen;
+}
+
+void CommonDialog::setBackend(std::unique_ptr<FileDialogBackend> backend)
+{
+    m_backend = std::move(backend);
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QString>
+#include <exception>
+
+// The one failure type of the program: a number and a description, as the
+// handlers report them. Whatever can fail throws this and the event handler
+// that started the work catches it and reports it in its own shape.
+class KvError : public std::exception
+{
+public:
+    KvError(int number, const QString& description)
+        : m_number(number), m_description(description), m_what(description.toLocal8Bit())
+    {
+    }
+
+    int number() const noexcept { return m_number; }
+    const QString& description() const noexcept { return m_description; }
+    const char* what() const noexcept override { return m_what.constData(); }
+
+private:
+    int m_number;
+    QString m_description;
+    QByteArray m_what;
+};
+
+// Numbers and descriptions shared by more than one layer.
+namespace KvErr {
+constexpr int Overflow = 6;
+constexpr int TypeMismatch = 13;
+constexpr int InvalidPropertyValue = 380;
+constexpr int UnclosedQuote = 512;
+constexpr int DialogCancel = 32755;
+constexpr int DialogBadFileName = 20477;
+
+inline KvError overflow()
+{
+    return KvError(Overflow, QStringLiteral("Overflow"));
+}
+inline KvError typeMismatch()
+{
+    return KvError(TypeMismatch, QStringLiteral("Type mismatch"));
+}
+inline KvError invalidPropertyValue()
+{
+    return KvError(InvalidPropertyValue, QStringLiteral("Invalid property value"));
+}
+} // namespace KvErr

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QRect>
+
+// Every control's place and size in one table, in twips (15 to a pixel),
+// relative to its container: the client area, or a frame's outer rectangle.
+namespace Layout {
+
+struct Twips
+{
+    int left, top, width, height;
+};
+
+constexpr int TwipsPerPixel = 15;
+
+constexpr QRect toPixels(Twips t)
+{
+    return QRect(t.left / TwipsPerPixel, t.top / TwipsPerPixel, t.width / TwipsPerPixel,
+                 t.height / TwipsPerPixel);
+}
+
+constexpr Twips ClientArea{0, 0, 9000, 6315};
+
+constexpr Twips fraConnectionSettings{60, 90, 5640, 2355};
+constexpr Twips lblIP{120, 510, 1200, 225};
+constexpr Twips txtIP{1620, 510, 1995, 225};
+constexpr Twips lblRemotePort{120, 960, 1320, 225};
+constexpr Twips txtRemotePort{1620, 960, 1995, 225};
+constexpr Twips lblLocalPort{120, 1380, 1320, 225};
+constexpr Twips txtLocalPort{1620, 1380, 1995, 225};
+constexpr Twips optServer0{120, 1710, 1125, 285};
+constexpr Twips optServer1{1575, 1695, 1125, 285};
+constexpr Twips chkCloseOnDisconnect{120, 1995, 3735, 315};
+constexpr Twips cmdConnect{3840, 510, 855, 735};
+constexpr Twips lblMode{3840, 1380, 1320, 225};
+constexpr Twips cboMode{3840, 1635, 1590, 345};
+
+constexpr Twips fraSendFile{5715, 90, 3105, 2295};
+constexpr Twips cmdOpen{330, 510, 855, 735};
+constexpr Twips lblInterval{1920, 480, 960, 225};
+constexpr Twips txtInterval{1920, 720, 945, 330};
+constexpr Twips chkShow{90, 1755, 1785, 285};
+constexpr Twips cmdSendFile{1890, 1740, 1035, 315};
+
+constexpr Twips cmdClear{7650, 2430, 1185, 315};
+constexpr Twips chkFlat{7650, 2850, 1215, 345};
+constexpr Twips txtOutput{60, 2460, 7530, 2835};
+constexpr Twips txtLine{60, 5340, 7530, 330};
+constexpr Twips cmdSend1{7620, 5340, 465, 285};
+constexpr Twips optMode0{60, 5730, 1125, 285};
+constexpr Twips optMode1{1275, 5730, 1125, 285};
+constexpr Twips chkAppenCrLf{2490, 5760, 1485, 225};
+constexpr Twips lblInfo{60, 6045, 3030, 210};
+
+// Fonts by pixel size so the layout above holds at any screen resolution.
+constexpr int WindowFontPx = 12;    // Fixedsys 9 pt
+constexpr int SmallSansFontPx = 11; // Verdana 8.25 pt
+constexpr int LogFontPx = 11;       // Courier New 8.25 pt
+constexpr int InfoFontPx = 11;      // Times New Roman 8.25 pt
+constexpr int SendGlyphFontPx = 12; // the send button's triangle
+
+constexpr int PictureSize = 32;
+constexpr int IconSmallSize = 16;
+
+constexpr int TxtIPMaxLength = 4096;
+constexpr int PortMaxLength = 15;
+
+} // namespace Layout

@@ -1,0 +1,436 @@
+#include "ui/frmKelvane.h"
+
+#include "app/Settings.h"
+#include "log/LogView.h"
+#include "net/SocketControl.h"
+#include "platform/CommonDialog.h"
+#include "platform/Launcher.h"
+#include "platform/MessageBox.h"
+#include "platform/TextStream.h"
+#include "ui/Controls.h"
+#include "ui/Layout.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTimer>
+
+#include "version.h"
+
+namespace {
+
+QFont fontOf(const QStringList& families, QFont::StyleHint hint, int pixelSize)
+{
+    QFont f;
+    f.setFamilies(families);
+    f.setStyleHint(hint);
+    f.setPixelSize(pixelSize);
+    f.setWeight(QFont::Normal);
+    return f;
+}
+
+// Substitutes for Fixedsys, Verdana, Courier New and Times New Roman.
+QFont windowFont()
+{
+    return fontOf({QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Monospace")}, QFont::TypeWriter,
+                  Layout::WindowFontPx);
+}
+QFont smallSansFont()
+{
+    return fontOf({QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")}, QFont::SansSerif,
+                  Layout::SmallSansFontPx);
+}
+QFont logFont()
+{
+    return fontOf({QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Monospace")}, QFont::TypeWriter,
+                  Layout::LogFontPx);
+}
+QFont infoFont()
+{
+    return fontOf({QStringLiteral("DejaVu Serif"), QStringLiteral("Serif")}, QFont::Serif,
+                  Layout::InfoFontPx);
+}
+
+void place(QWidget* w, Layout::Twips t)
+{
+    w->setGeometry(Layout::toPixels(t));
+}
+
+void whiteBackground(QWidget* w)
+{
+    QPalette p = w->palette();
+    p.setColor(QPalette::Window, Qt::white);
+    p.setColor(QPalette::Base, Qt::white);
+    w->setPalette(p);
+    w->setAutoFillBackground(true);
+}
+
+QLineEdit* addressBox(const QString& name, const QString& text, int maxLength, QWidget* parent)
+{
+    auto* box = new QLineEdit(parent);
+    box->setObjectName(name);
+    box->setMaxLength(maxLength);
+    box->setText(text);
+    box->setFrame(false);
+    box->setAlignment(Qt::AlignCenter);
+    QPalette p = box->palette();
+    p.setColor(QPalette::Base, QColor(255, 255, 192));
+    box->setPalette(p);
+    return box;
+}
+
+QLabel* label(const QString& name, const QString& text, QWidget* parent)
+{
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(name);
+    whiteBackground(l);
+    return l;
+}
+
+} // namespace
+
+frmKelvane::frmKelvane(QWidget* parent)
+    : QMainWindow(parent), m_messageBox(std::make_unique<QtMessageBox>()),
+      m_launcher(std::make_unique<ProcessLauncher>()),
+      m_settings(std::make_unique<SettingsStore>(applicationTitle()))
+{
+    setObjectName(QStringLiteral("frmKelvane"));
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    buildControls();
+    buildMenu();
+    connectHandlers();
+    setDefaultButton(cmdOpen);
+    qApp->installEventFilter(this);
+}
+
+frmKelvane::~frmKelvane()
+{
+    qApp->removeEventFilter(this);
+}
+
+QString frmKelvane::applicationTitle()
+{
+    return QStringLiteral(KELVANE_TITLE);
+}
+
+QString frmKelvane::captionText()
+{
+    return applicationTitle() + QStringLiteral(" V") + QString::number(KELVANE_VERSION_MAJOR) +
+           QLatin1Char('.') + QString::number(KELVANE_VERSION_MINOR) + QLatin1Char('.') +
+           QString::number(KELVANE_VERSION_PATCH);
+}
+
+void frmKelvane::buildControls()
+{
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("clientArea"));
+    client->setFixedSize(Layout::toPixels(Layout::ClientArea).size());
+    whiteBackground(client);
+    client->setFont(windowFont());
+    setCentralWidget(client);
+    setFont(windowFont());
+
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/icons/kelvane-32.png"));
+    icon.addFile(QStringLiteral(":/icons/kelvane-16.png"));
+    setWindowIcon(icon);
+
+    // Created in the window's control list order; the tab order is set below.
+    chkFlat = new ToggleButton(QStringLiteral("Flat Vie&w"), client);
+    chkFlat->setObjectName(QStringLiteral("chkFlat"));
+    chkFlat->setFlat(true);
+    chkFlat->setValue(1);
+    place(chkFlat, Layout::chkFlat);
+
+    fraSendFile = new QGroupBox(QStringLiteral("Send Text File"), client);
+    fraSendFile->setObjectName(QStringLiteral("fraSendFile"));
+    whiteBackground(fraSendFile);
+    place(fraSendFile, Layout::fraSendFile);
+
+    cmdOpen = new QPushButton(fraSendFile);
+    cmdOpen->setObjectName(QStringLiteral("cmdOpen"));
+    QIcon openIcon;
+    openIcon.addFile(QStringLiteral(":/icons/openfile-32.png"));
+    openIcon.addFile(QStringLiteral(":/icons/openfile-16.png"));
+    cmdOpen->setIcon(openIcon);
+    cmdOpen->setIconSize(QSize(Layout::PictureSize, Layout::PictureSize));
+    cmdOpen->setToolTip(QStringLiteral("Open file"));
+    place(cmdOpen, Layout::cmdOpen);
+
+    chkShow = new CheckBox(QStringLiteral("Sh&ow sent lines"), fraSendFile);
+    chkShow->setObjectName(QStringLiteral("chkShow"));
+    chkShow->setFont(smallSansFont());
+    chkShow->setValue(1);
+    whiteBackground(chkShow);
+    place(chkShow, Layout::chkShow);
+
+    txtInterval = new QLineEdit(QStringLiteral("1000"), fraSendFile);
+    txtInterval->setObjectName(QStringLiteral("txtInterval"));
+    place(txtInterval, Layout::txtInterval);
+
+    cmdSendFile = new QPushButton(QStringLiteral("S&end"), fraSendFile);
+    cmdSendFile->setObjectName(QStringLiteral("cmdSendFile"));
+    place(cmdSendFile, Layout::cmdSendFile);
+
+    lblInterval = new QLabel(QStringLiteral("Interva&l"), fraSendFile);
+    lblInterval->setObjectName(QStringLiteral("lblInterval"));
+    lblInterval->setBuddy(txtInterval);
+    place(lblInterval, Layout::lblInterval);
+    lblInterval->adjustSize();
+
+    chkAppenCrLf = new CheckBox(QStringLiteral("Appe&nd CrLf"), client);
+    chkAppenCrLf->setObjectName(QStringLiteral("chkAppenCrLf"));
+    chkAppenCrLf->setFont(smallSansFont());
+    chkAppenCrLf->setValue(1);
+    whiteBackground(chkAppenCrLf);
+    place(chkAppenCrLf, Layout::chkAppenCrLf);
+
+    optMode = new OptionArray(this);
+    optMode->setObjectName(QStringLiteral("optMode"));
+    OptionButton* ascii = optMode->add(QStringLiteral("optMode"), QStringLiteral("&ASCII"), client);
+    OptionButton* hex = optMode->add(QStringLiteral("optMode"), QStringLiteral("HE&X"), client);
+    whiteBackground(ascii);
+    whiteBackground(hex);
+    place(ascii, Layout::optMode0);
+    place(hex, Layout::optMode1);
+    ascii->setChecked(true);
+
+    // Webdings draws "4" as a right-pointing triangle; here the triangle itself.
+    cmdSend1 = new QPushButton(QString(QChar(0x25B6)), client);
+    cmdSend1->setObjectName(QStringLiteral("cmdSend1"));
+    cmdSend1->setFont(fontOf({QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")}, QFont::SansSerif,
+                             Layout::SendGlyphFontPx));
+    cmdSend1->setToolTip(QStringLiteral("Send"));
+    place(cmdSend1, Layout::cmdSend1);
+
+    txtLine = new QLineEdit(client);
+    txtLine->setObjectName(QStringLiteral("txtLine"));
+    place(txtLine, Layout::txtLine);
+
+    tmrSendFile = new QTimer(this);
+    tmrSendFile->setObjectName(QStringLiteral("tmrSendFile"));
+    tmrSendFile->setInterval(1000);
+    tmrSendFile->setTimerType(Qt::PreciseTimer);
+
+    cmdClear = new QPushButton(QStringLiteral("Clea&r"), client);
+    cmdClear->setObjectName(QStringLiteral("cmdClear"));
+    place(cmdClear, Layout::cmdClear);
+
+    wsClient = new SocketControl(this);
+    wsClient->setObjectName(QStringLiteral("wsClient"));
+
+    auto* log = new LogView(client);
+    log->setObjectName(QStringLiteral("txtOutput"));
+    log->setFont(logFont());
+    place(log, Layout::txtOutput);
+    txtOutput = log;
+
+    cdOpenFile = new CommonDialog(this);
+    cdOpenFile->setObjectName(QStringLiteral("cdOpenFile"));
+    cdOpenFile->setDialogTitle(QStringLiteral("Select File..."));
+    cdOpenFile->setFilter(QStringLiteral("All Files (*)"));
+
+    fraConnectionSettings = new QGroupBox(QStringLiteral("Connection Settings"), client);
+    fraConnectionSettings->setObjectName(QStringLiteral("fraConnectionSettings"));
+    whiteBackground(fraConnectionSettings);
+    place(fraConnectionSettings, Layout::fraConnectionSettings);
+    QWidget* fcs = fraConnectionSettings;
+
+    cboMode = new ListCombo(fcs);
+    cboMode->setObjectName(QStringLiteral("cboMode"));
+    cboMode->addItem(QStringLiteral("0-TCP"), 0);
+    cboMode->addItem(QStringLiteral("1-UDP"), 1);
+    cboMode->setCurrentIndex(-1);
+    place(cboMode, Layout::cboMode);
+
+    chkCloseOnDisconnect = new CheckBox(QStringLiteral("Close server when client disconnecte&d"), fcs);
+    chkCloseOnDisconnect->setObjectName(QStringLiteral("chkCloseOnDisconnect"));
+    chkCloseOnDisconnect->setFont(smallSansFont());
+    whiteBackground(chkCloseOnDisconnect);
+    place(chkCloseOnDisconnect, Layout::chkCloseOnDisconnect);
+
+    optServer = new OptionArray(this);
+    optServer->setObjectName(QStringLiteral("optServer"));
+    OptionButton* server = optServer->add(QStringLiteral("optServer"), QStringLiteral("&Server"), fcs);
+    OptionButton* clientRole = optServer->add(QStringLiteral("optServer"), QStringLiteral("&Client"), fcs);
+    whiteBackground(server);
+    whiteBackground(clientRole);
+    place(server, Layout::optServer0);
+    place(clientRole, Layout::optServer1);
+
+    cmdConnect = new QPushButton(fcs);
+    cmdConnect->setObjectName(QStringLiteral("cmdConnect"));
+    cmdConnect->setIcon(windowIcon());
+    cmdConnect->setIconSize(QSize(Layout::PictureSize, Layout::PictureSize));
+    cmdConnect->setToolTip(QStringLiteral("Connect/Disconnect"));
+    place(cmdConnect, Layout::cmdConnect);
+
+    txtLocalPort =
+        addressBox(QStringLiteral("txtLocalPort"), QStringLiteral("0"), Layout::PortMaxLength, fcs);
+    place(txtLocalPort, Layout::txtLocalPort);
+    txtRemotePort =
+        addressBox(QStringLiteral("txtRemotePort"), QStringLiteral("5005"), Layout::PortMaxLength, fcs);
+    place(txtRemotePort, Layout::txtRemotePort);
+    txtIP = addressBox(QStringLiteral("txtIP"), QStringLiteral("127.0.0.1"), Layout::TxtIPMaxLength, fcs);
+    place(txtIP, Layout::txtIP);
+
+    lblMode = label(QStringLiteral("lblMode"), QStringLiteral("&Mode"), fcs);
+    lblMode->setBuddy(cboMode);
+    place(lblMode, Layout::lblMode);
+    lblLocalPort = label(QStringLiteral("lblLocalPort"), QStringLiteral("&Local Port"), fcs);
+    lblLocalPort->setBuddy(txtLocalPort);
+    place(lblLocalPort, Layout::lblLocalPort);
+    lblRemotePort = label(QStringLiteral("lblRemotePort"), QStringLiteral("&Remote Port"), fcs);
+    lblRemotePort->setBuddy(txtRemotePort);
+    place(lblRemotePort, Layout::lblRemotePort);
+    lblIP = label(QStringLiteral("lblIP"), QStringLiteral("I&P or Host"), fcs);
+    lblIP->setBuddy(txtIP);
+    place(lblIP, Layout::lblIP);
+    lblIP->adjustSize();
+
+    lblInfo =
+        label(QStringLiteral("lblInfo"), QStringLiteral("One peer at a time. Enter sends the line."), client);
+    lblInfo->setFont(infoFont());
+    QPalette grey = lblInfo->palette();
+    grey.setColor(QPalette::WindowText, QColor(128, 128, 128));
+    lblInfo->setPalette(grey);
+    place(lblInfo, Layout::lblInfo);
+    lblInfo->adjustSize();
+
+    // Tab order; labels take no focus, their access keys move it to their buddy.
+    const QList<QWidget*> order = {txtIP,
+                                   txtRemotePort,
+                                   txtLocalPort,
+                                   (*optServer)[0],
+                                   (*optServer)[1],
+                                   cmdConnect,
+                                   cboMode,
+                                   chkCloseOnDisconnect,
+                                   cmdOpen,
+                                   txtInterval,
+                                   chkShow,
+                                   cmdSendFile,
+                                   log,
+                                   cmdClear,
+                                   chkFlat,
+                                   txtLine,
+                                   cmdSend1,
+                                   (*optMode)[0],
+                                   (*optMode)[1],
+                                   chkAppenCrLf};
+    for (int i = 0; i + 1 < order.size(); ++i)
+        setTabOrder(order[i], order[i + 1]);
+}
+
+void frmKelvane::buildMenu()
+{
+    mnFile = menuBar()->addMenu(QStringLiteral("&File"));
+    mnFile->setObjectName(QStringLiteral("mnFile"));
+    mnFile_New = mnFile->addAction(QStringLiteral("&New Window"));
+    mnFile_New->setObjectName(QStringLiteral("mnFile_New"));
+    mnFile_New->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    mnFile_Close = mnFile->addAction(QStringLiteral("&Close"));
+    mnFile_Close->setObjectName(QStringLiteral("mnFile_Close"));
+    mnFile_Close->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+}
+
+void frmKelvane::connectHandlers()
+{
+    connect(mnFile_New, &QAction::triggered, this, &frmKelvane::mnFile_New_Click);
+    connect(mnFile_Close, &QAction::triggered, this, &frmKelvane::mnFile_Close_Click);
+
+    connect(cmdClear, &QPushButton::clicked, this, &frmKelvane::cmdClear_Click);
+    connect(wsClient, &SocketControl::dataArrival, this, &frmKelvane::wsClient_DataArrival);
+
+    connect(cmdConnect, &QPushButton::clicked, this, &frmKelvane::cmdConnect_Click);
+    connect(optServer, &OptionArray::clicked, this, &frmKelvane::optServer_Click);
+    connect(wsClient, &SocketControl::closed, this, &frmKelvane::wsClient_Close);
+    connect(wsClient, &SocketControl::connected, this, &frmKelvane::wsClient_Connect);
+    connect(wsClient, &SocketControl::connectionRequest, this, &frmKelvane::wsClient_ConnectionRequest);
+    connect(wsClient, &SocketControl::error, this, &frmKelvane::wsClient_Error);
+
+    connect(cmdSend1, &QPushButton::clicked, this, &frmKelvane::cmdSend1_Click);
+    connect(optMode, &OptionArray::clicked, this, &frmKelvane::optMode_Click);
+    connect(cmdOpen, &QPushButton::clicked, this, &frmKelvane::cmdOpen_Click);
+    connect(cmdSendFile, &QPushButton::clicked, this, &frmKelvane::cmdSendFile_Click);
+    connect(tmrSendFile, &QTimer::timeout, this, &frmKelvane::tmrSendFile_Timer);
+}
+
+void frmKelvane::setDefaultButton(QPushButton* button)
+{
+    if (m_defaultButton)
+        m_defaultButton->setDefault(false);
+    m_defaultButton = button;
+    if (button)
+        button->setDefault(true); // the look only; Enter is handled in eventFilter
+}
+
+void frmKelvane::setMessageBox(std::unique_ptr<MessageBoxService> messageBox)
+{
+    m_messageBox = std::move(messageBox);
+}
+
+void frmKelvane::setLauncher(std::unique_ptr<Launcher> launcher)
+{
+    m_launcher = std::move(launcher);
+}
+
+void frmKelvane::setSettingsStore(std::unique_ptr<SettingsStore> store)
+{
+    m_settings = std::move(store);
+}
+
+bool frmKelvane::eventFilter(QObject* watched, QEvent* event)
+{
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (!widget || widget->window() != this)
+        return QMainWindow::eventFilter(watched, event);
+
+    switch (event->type()) {
+    case QEvent::KeyPress: {
+        // Enter in a control that is not a button clicks the window's default button.
+        auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
+            !qobject_cast<QAbstractButton*>(widget) && m_defaultButton && m_defaultButton->isEnabled() &&
+            m_defaultButton->isVisibleTo(this)) {
+            m_defaultButton->click();
+            return true;
+        }
+        break;
+    }
+    case QEvent::FocusIn:
+        if (watched == txtOutput->widget())
+            txtOutput_GotFocus();
+        else if (watched == txtLine)
+            txtLine_GotFocus();
+        break;
+    case QEvent::FocusOut: {
+        const auto reason = static_cast<QFocusEvent*>(event)->reason();
+        // Leaving for another window or a popup is no move to another control.
+        if (watched == txtInterval && reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+            txtInterval_Validate();
+        break;
+    }
+    default:
+        break;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void frmKelvane::closeEvent(QCloseEvent* event)
+{
+    // Shut-down runs once; the window always closes.
+    if (!m_unloaded) {
+        m_unloaded = true;
+        Form_Unload();
+    }
+    event->accept();
+}

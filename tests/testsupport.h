@@ -1,0 +1,199 @@
+#pragma once
+
+// Shared by the window tests: platform doubles that never block, a private
+// settings folder, and readers for the log's entries.
+
+#include "app/Settings.h"
+#include "platform/CommonDialog.h"
+#include "platform/KvError.h"
+#include "platform/Launcher.h"
+#include "platform/MessageBox.h"
+#include "ui/frmKelvane.h"
+
+#include <QDir>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace TestSupport {
+
+// Points the settings store at a folder of its own before anything reads it.
+// Call first thing in main, before the application object exists.
+inline QTemporaryDir& configDir()
+{
+    static QTemporaryDir dir;
+    return dir;
+}
+
+inline void isolateSettings()
+{
+    qputenv("XDG_CONFIG_HOME", configDir().path().toLocal8Bit());
+}
+
+inline QSettings rawSettings()
+{
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, frmKelvane::applicationTitle(),
+                     frmKelvane::applicationTitle());
+}
+
+inline void clearSettings()
+{
+    QSettings s(QSettings::IniFormat, QSettings::UserScope, frmKelvane::applicationTitle(),
+                frmKelvane::applicationTitle());
+    s.clear();
+    s.sync();
+}
+
+inline void storeSetting(const QString& key, const QString& value)
+{
+    SettingsStore(frmKelvane::applicationTitle()).write(Settings::Section, key, value);
+}
+
+inline QString storedSetting(const QString& key)
+{
+    return SettingsStore(frmKelvane::applicationTitle())
+        .read(Settings::Section, key, QStringLiteral("<absent>"));
+}
+
+struct ShownBox
+{
+    QString title;
+    QString text;
+};
+
+class RecordingMessageBox : public MessageBoxService
+{
+public:
+    explicit RecordingMessageBox(std::shared_ptr<std::vector<ShownBox>> shown) : m_shown(std::move(shown)) {}
+    void warning(QWidget*, const QString& title, const QString& text) override
+    {
+        m_shown->push_back({title, text});
+    }
+
+private:
+    std::shared_ptr<std::vector<ShownBox>> m_shown;
+};
+
+class RecordingLauncher : public Launcher
+{
+public:
+    RecordingLauncher(std::shared_ptr<QStringList> started, bool succeed)
+        : m_started(std::move(started)), m_succeed(succeed)
+    {
+    }
+    bool start(const QString& program) override
+    {
+        m_started->append(program);
+        return m_succeed;
+    }
+
+private:
+    std::shared_ptr<QStringList> m_started;
+    bool m_succeed;
+};
+
+// Answers each showOpen with the next scripted reply: a path to choose, or a failure code.
+class ScriptedFileDialog : public FileDialogBackend
+{
+public:
+    struct Reply
+    {
+        int code;
+        QString path;
+    };
+    explicit ScriptedFileDialog(std::shared_ptr<std::vector<Reply>> replies,
+                                std::shared_ptr<QStringList> presets = nullptr)
+        : m_replies(std::move(replies)), m_presets(std::move(presets))
+    {
+    }
+    int showOpen(QWidget*, const QString&, const QString&, QString& fileName) override
+    {
+        if (m_presets)
+            m_presets->append(fileName);
+        if (m_replies->empty())
+            return KvErr::DialogCancel;
+        const Reply r = m_replies->front();
+        m_replies->erase(m_replies->begin());
+        if (r.code == 0)
+            fileName = r.path;
+        return r.code;
+    }
+
+private:
+    std::shared_ptr<std::vector<Reply>> m_replies;
+    std::shared_ptr<QStringList> m_presets;
+};
+
+// A window with recording doubles in place of the blocking platform layers.
+struct Window
+{
+    std::unique_ptr<frmKelvane> form;
+    std::shared_ptr<std::vector<ShownBox>> boxes = std::make_shared<std::vector<ShownBox>>();
+    std::shared_ptr<QStringList> launched = std::make_shared<QStringList>();
+
+    explicit Window(bool load = true, bool launchSucceeds = true) : form(std::make_unique<frmKelvane>())
+    {
+        form->setMessageBox(std::make_unique<RecordingMessageBox>(boxes));
+        form->setLauncher(std::make_unique<RecordingLauncher>(launched, launchSucceeds));
+        form->fileDialog()->setBackend(
+            std::make_unique<ScriptedFileDialog>(std::make_shared<std::vector<ScriptedFileDialog::Reply>>()));
+        if (load)
+            form->Form_Load();
+    }
+    frmKelvane* operator->() const { return form.get(); }
+    template <typename T> T* find(const QString& name) const
+    {
+        T* child = form->findChild<T*>(name);
+        if (!child)
+            qFatal("no control named %s", qPrintable(name));
+        return child;
+    }
+};
+
+// The bodies of the log's entries: what follows "> - " up to the next entry.
+// An entry made of the items a, b reads "a\r\nb\r\n".
+inline QStringList entryBodies(const QString& log)
+{
+    static const QRegularExpression header(QStringLiteral("\r\n<[^<>\r\n]*> - "));
+    QStringList bodies;
+    qsizetype pos = -1;
+    auto it = header.globalMatch(log);
+    while (it.hasNext()) {
+        const auto m = it.next();
+        if (pos >= 0)
+            bodies.append(log.mid(pos, m.capturedStart() - pos));
+        pos = m.capturedEnd();
+    }
+    if (pos >= 0)
+        bodies.append(log.mid(pos));
+    return bodies;
+}
+
+inline QString body(const QStringList& items)
+{
+    QString out;
+    for (const QString& item : items)
+        out += item + QStringLiteral("\r\n");
+    return out;
+}
+
+} // namespace TestSupport
+
+// QTEST_MAIN with the settings store moved to a private folder first.
+#define KELVANE_TEST_MAIN(TestObject)                                                                        \
+    int main(int argc, char* argv[])                                                                         \
+    {                                                                                                        \
+        TestSupport::isolateSettings();                                                                      \
+        qputenv("QT_QPA_PLATFORM",                                                                           \
+                qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));            \
+        QApplication app(argc, argv);                                                                        \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                                             \
+        TestObject tc;                                                                                       \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                           \
+        return QTest::qExec(&tc, argc, argv);                                                                \
+    }
