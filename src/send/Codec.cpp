@@ -1,0 +1,221 @@
+#include "send/Codec.h"
+
+#include "platform/KvError.h"
+
+#include <QString>
+#include <QStringView>
+#include <cstring>
+
+// Every function sizes its result once and writes characters straight into
+// it: payloads of many megabytes go through here, and per-character appends
+// would reallocate and copy over and over.
+
+namespace {
+
+struct Tables
+{
+    char16_t pair[256][2];   // byte -> its two upper-case digits
+    char16_t spaced[256][3]; // byte -> two digits and a space
+    signed char digit[256];  // character -> digit value, -1 for a non-digit
+    quint8 kind[256];        // character -> its role in a HEX line
+};
+
+enum Kind : quint8
+{
+    Kept,
+    Ignored,
+    Quote
+};
+
+constexpr Tables makeTables()
+{
+    Tables t{};
+    const char* digits = "0123456789ABCDEF";
+    for (int b = 0; b < 256; ++b) {
+        t.pair[b][0] = t.spaced[b][0] = char16_t(digits[b >> 4]);
+        t.pair[b][1] = t.spaced[b][1] = char16_t(digits[b & 15]);
+        t.spaced[b][2] = u' ';
+        t.digit[b] = -1;
+        t.kind[b] = Kept;
+    }
+    t.kind[int(' ')] = t.kind[int('.')] = t.kind[int('-')] = Ignored;
+    t.kind[int('"')] = Quote;
+    for (int d = 0; d < 16; ++d) {
+        t.digit[int(digits[d])] = static_cast<signed char>(d);
+        if (d >= 10)
+            t.digit[int(digits[d]) - 'A' + 'a'] = static_cast<signed char>(d);
+    }
+    return t;
+}
+
+constexpr Tables tables = makeTables();
+
+inline int digitValue(char16_t c)
+{
+    return c < 256 ? tables.digit[c] : -1;
+}
+
+// A negative sum comes from an invalid digit and reads as 0.
+inline char16_t decodePair(char16_t high, char16_t low)
+{
+    const int value = 16 * digitValue(high) + digitValue(low);
+    return char16_t(value < 0 ? 0 : value);
+}
+
+inline Kind kindOf(char16_t c)
+{
+    return c < 256 ? Kind(tables.kind[c]) : Kept;
+}
+
+// A character above U+00FF has no byte; cutting it down to 8 bits would
+// send a different byte than the one shown.
+[[noreturn]] void throwNotOneByte(char16_t c)
+{
+    const QString code = QString::number(c, 16).toUpper().rightJustified(4, QLatin1Char('0'));
+    throw KvError(KvErrNotOneByte, QStringLiteral("Character U+%1 is not a single byte").arg(code));
+}
+
+} // namespace
+
+QString AsciiToHex(const QString& text)
+{
+    const qsizetype n = text.size();
+    QString hex(2 * n, Qt::Uninitialized);
+    const QChar* in = text.constData();
+    QChar* out = hex.data();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = in[i].unicode();
+        if (c > 0xFF)
+            throwNotOneByte(c);
+        std::memcpy(out + 2 * i, tables.pair[c], sizeof tables.pair[c]);
+    }
+    return hex;
+}
+
+QString HexToAscii(const QString& hex)
+{
+    const qsizetype n = hex.size();
+    QString payload((n + 1) / 2, Qt::Uninitialized);
+    const QChar* in = hex.constData();
+    QChar* out = payload.data();
+    qsizetype i = 0;
+    for (; i + 1 < n; i += 2)
+        *out++ = QChar(decodePair(in[i].unicode(), in[i + 1].unicode()));
+    if (i < n)
+        *out = QChar(decodePair(in[i].unicode(), in[i].unicode()));
+    return payload;
+}
+
+quint8 HexToByte(const QString& pair)
+{
+    const qsizetype n = pair.size();
+    if (n == 0)
+        return 0;
+    const char16_t low = pair.at(n - 1).unicode();
+    const char16_t high = n == 1 ? low : pair.at(n - 2).unicode();
+    return quint8(decodePair(high, low));
+}
+
+QString InsertSeparator(const QString& text, int groupSize, const QString& separator)
+{
+    const qsizetype n = text.size();
+    if (groupSize <= 0 || n <= groupSize)
+        return text;
+    const qsizetype sepLength = separator.size();
+    const qsizetype gaps = (n - 1) / groupSize;
+    QString result(n + gaps * sepLength, Qt::Uninitialized);
+    const QChar* in = text.constData();
+    const QChar* sep = separator.constData();
+    QChar* out = result.data();
+    for (qsizetype g = 0; g < gaps; ++g) {
+        for (int k = 0; k < groupSize; ++k)
+            *out++ = *in++;
+        for (qsizetype k = 0; k < sepLength; ++k)
+            *out++ = sep[k];
+    }
+    const QChar* end = text.constData() + n;
+    while (in < end)
+        *out++ = *in++;
+    return result;
+}
+
+QString ParseHexLine(const QString& line)
+{
+    const QStringView view(line);
+    // No part gives more characters than it has, so the line's length is room enough.
+    const qsizetype n = line.size();
+    QString payload(n, Qt::Uninitialized);
+    const QChar* in = line.constData();
+    QChar* const begin = payload.data();
+    QChar* out = begin;
+    qsizetype i = 0;
+    for (;;) {
+        // Text outside quotes: digit pairs form across the ignored characters.
+        bool half = false;
+        char16_t high = 0;
+        while (i < n) {
+            // Quick path for the spaced form that the log shows and users paste back.
+            while (!half && i + 2 < n) {
+                const char16_t c0 = in[i].unicode();
+                const char16_t c1 = in[i + 1].unicode();
+                if (kindOf(c0) != Kept || kindOf(c1) != Kept || kindOf(in[i + 2].unicode()) != Ignored)
+                    break;
+                *out++ = QChar(decodePair(c0, c1));
+                i += 3;
+            }
+            if (i >= n)
+                break;
+            const char16_t c = in[i].unicode();
+            const Kind kind = kindOf(c);
+            if (kind == Quote)
+                break;
+            ++i;
+            if (kind == Ignored)
+                continue;
+            if (half)
+                *out++ = QChar(decodePair(high, c));
+            else
+                high = c;
+            half = !half;
+        }
+        if (half)
+            *out++ = QChar(decodePair(high, high));
+        if (i >= n)
+            break;
+
+        // Literal text up to the closing quote. Without one the count of quotes
+        // is odd, and the line as a whole is refused.
+        const qsizetype open = i + 1;
+        const qsizetype close = view.indexOf(u'"', open);
+        if (close < 0)
+            throw KvError(KvErr::UnclosedQuote, QStringLiteral("Unclosed quotion mark"));
+        std::memcpy(static_cast<void*>(out), in + open, sizeof(QChar) * (close - open));
+        out += close - open;
+        i = close + 1;
+    }
+
+    payload.truncate(out - begin);
+    // Spaced hex shrinks to a third; do not hold on to the rest of a big buffer.
+    if (payload.capacity() > 2 * payload.size() + 4096)
+        payload.squeeze();
+    return payload;
+}
+
+QString SpacedHex(const QString& payload)
+{
+    const qsizetype n = payload.size();
+    if (n == 0)
+        return QString();
+    // Each byte is written with a trailing space; the last one is cut off after.
+    QString spaced(3 * n, Qt::Uninitialized);
+    const QChar* in = payload.constData();
+    QChar* out = spaced.data();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = in[i].unicode();
+        if (c > 0xFF)
+            throwNotOneByte(c);
+        std::memcpy(static_cast<void*>(out + 3 * i), tables.spaced[c], sizeof tables.spaced[c]);
+    }
+    spaced.truncate(3 * n - 1);
+    return spaced;
+}

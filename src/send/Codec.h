@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QtGlobal>
+
+class QString;
+
+// Payloads as hex text and back, and the syntax of a line typed in HEX mode.
+// A payload character is one byte: its code, 0 to 255, is the byte value.
+// All functions are pure and work on texts of any length in linear time.
+
+// Error number of a character that is not one byte (above U+00FF).
+constexpr int KvErrNotOneByte = 5;
+
+// Two upper-case hex digits per character, no separators: "JK" gives "4A4B".
+// Throws KvError(KvErrNotOneByte) naming the first character above U+00FF.
+QString AsciiToHex(const QString& text);
+
+// One character per pair of digits, taken from the first character on; an odd
+// last digit stands alone and is read doubled ("414" gives 0x41 0x44). Nothing
+// is skipped or rejected: non-digits decode by the rules of HexToByte.
+QString HexToAscii(const QString& hex);
+
+// The last two characters of the text as high and low digit, either case; a
+// lone digit is both ("7" gives 0x77), the empty text gives 0. A non-digit
+// counts as -1 and a negative result as 0, so "G4" gives 0 and "4G" 0x3F.
+quint8 HexToByte(const QString& pair);
+
+// The separator between groups of groupSize characters, never at either end.
+// A group size of 0 or less returns the text unchanged.
+QString InsertSeparator(const QString& text, int groupSize, const QString& separator);
+
+// A HEX line: hex digits, with space, "." and "-" ignored, and literal text
+// between double quotes taken as it stands. Digit pairs run across the
+// ignored characters; an odd digit count in a stretch ends with a doubled
+// digit. Throws KvError(KvErr::UnclosedQuote, "Unclosed quotion mark") for an
+// odd number of double quotes.
+QString ParseHexLine(const QString& line);
+
+// The form in which the log shows bytes: "41 42 0D 0A".
+QString SpacedHex(const QString& payload);
