@@ -2,9 +2,30 @@
 
 #include "log/LogBox.h"
 #include "net/SocketControl.h"
+#include "platform/KvError.h"
+#include "send/Codec.h"
+#include "ui/Controls.h"
 
 void frmKelvane::wsClient_DataArrival(qint32 bytesTotal)
 {
-    const QString data = wsClient->GetData();
-    Echo({QString::number(bytesTotal) + QStringLiteral(" bytes received from ") + wsClient->RemoteHostIP()});
+    try {
+        // Everything waiting, whatever its length: nothing that arrived may go unshown.
+        const QString data = wsClient->GetData();
+        if (chkFlat->value() == 1) {
+            // Raw, NULs and all, so that arrivals read as one stream.
+            txtOutput->append(data);
+            // Show the newest line from its start.
+            const qsizetype lineBreak = txtOutput->lastIndexOf(QStringLiteral("\r\n"));
+            txtOutput->setCaretPosition(lineBreak < 0 ? txtOutput->length() : lineBreak + 2);
+        } else {
+            const QString dump = SpacedHex(data);
+            Echo({QString::number(bytesTotal) + QStringLiteral(" bytes received from ") +
+                      wsClient->RemoteHostIP(),
+                  QStringLiteral("Data:"), data, dump});
+        }
+    } catch (const KvError& e) {
+        Echo({e.description()});
+    } catch (const std::exception& e) {
+        Echo({QString::fromLocal8Bit(e.what())});
+    }
 }
