@@ -1,0 +1,129 @@
+// Log entries: their exact text, the time stamp, and the caret after each.
+
+#include "testsupport.h"
+
+#include "log/LogBox.h"
+#include "log/Timestamp.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QLocale>
+#include <QPushButton>
+#include <QTest>
+
+using TestSupport::Window;
+
+class TestEcho : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { TestSupport::clearSettings(); }
+
+    void timestamp_data()
+    {
+        QTest::addColumn<QDateTime>("when");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("morning") << QDateTime(QDate(2026, 12, 7), QTime(4, 0, 0)) << "12/7/2026 4:00:00 AM";
+        QTest::newRow("afternoon") << QDateTime(QDate(2026, 1, 31), QTime(13, 5, 9))
+                                   << "1/31/2026 1:05:09 PM";
+        QTest::newRow("exactly midnight") << QDateTime(QDate(2026, 12, 7), QTime(0, 0, 0)) << "12/7/2026";
+        QTest::newRow("a second past midnight")
+            << QDateTime(QDate(2026, 12, 7), QTime(0, 0, 1)) << "12/7/2026 12:00:01 AM";
+        QTest::newRow("noon") << QDateTime(QDate(2030, 6, 1), QTime(12, 0, 0)) << "6/1/2030 12:00:00 PM";
+    }
+    void timestamp()
+    {
+        QFETCH(QDateTime, when);
+        QFETCH(QString, expected);
+        QCOMPARE(logTimestamp(when, QLocale(QLocale::English, QLocale::UnitedStates)), expected);
+    }
+
+    void timestampInOtherLocalesHasAFullYearAndNoZone_data()
+    {
+        QTest::addColumn<QLocale>("locale");
+        QTest::newRow("German") << QLocale(QLocale::German, QLocale::Germany);
+        QTest::newRow("British") << QLocale(QLocale::English, QLocale::UnitedKingdom);
+        QTest::newRow("Turkish") << QLocale(QLocale::Turkish, QLocale::Turkey);
+        QTest::newRow("C") << QLocale::c();
+    }
+    void timestampInOtherLocalesHasAFullYearAndNoZone()
+    {
+        QFETCH(QLocale, locale);
+        const QString text = logTimestamp(QDateTime(QDate(2026, 12, 7), QTime(16, 5, 9)), locale);
+        QVERIFY2(text.contains(QStringLiteral("2026")), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("05")), qPrintable(text));
+        QVERIFY2(!text.contains(QStringLiteral("UTC")) && !text.contains(QStringLiteral("GMT")),
+                 qPrintable(text));
+        QVERIFY2(!text.contains(QLatin1Char('>')) && !text.contains(QLatin1Char('\r')), qPrintable(text));
+    }
+
+    void entryText_data()
+    {
+        QTest::addColumn<QStringList>("items");
+        QTest::addColumn<QString>("body");
+        QTest::newRow("one item") << QStringList{"Server port closed."} << "Server port closed.\r\n";
+        QTest::newRow("two items") << QStringList{"File open: ", "C:\\data\\lines.txt"}
+                                   << "File open: \r\nC:\\data\\lines.txt\r\n";
+        QTest::newRow("NUL becomes a question mark")
+            << QStringList{QString::fromLatin1("a\0b\0", 4)} << "a?b?\r\n";
+        QTest::newRow("only NULs") << QStringList{QString(3, QChar(0))} << "???\r\n";
+        QTest::newRow("empty first item") << QStringList{"", "x"} << "\r\nx\r\n";
+        QTest::newRow("empty later item") << QStringList{"Sent:", "", ""} << "Sent:\r\n\r\n\r\n";
+        QTest::newRow("line breaks kept") << QStringList{"a\r\nb", "c\nd\re"} << "a\r\nb\r\nc\nd\re\r\n";
+        QTest::newRow("control and high characters kept")
+            << QStringList{QString::fromLatin1("\x01\x1b\x7f\xff")}
+            << QString::fromLatin1("\x01\x1b\x7f\xff\r\n");
+        QTest::newRow("no items") << QStringList{} << "";
+    }
+    void entryText()
+    {
+        QFETCH(QStringList, items);
+        QFETCH(QString, body);
+        Window w;
+        w.find<QPushButton>("cmdClear")->click();
+        const QString before = logTimestamp(QDateTime::currentDateTime(), QLocale::system());
+        w->Echo(items);
+        const QString after = logTimestamp(QDateTime::currentDateTime(), QLocale::system());
+        const QString log = w->logBox()->text();
+        QVERIFY(log.startsWith(QStringLiteral("\r\n<")));
+        const qsizetype close = log.indexOf(QStringLiteral("> - "));
+        QVERIFY(close > 2);
+        const QString stamp = log.mid(3, close - 3);
+        QVERIFY2(stamp == before || stamp == after, qPrintable(stamp));
+        QCOMPARE(log.mid(close + 4), body);
+    }
+
+    void consecutiveEntriesAreSeparatedByOneEmptyLine()
+    {
+        Window w;
+        w.find<QPushButton>("cmdClear")->click();
+        w->Echo({"first"});
+        w->Echo({"second", "more"});
+        const QString log = w->logBox()->text();
+        QVERIFY(log.contains(QStringLiteral("first\r\n\r\n<")));
+        QCOMPARE(TestSupport::entryBodies(log), (QStringList{"first\r\n", "second\r\nmore\r\n"}));
+    }
+
+    void entriesFollowWhatTheUserTyped()
+    {
+        Window w;
+        w->logBox()->setText(QStringLiteral("typed"));
+        w->Echo({"x"});
+        QVERIFY(w->logBox()->text().startsWith(QStringLiteral("typed\r\n<")));
+    }
+
+    void caretEndsAtTheEndHoweverLongTheLog()
+    {
+        Window w;
+        w->Echo({"short"});
+        QCOMPARE(w->logBox()->caretPosition(), w->logBox()->length());
+        // Far past 65535 characters the newest entry must still be in view.
+        w->Echo({QString(70000, QLatin1Char('x'))});
+        w->Echo({"newest"});
+        QCOMPARE(w->logBox()->caretPosition(), w->logBox()->length());
+        QVERIFY(w->logBox()->widget()->isEnabled());
+    }
+};
+
+KELVANE_TEST_MAIN(TestEcho)
+#include "tst_echo.moc"

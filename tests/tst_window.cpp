@@ -1,0 +1,382 @@
+// The window as it is created, before start-up: controls found by name, their
+// texts, start values and places; the default button, option arrays and the
+// check box and list value rules that the handlers rely on.
+
+#include "testsupport.h"
+
+#include "log/LogBox.h"
+#include "platform/CommonDialog.h"
+#include "ui/Controls.h"
+#include "ui/Layout.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+using TestSupport::Window;
+
+class TestWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { TestSupport::clearSettings(); }
+
+    void captionsAndTexts_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("chkFlat") << "chkFlat"
+                                 << "Flat Vie&w";
+        QTest::newRow("chkShow") << "chkShow"
+                                 << "Sh&ow sent lines";
+        QTest::newRow("cmdSendFile") << "cmdSendFile"
+                                     << "S&end";
+        QTest::newRow("lblInterval") << "lblInterval"
+                                     << "Interva&l";
+        QTest::newRow("chkAppenCrLf") << "chkAppenCrLf"
+                                      << "Appe&nd CrLf";
+        QTest::newRow("optMode1") << "optMode1"
+                                  << "HE&X";
+        QTest::newRow("optMode0") << "optMode0"
+                                  << "&ASCII";
+        QTest::newRow("cmdClear") << "cmdClear"
+                                  << "Clea&r";
+        QTest::newRow("chkCloseOnDisconnect") << "chkCloseOnDisconnect"
+                                              << "Close server when client disconnecte&d";
+        QTest::newRow("optServer1") << "optServer1"
+                                    << "&Client";
+        QTest::newRow("optServer0") << "optServer0"
+                                    << "&Server";
+        QTest::newRow("lblMode") << "lblMode"
+                                 << "&Mode";
+        QTest::newRow("lblLocalPort") << "lblLocalPort"
+                                      << "&Local Port";
+        QTest::newRow("lblRemotePort") << "lblRemotePort"
+                                       << "&Remote Port";
+        QTest::newRow("lblIP") << "lblIP"
+                               << "I&P or Host";
+        QTest::newRow("txtIP") << "txtIP"
+                               << "127.0.0.1";
+        QTest::newRow("txtRemotePort") << "txtRemotePort"
+                                       << "5005";
+        QTest::newRow("txtLocalPort") << "txtLocalPort"
+                                      << "0";
+        QTest::newRow("txtInterval") << "txtInterval"
+                                     << "1000";
+        QTest::newRow("txtLine") << "txtLine"
+                                 << "";
+    }
+    void captionsAndTexts()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, text);
+        Window w(false);
+        QObject* control = w.find<QObject>(name);
+        QCOMPARE(control->property("text").toString(), text);
+    }
+
+    void frameTitles()
+    {
+        Window w(false);
+        QCOMPARE(w.find<QGroupBox>("fraSendFile")->title(), QStringLiteral("Send Text File"));
+        QCOMPARE(w.find<QGroupBox>("fraConnectionSettings")->title(), QStringLiteral("Connection Settings"));
+    }
+
+    void startValues()
+    {
+        Window w(false);
+        QCOMPARE(w.find<ToggleButton>("chkFlat")->value(), 1);
+        QCOMPARE(w.find<CheckBox>("chkShow")->value(), 1);
+        QCOMPARE(w.find<CheckBox>("chkAppenCrLf")->value(), 1);
+        QCOMPARE(w.find<CheckBox>("chkCloseOnDisconnect")->value(), 0);
+        QVERIFY(w.find<OptionButton>("optMode0")->isChecked());
+        QVERIFY(!w.find<OptionButton>("optMode1")->isChecked());
+        QVERIFY(!w.find<OptionButton>("optServer0")->isChecked());
+        QVERIFY(!w.find<OptionButton>("optServer1")->isChecked());
+        auto* mode = w.find<ListCombo>("cboMode");
+        QCOMPARE(mode->listIndex(), -1);
+        QCOMPARE(mode->count(), 2);
+        QCOMPARE(mode->itemText(0), QStringLiteral("0-TCP"));
+        QCOMPARE(mode->itemText(1), QStringLiteral("1-UDP"));
+        QCOMPARE(mode->itemDataAt(0), 0);
+        QCOMPARE(mode->itemDataAt(1), 1);
+        auto* timer = w.find<QTimer>("tmrSendFile");
+        QVERIFY(!timer->isActive());
+        QCOMPARE(timer->interval(), 1000);
+        QCOMPARE(w->logBox()->text(), QString());
+        QCOMPARE(w->fileDialog()->DialogTitle(), QStringLiteral("Select File..."));
+        QCOMPARE(w->defaultButton(), w.find<QPushButton>("cmdOpen"));
+        QCOMPARE(w.find<QLineEdit>("txtIP")->maxLength(), 4096);
+        QCOMPARE(w.find<QLineEdit>("txtRemotePort")->maxLength(), 15);
+        QCOMPARE(w.find<QLineEdit>("txtLocalPort")->maxLength(), 15);
+        QCOMPARE(w.find<QPushButton>("cmdOpen")->toolTip(), QStringLiteral("Open file"));
+        QCOMPARE(w.find<QPushButton>("cmdConnect")->toolTip(), QStringLiteral("Connect/Disconnect"));
+        QVERIFY(!w.find<QPushButton>("cmdConnect")->icon().isNull());
+        QVERIFY(!w->windowIcon().isNull());
+        for (QWidget* child : w->findChildren<QWidget*>())
+            QVERIFY2(child->isEnabled(), qPrintable(child->objectName()));
+    }
+
+    void sendButtonShowsATriangle()
+    {
+        Window w(false);
+        const QString caption = w.find<QPushButton>("cmdSend1")->text();
+        QCOMPARE(caption, QString(QChar(0x25B6)));
+        QVERIFY(QFontMetrics(w.find<QPushButton>("cmdSend1")->font()).inFont(caption.at(0)));
+    }
+
+    void places_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QRect>("twips");
+        const auto row = [](const char* name, Layout::Twips t) {
+            QTest::newRow(name) << QString::fromLatin1(name) << QRect(t.left, t.top, t.width, t.height);
+        };
+        row("fraConnectionSettings", {60, 90, 5640, 2355});
+        row("txtIP", {1620, 510, 1995, 225});
+        row("txtRemotePort", {1620, 960, 1995, 225});
+        row("txtLocalPort", {1620, 1380, 1995, 225});
+        row("optServer0", {120, 1710, 1125, 285});
+        row("optServer1", {1575, 1695, 1125, 285});
+        row("chkCloseOnDisconnect", {120, 1995, 3735, 315});
+        row("cmdConnect", {3840, 510, 855, 735});
+        row("cboMode", {3840, 1635, 1590, 345});
+        row("fraSendFile", {5715, 90, 3105, 2295});
+        row("cmdOpen", {330, 510, 855, 735});
+        row("txtInterval", {1920, 720, 945, 330});
+        row("chkShow", {90, 1755, 1785, 285});
+        row("cmdSendFile", {1890, 1740, 1035, 315});
+        row("cmdClear", {7650, 2430, 1185, 315});
+        row("chkFlat", {7650, 2850, 1215, 345});
+        row("txtOutput", {60, 2460, 7530, 2835});
+        row("txtLine", {60, 5340, 7530, 330});
+        row("cmdSend1", {7620, 5340, 465, 285});
+        row("optMode0", {60, 5730, 1125, 285});
+        row("optMode1", {1275, 5730, 1125, 285});
+        row("chkAppenCrLf", {2490, 5760, 1485, 225});
+    }
+    void places()
+    {
+        QFETCH(QString, name);
+        QFETCH(QRect, twips);
+        Window w(false);
+        const QRect px(twips.x() / 15, twips.y() / 15, twips.width() / 15, twips.height() / 15);
+        QCOMPARE(w.find<QWidget>(name)->geometry(), px);
+    }
+
+    void clientAreaAndMenu()
+    {
+        Window w(false);
+        QCOMPARE(w->centralWidget()->size(), QSize(600, 421));
+        auto* menu = w.find<QMenu>("mnFile");
+        QCOMPARE(menu->title(), QStringLiteral("&File"));
+        const auto actions = menu->actions();
+        QCOMPARE(actions.size(), 2);
+        QCOMPARE(actions[0]->objectName(), QStringLiteral("mnFile_New"));
+        QCOMPARE(actions[0]->text(), QStringLiteral("&New Window"));
+        QCOMPARE(actions[0]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_N));
+        QCOMPARE(actions[1]->objectName(), QStringLiteral("mnFile_Close"));
+        QCOMPARE(actions[1]->text(), QStringLiteral("&Close"));
+        QCOMPARE(actions[1]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    }
+
+    void tabOrderFollowsTheControls()
+    {
+        Window w(false);
+        const QStringList expected = {"txtIP",      "txtRemotePort", "txtLocalPort", "optServer0",
+                                      "optServer1", "cmdConnect",    "cboMode",      "chkCloseOnDisconnect",
+                                      "cmdOpen",    "txtInterval",   "chkShow",      "cmdSendFile",
+                                      "txtOutput",  "cmdClear",      "chkFlat",      "txtLine",
+                                      "cmdSend1",   "optMode0",      "optMode1",     "chkAppenCrLf"};
+        QWidget* current = w.find<QWidget>(expected.first());
+        for (int i = 1; i < expected.size(); ++i) {
+            current = current->nextInFocusChain();
+            while (current->focusPolicy() == Qt::NoFocus || !expected.contains(current->objectName()))
+                current = current->nextInFocusChain();
+            QCOMPARE(current->objectName(), expected[i]);
+        }
+    }
+
+    void labelsLeadToTheirBoxes_data()
+    {
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<QString>("buddy");
+        QTest::newRow("host") << "lblIP"
+                              << "txtIP";
+        QTest::newRow("remote port") << "lblRemotePort"
+                                     << "txtRemotePort";
+        QTest::newRow("local port") << "lblLocalPort"
+                                    << "txtLocalPort";
+        QTest::newRow("mode") << "lblMode"
+                              << "cboMode";
+        QTest::newRow("interval") << "lblInterval"
+                                  << "txtInterval";
+    }
+    void labelsLeadToTheirBoxes()
+    {
+        QFETCH(QString, label);
+        QFETCH(QString, buddy);
+        Window w(false);
+        QCOMPARE(w.find<QLabel>(label)->buddy(), w.find<QWidget>(buddy));
+    }
+
+    void checkBoxValues_data()
+    {
+        QTest::addColumn<int>("value");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("unchecked") << 0 << true;
+        QTest::newRow("checked") << 1 << true;
+        QTest::newRow("greyed") << 2 << true;
+        QTest::newRow("three") << 3 << false;
+        QTest::newRow("minus one") << -1 << false;
+    }
+    void checkBoxValues()
+    {
+        QFETCH(int, value);
+        QFETCH(bool, accepted);
+        Window w(false);
+        auto* box = w.find<CheckBox>("chkShow");
+        try {
+            box->setValue(value);
+            QVERIFY(accepted);
+            QCOMPARE(box->value(), value);
+        } catch (const KvError& e) {
+            QVERIFY(!accepted);
+            QCOMPARE(e.number(), KvErr::InvalidPropertyValue);
+            QCOMPARE(box->value(), 1); // kept
+        }
+    }
+
+    void greyedBoxClickedByUserBecomesChecked()
+    {
+        Window w(false);
+        auto* box = w.find<CheckBox>("chkShow");
+        box->setValue(2);
+        box->click();
+        QCOMPARE(box->value(), 1);
+        box->click();
+        QCOMPARE(box->value(), 0);
+    }
+
+    void listIndexRange_data()
+    {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("none") << -1 << true;
+        QTest::newRow("first") << 0 << true;
+        QTest::newRow("last") << 1 << true;
+        QTest::newRow("past the end") << 2 << false;
+        QTest::newRow("below none") << -2 << false;
+    }
+    void listIndexRange()
+    {
+        QFETCH(int, index);
+        QFETCH(bool, accepted);
+        Window w(false);
+        auto* mode = w.find<ListCombo>("cboMode");
+        mode->setListIndex(0);
+        try {
+            mode->setListIndex(index);
+            QVERIFY(accepted);
+            QCOMPARE(mode->listIndex(), index);
+        } catch (const KvError&) {
+            QVERIFY(!accepted);
+            QCOMPARE(mode->listIndex(), 0);
+        }
+    }
+
+    void optionSelectedFromCodeRaisesItsClick()
+    {
+        OptionArray array;
+        QWidget parent;
+        array.add("opt", "a", &parent);
+        array.add("opt", "b", &parent);
+        QSignalSpy clicks(&array, &OptionArray::clicked);
+        array.setValue(1, true);
+        array.setValue(1, true); // already selected: raised again
+        array.setValue(0, true);
+        QCOMPARE(clicks.count(), 3);
+        QCOMPARE(clicks.at(0).at(0).toInt(), 1);
+        QCOMPARE(clicks.at(2).at(0).toInt(), 0);
+        QVERIFY(array.value(0));
+        QVERIFY(!array.value(1));
+        array.setValue(0, false); // deselecting raises nothing and leaves none selected
+        QCOMPARE(clicks.count(), 3);
+        QVERIFY(!array.value(0) && !array.value(1));
+    }
+
+    void optionClickedByUserStaysSelected()
+    {
+        OptionArray array;
+        QWidget parent;
+        OptionButton* a = array.add("opt", "a", &parent);
+        OptionButton* b = array.add("opt", "b", &parent);
+        QSignalSpy clicks(&array, &OptionArray::clicked);
+        b->click();
+        b->click();
+        QVERIFY(b->isChecked());
+        QVERIFY(!a->isChecked());
+        QCOMPARE(clicks.count(), 2);
+        a->click();
+        QVERIFY(a->isChecked());
+        QVERIFY(!b->isChecked());
+    }
+
+    void enterClicksTheDefaultButton()
+    {
+        Window w(false);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowActive(w.form.get()));
+        QPushButton* clear = w.find<QPushButton>("cmdClear");
+        QSignalSpy clicked(clear, &QPushButton::clicked);
+        w->setDefaultButton(clear);
+        auto* host = w.find<QLineEdit>("txtIP");
+        host->setFocus();
+        QTest::keyClick(host, Qt::Key_Return);
+        QCOMPARE(clicked.count(), 1);
+        QTest::keyClick(host, Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(clicked.count(), 2);
+        w->setDefaultButton(nullptr);
+        QTest::keyClick(host, Qt::Key_Return);
+        QCOMPARE(clicked.count(), 2);
+    }
+
+    void focusInTheLogDropsOnlyTheOpenButtonsRole()
+    {
+        Window w(false);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowActive(w.form.get()));
+        QWidget* log = w->logBox()->widget();
+        log->setFocus();
+        QTRY_VERIFY(log->hasFocus());
+        QCOMPARE(w->defaultButton(), nullptr);
+
+        auto* line = w.find<QLineEdit>("txtLine");
+        line->setFocus();
+        QTRY_COMPARE(w->defaultButton(), w.find<QPushButton>("cmdSend1"));
+        log->setFocus();
+        QTRY_VERIFY(log->hasFocus());
+        QCOMPARE(w->defaultButton(), w.find<QPushButton>("cmdSend1"));
+    }
+
+    void clearEmptiesTheLog()
+    {
+        Window w;
+        QVERIFY(!w->logBox()->text().isEmpty());
+        w.find<QPushButton>("cmdClear")->click();
+        QCOMPARE(w->logBox()->text(), QString());
+        w.find<QPushButton>("cmdClear")->click();
+        QCOMPARE(w->logBox()->text(), QString());
+    }
+};
+
+KELVANE_TEST_MAIN(TestWindow)
+#include "tst_window.moc"
