@@ -1,0 +1,650 @@
+#include "net/SocketControl.h"
+
+#include "platform/KvError.h"
+
+#include <QHostInfo>
+#include <QNetworkDatagram>
+#include <QNetworkProxy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QUdpSocket>
+
+#include <limits>
+
+namespace {
+
+// Largest UDP payloads: 65535 less the IP and UDP headers.
+constexpr int MaxDatagramIPv4 = 65507;
+constexpr int MaxDatagramIPv6 = 65527;
+
+// How long a closed connection may take to hand its unsent data to the peer
+// before it is cut off; a peer that stops reading must not hold it forever.
+constexpr int CloseGraceMs = 30000;
+
+// Ask for a large kernel receive buffer so that a burst of datagrams is not
+// dropped while the window is busy; the kernel caps it at its own maximum.
+constexpr int UdpReceiveBuffer = 8 * 1024 * 1024;
+
+qint32 clampCount(qsizetype n)
+{
+    return n > std::numeric_limits<qint32>::max() ? std::numeric_limits<qint32>::max() : qint32(n);
+}
+
+// A dual-stack socket sees IPv4 peers as IPv4-mapped IPv6 addresses; users
+// know them by their IPv4 form.
+QString addressText(const QHostAddress& address)
+{
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    return isV4 ? QHostAddress(v4).toString() : address.toString();
+}
+
+// Users may write an IPv6 address in brackets, as in a URL.
+QString bareHost(const QString& host)
+{
+    const QString trimmed = host.trimmed();
+    if (trimmed.size() > 2 && trimmed.startsWith(QLatin1Char('[')) && trimmed.endsWith(QLatin1Char(']')))
+        return trimmed.mid(1, trimmed.size() - 2);
+    return trimmed;
+}
+
+QString withContext(const QString& text, const QString& context)
+{
+    return context.isEmpty() ? text : text + QStringLiteral(": ") + context;
+}
+
+KvError socketError(QAbstractSocket::SocketError code, const QString& qtText, const QString& context)
+{
+    using S = QAbstractSocket;
+    using E = SocketControl;
+    switch (code) {
+    case S::ConnectionRefusedError:
+        return KvError(E::ErrConnectionRefused, withContext(QStringLiteral("Connection refused"), context));
+    case S::RemoteHostClosedError:
+        return KvError(E::ErrConnectionReset, QStringLiteral("Connection reset by the remote host"));
+    case S::HostNotFoundError:
+        return KvError(E::ErrHostNotFound, withContext(QStringLiteral("Host not found"), context));
+    case S::SocketAccessError:
+        return KvError(E::ErrPermissionDenied, withContext(QStringLiteral("Permission denied"), context));
+    case S::SocketResourceError:
+        return KvError(E::ErrNoResources, QStringLiteral("Out of socket resources"));
+    case S::SocketTimeoutError:
+        return KvError(E::ErrTimedOut, withContext(QStringLiteral("Connection timed out"), context));
+    case S::DatagramTooLargeError:
+        return KvError(E::ErrDatagramTooLarge, QStringLiteral("Datagram too large"));
+    case S::AddressInUseError:
+        return KvError(E::ErrAddressInUse, withContext(QStringLiteral("Address in use"), context));
+    case S::SocketAddressNotAvailableError:
+        return KvError(E::ErrAddressNotAvailable,
+                       withContext(QStringLiteral("Address not available"), context));
+    case S::UnsupportedSocketOperationError:
+        return KvError(E::ErrAddressFamily,
+                       withContext(QStringLiteral("Address family not supported"), context));
+    case S::OperationError:
+        return KvError(E::ErrInvalidOperation, QStringLiteral("Invalid operation at current state"));
+    default:
+        return KvError(E::ErrNetwork, withContext(QStringLiteral("Network error"), qtText));
+    }
+}
+
+KvError invalidOperation()
+{
+    return KvError(SocketControl::ErrInvalidOperation, QStringLiteral("Invalid operation at current state"));
+}
+
+KvError wrongProtocolOrState()
+{
+    return KvError(
+        SocketControl::ErrWrongProtocolOrState,
+        QStringLiteral("Wrong protocol or connection state for the requested transaction or request"));
+}
+
+QByteArray toBytes(const QString& data)
+{
+    QByteArray bytes(data.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < data.size(); ++i) {
+        const char16_t c = data.at(i).unicode();
+        if (c > 0xFF) {
+            throw KvError(SocketControl::ErrUnsupportedData,
+                          QStringLiteral("Unsupported data type: character U+%1 is not a single byte")
+                              .arg(uint(c), 4, 16, QLatin1Char('0'))
+                              .toUpper());
+        }
+        bytes[i] = char(c);
+    }
+    return bytes;
+}
+
+// Marks the span in which this class itself calls into a socket.
+class CallScope
+{
+public:
+    explicit CallScope(bool& flag) : m_flag(flag), m_old(flag) { m_flag = true; }
+    ~CallScope() { m_flag = m_old; }
+    CallScope(const CallScope&) = delete;
+    CallScope& operator=(const CallScope&) = delete;
+
+private:
+    bool& m_flag;
+    bool m_old;
+};
+
+} // namespace
+
+SocketControl::SocketControl(QObject* parent) : QObject(parent), m_remoteHost(QStringLiteral("127.0.0.1")) {}
+
+SocketControl::~SocketControl()
+{
+    ++m_generation;
+    if (m_lookupId != -1)
+        QHostInfo::abortHostLookup(m_lookupId);
+    // Cut every socket loose first so that nothing they emit while dying
+    // reaches this half-destroyed object.
+    const auto sockets = findChildren<QObject*>(Qt::FindDirectChildrenOnly);
+    for (QObject* child : sockets)
+        child->disconnect(this);
+}
+
+void SocketControl::requireClosed() const
+{
+    if (m_state != sckClosed)
+        throw invalidOperation();
+}
+
+void SocketControl::setProtocol(int protocol)
+{
+    if (protocol != TcpProtocol && protocol != UdpProtocol)
+        throw KvErr::invalidPropertyValue();
+    requireClosed();
+    m_protocol = protocol;
+}
+
+void SocketControl::setLocalPort(qint32 port)
+{
+    if (port < 0 || port > 65535)
+        throw KvErr::invalidPropertyValue();
+    requireClosed();
+    m_localPort = port;
+}
+
+void SocketControl::setRemoteHost(const QString& host)
+{
+    m_remoteHost = host;
+    if (m_udp)
+        startUdpLookup();
+}
+
+void SocketControl::setRemotePort(qint32 port)
+{
+    if (port < 0 || port > 65535)
+        throw KvErr::invalidPropertyValue();
+    m_remotePort = port;
+    if (m_udp)
+        m_udpTargetPort = quint16(port);
+}
+
+void SocketControl::Connect()
+{
+    requireClosed();
+    if (m_protocol == UdpProtocol) {
+        openUdp();
+        return;
+    }
+
+    auto* socket = new QTcpSocket(this);
+    socket->setProxy(QNetworkProxy::NoProxy);
+    // Everything is read as soon as it arrives; the window's buffer is the only one.
+    socket->setReadBufferSize(0);
+    if (m_localPort != 0 && !socket->bind(QHostAddress::Any, quint16(m_localPort))) {
+        const KvError failure =
+            socketError(socket->error(), socket->errorString(), QStringLiteral("port %1").arg(m_localPort));
+        delete socket;
+        throw failure;
+    }
+
+    ++m_generation;
+    m_tcp = socket;
+    m_state = sckResolvingHost;
+    attachTcp(socket);
+    connect(socket, &QAbstractSocket::connected, this, [this, socket] {
+        if (socket == m_tcp)
+            onTcpConnected();
+    });
+    connect(socket, &QAbstractSocket::stateChanged, this, [this, socket] {
+        if (socket == m_tcp)
+            onTcpStateChanged();
+    });
+
+    // A refusal on loopback can come back inside this call; it still reaches
+    // the window as a later event, like any other connect failure.
+    CallScope scope(m_inCall);
+    socket->connectToHost(bareHost(m_remoteHost), quint16(m_remotePort));
+}
+
+void SocketControl::Listen()
+{
+    requireClosed();
+    if (m_protocol != TcpProtocol)
+        throw wrongProtocolOrState();
+
+    auto* server = new QTcpServer(this);
+    server->setProxy(QNetworkProxy::NoProxy);
+    // Any is dual-stack: IPv4 and IPv6 clients alike.
+    if (!server->listen(QHostAddress::Any, quint16(m_localPort))) {
+        const KvError failure = socketError(server->serverError(), server->errorString(),
+                                            QStringLiteral("port %1").arg(m_localPort));
+        delete server;
+        throw failure;
+    }
+
+    ++m_generation;
+    m_server = server;
+    // Port 0 picks a free port; report the real one, since listening again
+    // after a client leaves reuses this value.
+    m_localPort = server->serverPort();
+    m_state = sckListening;
+    connect(server, &QTcpServer::newConnection, this, &SocketControl::onNewConnection);
+    connect(server, &QTcpServer::acceptError, this, [this, server](QAbstractSocket::SocketError code) {
+        if (server == m_server)
+            reportError(socketError(code, server->errorString(), QString()));
+    });
+}
+
+void SocketControl::Bind()
+{
+    requireClosed();
+    if (m_protocol != UdpProtocol)
+        throw wrongProtocolOrState();
+    openUdp();
+}
+
+void SocketControl::Accept(qint32 requestId)
+{
+    requireClosed();
+    if (m_protocol != TcpProtocol)
+        throw wrongProtocolOrState();
+    const QPointer<QTcpSocket> socket = m_requests.take(requestId);
+    if (!socket) {
+        throw KvError(ErrInvalidArgument,
+                      QStringLiteral("Invalid argument: no connection request %1 is waiting").arg(requestId));
+    }
+
+    ++m_generation;
+    m_tcp = socket;
+    m_state = sckConnected;
+    setPeer(socket->peerAddress(), socket->peerPort());
+    attachTcp(socket);
+
+    // Data the peer sent before the accept, or its close, came while nobody
+    // listened to the socket; pick it up once the window's handler is done.
+    const quint32 generation = m_generation;
+    QMetaObject::invokeMethod(
+        this,
+        [this, socket, generation] {
+            if (generation != m_generation || !socket || socket != m_tcp)
+                return;
+            if (socket->state() == QAbstractSocket::ConnectedState)
+                onTcpReadyRead();
+            else
+                onTcpDisconnected();
+        },
+        Qt::QueuedConnection);
+}
+
+void SocketControl::Close()
+{
+    ++m_generation;
+    if (m_lookupId != -1) {
+        QHostInfo::abortHostLookup(m_lookupId);
+        m_lookupId = -1;
+    }
+    m_heldDatagrams.clear();
+    m_udpTarget.clear();
+
+    // Requests waiting in m_requests stay: the window closes the listener and
+    // then accepts one of them on this same object.
+    if (QTcpServer* server = m_server) {
+        m_server = nullptr;
+        server->disconnect(this);
+        server->close();
+        server->deleteLater();
+    }
+    releaseTcp();
+    if (QUdpSocket* udp = m_udp) {
+        m_udp = nullptr;
+        udp->disconnect(this);
+        udp->close();
+        udp->deleteLater();
+    }
+    m_received.clear();
+    m_state = sckClosed;
+}
+
+void SocketControl::SendData(const QString& data)
+{
+    if (m_tcp && m_state == sckConnected) {
+        const QByteArray bytes = toBytes(data);
+        if (bytes.isEmpty())
+            return;
+        CallScope scope(m_inCall);
+        // Qt keeps whatever the kernel does not take at once and sends it as
+        // the peer reads; nothing is dropped.
+        if (m_tcp->write(bytes) != bytes.size())
+            throw socketError(m_tcp->error(), m_tcp->errorString(), QString());
+        return;
+    }
+    if (m_udp && m_state == sckOpen) {
+        const QByteArray bytes = toBytes(data);
+        if (bytes.isEmpty())
+            return;
+        sendDatagram(bytes);
+        return;
+    }
+    throw wrongProtocolOrState();
+}
+
+QString SocketControl::GetData()
+{
+    const QString data = QString::fromLatin1(m_received);
+    m_received.clear();
+    return data;
+}
+
+void SocketControl::openUdp()
+{
+    auto* udp = new QUdpSocket(this);
+    udp->setProxy(QNetworkProxy::NoProxy);
+    // A port that another socket holds is refused, never shared.
+    if (!udp->bind(QHostAddress::Any, quint16(m_localPort), QAbstractSocket::DontShareAddress)) {
+        const KvError failure =
+            socketError(udp->error(), udp->errorString(), QStringLiteral("port %1").arg(m_localPort));
+        delete udp;
+        throw failure;
+    }
+    udp->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, UdpReceiveBuffer);
+
+    ++m_generation;
+    m_udp = udp;
+    m_localPort = udp->localPort();
+    m_udpTargetPort = quint16(m_remotePort);
+    m_state = sckOpen;
+    connect(udp, &QUdpSocket::readyRead, this, &SocketControl::onUdpReadyRead);
+    connect(udp, &QAbstractSocket::errorOccurred, this, &SocketControl::onUdpError);
+    startUdpLookup();
+}
+
+void SocketControl::startUdpLookup()
+{
+    if (m_lookupId != -1) {
+        QHostInfo::abortHostLookup(m_lookupId);
+        m_lookupId = -1;
+    }
+    m_udpTarget.clear();
+
+    const QString host = bareHost(m_remoteHost);
+    QHostAddress literal;
+    if (literal.setAddress(host)) {
+        m_udpTarget = literal;
+        flushHeldDatagrams();
+        return;
+    }
+    // No remote host: the socket can still receive; sending is refused.
+    if (host.isEmpty()) {
+        m_heldDatagrams.clear();
+        return;
+    }
+    m_lookupId = QHostInfo::lookupHost(host, this, &SocketControl::onLookupDone);
+}
+
+void SocketControl::onLookupDone(const QHostInfo& info)
+{
+    if (info.lookupId() != m_lookupId || !m_udp)
+        return;
+    m_lookupId = -1;
+
+    const QList<QHostAddress> addresses = info.addresses();
+    if (info.error() != QHostInfo::NoError || addresses.isEmpty()) {
+        m_heldDatagrams.clear();
+        reportError(KvError(ErrHostNotFound, withContext(QStringLiteral("Host not found"), m_remoteHost)));
+        return;
+    }
+    m_udpTarget = addresses.first();
+    // A socket that fell back to IPv4 only cannot reach an IPv6 address.
+    if (m_udp->localAddress().protocol() == QAbstractSocket::IPv4Protocol) {
+        for (const QHostAddress& address : addresses) {
+            if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+                m_udpTarget = address;
+                break;
+            }
+        }
+    }
+    flushHeldDatagrams();
+}
+
+void SocketControl::sendDatagram(const QByteArray& bytes)
+{
+    bool isV4 = m_udpTarget.isNull();
+    m_udpTarget.toIPv4Address(&isV4);
+    const int limit = (m_udpTarget.isNull() || isV4) ? MaxDatagramIPv4 : MaxDatagramIPv6;
+    if (bytes.size() > limit) {
+        throw KvError(
+            ErrDatagramTooLarge,
+            QStringLiteral("Datagram too large: %1 bytes, at most %2 fit").arg(bytes.size()).arg(limit));
+    }
+    if (m_udpTarget.isNull()) {
+        if (m_lookupId == -1)
+            throw KvError(ErrAddressNotAvailable, QStringLiteral("No remote host to send to"));
+        m_heldDatagrams.append(bytes);
+        return;
+    }
+    CallScope scope(m_inCall);
+    if (m_udp->writeDatagram(bytes, m_udpTarget, m_udpTargetPort) != bytes.size())
+        throw socketError(m_udp->error(), m_udp->errorString(), QString());
+}
+
+void SocketControl::flushHeldDatagrams()
+{
+    while (!m_heldDatagrams.isEmpty() && m_udp && !m_udpTarget.isNull()) {
+        const QByteArray bytes = m_heldDatagrams.takeFirst();
+        try {
+            sendDatagram(bytes);
+        } catch (const KvError& failure) {
+            // Nobody is waiting on these sends any more; tell the window.
+            m_heldDatagrams.clear();
+            reportError(failure);
+            return;
+        }
+    }
+}
+
+void SocketControl::attachTcp(QTcpSocket* socket)
+{
+    socket->setParent(this);
+    socket->setReadBufferSize(0);
+    connect(socket, &QIODevice::readyRead, this, [this, socket] {
+        if (socket == m_tcp)
+            onTcpReadyRead();
+    });
+    connect(socket, &QAbstractSocket::disconnected, this, [this, socket] {
+        if (socket == m_tcp)
+            onTcpDisconnected();
+    });
+    connect(socket, &QAbstractSocket::errorOccurred, this, [this, socket] {
+        if (socket == m_tcp)
+            onTcpError();
+    });
+}
+
+void SocketControl::releaseTcp()
+{
+    QTcpSocket* socket = m_tcp;
+    m_tcp = nullptr;
+    if (!socket)
+        return;
+    socket->disconnect(this);
+    if (socket->state() != QAbstractSocket::ConnectedState) {
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
+    // Close gracefully so that data SendData queued still reaches the peer.
+    connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
+    QTimer::singleShot(CloseGraceMs, socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
+    socket->disconnectFromHost();
+    if (socket->state() == QAbstractSocket::UnconnectedState)
+        socket->deleteLater();
+}
+
+void SocketControl::reportError(const KvError& failure)
+{
+    m_state = sckError;
+    const int number = failure.number();
+    const QString description = failure.description();
+    if (m_inCall) {
+        const quint32 generation = m_generation;
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation, number, description] {
+                if (generation == m_generation && m_state == sckError)
+                    emit error(number, description);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    emit error(number, description);
+}
+
+void SocketControl::setPeer(const QHostAddress& address, quint16 port)
+{
+    m_remoteHostIP = addressText(address);
+    m_remotePort = port;
+}
+
+qint32 SocketControl::nextRequestId()
+{
+    m_lastRequestId = m_lastRequestId == std::numeric_limits<qint32>::max() ? 1 : m_lastRequestId + 1;
+    return m_lastRequestId;
+}
+
+void SocketControl::onTcpStateChanged()
+{
+    if (m_state != sckResolvingHost && m_state != sckHostResolved && m_state != sckConnecting)
+        return;
+    switch (m_tcp->state()) {
+    case QAbstractSocket::HostLookupState:
+        m_state = sckResolvingHost;
+        break;
+    case QAbstractSocket::ConnectingState:
+        m_state = sckConnecting;
+        break;
+    default:
+        break;
+    }
+}
+
+void SocketControl::onTcpConnected()
+{
+    m_state = sckConnected;
+    setPeer(m_tcp->peerAddress(), m_tcp->peerPort());
+    emit connected();
+}
+
+void SocketControl::onTcpReadyRead()
+{
+    const QPointer<SocketControl> self(this);
+    const QPointer<QTcpSocket> socket = m_tcp;
+    // Qt does not announce data that came while the window's handler was
+    // still running, so keep reading until nothing is left.
+    while (self && socket && socket == m_tcp && m_state == sckConnected && socket->bytesAvailable() > 0) {
+        m_received += socket->readAll();
+        emit dataArrival(clampCount(m_received.size()));
+    }
+}
+
+void SocketControl::onTcpDisconnected()
+{
+    if (m_state != sckConnected)
+        return;
+    const QPointer<SocketControl> self(this);
+    const QPointer<QTcpSocket> socket = m_tcp;
+    // The peer's last data goes to the window before the close does.
+    onTcpReadyRead();
+    if (!self || !socket || socket != m_tcp || m_state != sckConnected)
+        return;
+    m_state = sckClosing;
+    emit closed();
+}
+
+void SocketControl::onTcpError()
+{
+    const QAbstractSocket::SocketError code = m_tcp->error();
+    // A peer that closes, or resets, the connection ends it like a close.
+    if (code == QAbstractSocket::RemoteHostClosedError)
+        return;
+    if (m_state == sckClosing || m_state == sckError)
+        return;
+    QString context;
+    if (code == QAbstractSocket::HostNotFoundError)
+        context = m_remoteHost;
+    else if (code == QAbstractSocket::ConnectionRefusedError || code == QAbstractSocket::SocketTimeoutError)
+        context = QStringLiteral("%1:%2").arg(m_remoteHost).arg(m_remotePort);
+    reportError(socketError(code, m_tcp->errorString(), context));
+}
+
+void SocketControl::onNewConnection()
+{
+    const QPointer<SocketControl> self(this);
+    const QPointer<QTcpServer> server = qobject_cast<QTcpServer*>(sender());
+    while (self && server && server == m_server && m_state == sckListening &&
+           server->hasPendingConnections()) {
+        QTcpSocket* socket = server->nextPendingConnection();
+        if (!socket)
+            break;
+        // Owned here, so that closing the listener leaves it alive for Accept.
+        socket->setParent(this);
+        socket->setReadBufferSize(0);
+        const qint32 id = nextRequestId();
+        m_requests.insert(id, socket);
+        emit connectionRequest(id);
+        if (!self)
+            return;
+        // The handler did not accept it: refuse the peer and free the socket.
+        if (const QPointer<QTcpSocket> refused = m_requests.take(id)) {
+            refused->abort();
+            refused->deleteLater();
+        }
+    }
+}
+
+void SocketControl::onUdpReadyRead()
+{
+    const QPointer<SocketControl> self(this);
+    const QPointer<QUdpSocket> udp = m_udp;
+    // One event per datagram: each keeps its own size and sender.
+    while (self && udp && udp == m_udp && m_state == sckOpen && udp->hasPendingDatagrams()) {
+        const QNetworkDatagram datagram = udp->receiveDatagram();
+        if (!datagram.isValid())
+            break;
+        setPeer(datagram.senderAddress(), quint16(datagram.senderPort()));
+        const QByteArray payload = datagram.data();
+        m_received += payload;
+        emit dataArrival(clampCount(payload.size()));
+    }
+}
+
+void SocketControl::onUdpError()
+{
+    // Failures of our own sends are thrown to the caller instead.
+    if (m_inCall || !m_udp || m_state != sckOpen)
+        return;
+    const QAbstractSocket::SocketError code = m_udp->error();
+    // An ICMP "port unreachable" for an earlier datagram is part of normal
+    // UDP life and no reason to close the socket.
+    if (code == QAbstractSocket::ConnectionRefusedError || code == QAbstractSocket::TemporaryError)
+        return;
+    reportError(socketError(code, m_udp->errorString(), QString()));
+}

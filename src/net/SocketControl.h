@@ -1,0 +1,144 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+class KvError;
+class QHostInfo;
+class QTcpServer;
+class QTcpSocket;
+class QUdpSocket;
+
+// The window's one socket: TCP client, TCP server holding one peer at a time,
+// or UDP peer. Driven from the window's thread; every event is a signal that
+// the window handles synchronously, and the handlers may call back into any
+// member, including Close and Accept, from inside the emission.
+//
+// Bytes and characters map one to one (Latin-1) in both directions.
+// Failures known at once throw KvError; later ones arrive as error().
+class SocketControl : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum StateValue
+    {
+        sckClosed = 0,
+        sckOpen = 1,
+        sckListening = 2,
+        sckConnectionPending = 3,
+        sckResolvingHost = 4,
+        sckHostResolved = 5,
+        sckConnecting = 6,
+        sckConnected = 7,
+        sckClosing = 8,
+        sckError = 9
+    };
+
+    // Error numbers of the failures this class reports.
+    enum ErrorNumber
+    {
+        ErrPermissionDenied = 10013,
+        ErrInvalidArgument = 10022,
+        ErrDatagramTooLarge = 10040,
+        ErrAddressFamily = 10047,
+        ErrAddressInUse = 10048,
+        ErrAddressNotAvailable = 10049,
+        ErrNetwork = 10050,
+        ErrConnectionReset = 10054,
+        ErrNoResources = 10055,
+        ErrTimedOut = 10060,
+        ErrConnectionRefused = 10061,
+        ErrHostNotFound = 11001,
+        ErrWrongProtocolOrState = 40006,
+        ErrUnsupportedData = 40018,
+        ErrInvalidOperation = 40020
+    };
+
+    static constexpr int TcpProtocol = 0;
+    static constexpr int UdpProtocol = 1;
+
+    explicit SocketControl(QObject* parent = nullptr);
+    ~SocketControl() override;
+
+    int Protocol() const { return m_protocol; }
+    void setProtocol(int protocol);
+    qint32 LocalPort() const { return m_localPort; }
+    void setLocalPort(qint32 port);
+    QString RemoteHost() const { return m_remoteHost; }
+    void setRemoteHost(const QString& host);
+    qint32 RemotePort() const { return m_remotePort; }
+    void setRemotePort(qint32 port);
+    QString RemoteHostIP() const { return m_remoteHostIP; }
+    int State() const { return m_state; }
+
+    void Connect();
+    void Listen();
+    void Bind();
+    void Accept(qint32 requestId);
+    void Close();
+
+    void SendData(const QString& data);
+    QString GetData();
+
+signals:
+    void connected();
+    void closed();
+    void connectionRequest(qint32 requestId);
+    void dataArrival(qint32 bytesTotal);
+    void error(int number, const QString& description);
+
+private:
+    void requireClosed() const;
+    void openUdp();
+    void startUdpLookup();
+    void sendDatagram(const QByteArray& bytes);
+    void flushHeldDatagrams();
+    void attachTcp(QTcpSocket* socket);
+    void releaseTcp();
+    void reportError(const KvError& failure);
+    void setPeer(const QHostAddress& address, quint16 port);
+    qint32 nextRequestId();
+
+    void onTcpStateChanged();
+    void onTcpConnected();
+    void onTcpReadyRead();
+    void onTcpDisconnected();
+    void onTcpError();
+    void onNewConnection();
+    void onUdpReadyRead();
+    void onUdpError();
+    void onLookupDone(const QHostInfo& info);
+
+    int m_protocol = TcpProtocol;
+    qint32 m_localPort = 0;
+    QString m_remoteHost;
+    qint32 m_remotePort = 5005;
+    QString m_remoteHostIP;
+    StateValue m_state = sckClosed;
+
+    QPointer<QTcpSocket> m_tcp;
+    QPointer<QTcpServer> m_server;
+    QPointer<QUdpSocket> m_udp;
+    QHash<qint32, QPointer<QTcpSocket>> m_requests;
+    qint32 m_lastRequestId = 0;
+    QByteArray m_received;
+    // Changes whenever the socket opens or closes, so that work queued for
+    // an earlier connection finds out it is stale.
+    quint32 m_generation = 0;
+
+    // UDP destination. The lookup runs in the background; datagrams sent
+    // before it answers wait here, in order.
+    QHostAddress m_udpTarget;
+    quint16 m_udpTargetPort = 0;
+    int m_lookupId = -1;
+    QList<QByteArray> m_heldDatagrams;
+    // Set while this class itself calls into a socket, so that errors the
+    // call reports synchronously are thrown rather than signalled.
+    bool m_inCall = false;
+};
