@@ -24,6 +24,12 @@
 
 #include "version.h"
 
+// The artwork lives in the static library; its resources must be registered by hand.
+static void initResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
 namespace {
 
 QFont fontOf(const QStringList& families, QFont::StyleHint hint, int pixelSize)
@@ -101,6 +107,7 @@ frmKelvane::frmKelvane(QWidget* parent)
       m_launcher(std::make_unique<ProcessLauncher>()),
       m_settings(std::make_unique<SettingsStore>(applicationTitle()))
 {
+    initResources();
     setObjectName(QStringLiteral("frmKelvane"));
     setAttribute(Qt::WA_DeleteOnClose, false);
     buildControls();
