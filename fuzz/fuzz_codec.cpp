@@ -1,0 +1,177 @@
+// libFuzzer target: the payload codec and the number conversion take any
+// bytes without crashing, without undefined behaviour, and keep their
+// round-trip promises. A broken promise aborts, which libFuzzer reports.
+
+#include "platform/KvError.h"
+#include "platform/NumConv.h"
+#include "send/Codec.h"
+
+#include <QString>
+#include <QStringList>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+void require(bool condition, const char* what)
+{
+    if (!condition) {
+        std::fprintf(stderr, "broken promise: %s\n", what);
+        std::abort();
+    }
+}
+
+bool allBytes(const QString& s)
+{
+    for (const QChar c : s)
+        if (c.unicode() > 0xFF)
+            return false;
+    return true;
+}
+
+void fuzzParseHexLine(const QString& input)
+{
+    const bool oddQuotes = input.count(QLatin1Char('"')) % 2 != 0;
+    try {
+        const QString payload = ParseHexLine(input);
+        require(!oddQuotes, "ParseHexLine accepted an odd number of quotes");
+        require(payload.size() <= input.size(), "ParseHexLine gave more bytes than the line has");
+        require(allBytes(payload), "ParseHexLine gave a character above U+00FF");
+        // Reference reading: split at the quotes, decode the hex parts and keep the literal ones.
+        const QStringList parts = input.split(QLatin1Char('"'));
+        QString expected;
+        for (qsizetype k = 0; k < parts.size(); ++k) {
+            if (k % 2 != 0) {
+                expected += parts.at(k);
+                continue;
+            }
+            QString digits = parts.at(k);
+            digits.remove(QLatin1Char(' ')).remove(QLatin1Char('.')).remove(QLatin1Char('-'));
+            expected += HexToAscii(digits);
+        }
+        require(payload == expected, "ParseHexLine differs from the reference reading");
+    } catch (const KvError& e) {
+        require(e.number() == KvErr::UnclosedQuote, "ParseHexLine threw another error than 512");
+        require(e.description() == QLatin1String("Unclosed quotion mark"), "wrong description of error 512");
+        require(oddQuotes, "ParseHexLine refused an even number of quotes");
+    }
+}
+
+void fuzzHex(const QString& input)
+{
+    const QString payload = HexToAscii(input);
+    require(payload.size() == (input.size() + 1) / 2, "HexToAscii gave the wrong length");
+    require(allBytes(payload), "HexToAscii gave a character above U+00FF");
+    if (!input.isEmpty())
+        require(HexToByte(input) == HexToByte(input.right(2)),
+                "HexToByte looked past the last two characters");
+    if (input.size() >= 2)
+        require(QChar(char16_t(HexToByte(input.left(2)))) == payload.at(0),
+                "HexToAscii and HexToByte disagree");
+}
+
+void fuzzInsertSeparator(const QString& input, const uint8_t* data, size_t size)
+{
+    if (size < 2)
+        return;
+    // First byte: the group size, signed; second: how many of the next bytes make the separator.
+    const int groupSize = static_cast<int8_t>(data[0]);
+    const qsizetype sepLength = qMin<qsizetype>(data[1] % 4, input.size() - 2);
+    const QString separator = input.mid(2, sepLength);
+    const QString text = input.mid(2 + sepLength);
+    const QString result = InsertSeparator(text, groupSize, separator);
+    const qsizetype n = text.size();
+    if (groupSize <= 0 || n <= groupSize) {
+        require(result == text, "InsertSeparator changed a text it should leave");
+        return;
+    }
+    const qsizetype gaps = (n - 1) / groupSize;
+    require(result.size() == n + gaps * sepLength, "InsertSeparator gave the wrong length");
+    qsizetype at = 0;
+    for (qsizetype g = 0; g <= gaps; ++g) {
+        const qsizetype take = qMin<qsizetype>(groupSize, n - g * groupSize);
+        require(QStringView(result).mid(at, take) == QStringView(text).mid(g * groupSize, take),
+                "InsertSeparator changed a group");
+        at += take;
+        if (g < gaps) {
+            require(QStringView(result).mid(at, sepLength) == separator, "InsertSeparator lost a separator");
+            at += sepLength;
+        }
+    }
+}
+
+void fuzzRoundTrips(const QString& input)
+{
+    const qsizetype n = input.size();
+    const QString hex = AsciiToHex(input);
+    require(hex.size() == 2 * n, "AsciiToHex gave the wrong length");
+    require(HexToAscii(hex) == input, "HexToAscii(AsciiToHex(x)) != x");
+    require(HexToAscii(hex.toLower()) == input, "lower-case hex does not round-trip");
+    const QString spaced = SpacedHex(input);
+    require(spaced.size() == qMax<qsizetype>(0, 3 * n - 1), "SpacedHex gave the wrong length");
+    require(spaced == InsertSeparator(hex, 2, QStringLiteral(" ")), "SpacedHex is not the grouped hex");
+    require(ParseHexLine(spaced) == input, "ParseHexLine(SpacedHex(x)) != x");
+}
+
+template <typename T> void checkRounding(double value, T (*round)(double))
+{
+    try {
+        const T r = round(value);
+        require(std::isfinite(value), "rounding accepted a value that is not finite");
+        require(std::fabs(double(r) - value) <= 0.5, "rounding is off by more than a half");
+        require(NumToText(double(r)) == QString::number(r), "a whole number is not written as plain digits");
+        require(TextToInt32(QString::number(r)) == r, "a whole number does not read back");
+    } catch (const KvError& e) {
+        require(e.number() == KvErr::Overflow, "rounding threw another error than overflow");
+        require(!(value > double(std::numeric_limits<T>::min()) - 0.5 &&
+                  value < double(std::numeric_limits<T>::max()) + 0.5),
+                "rounding refused a value in range");
+    }
+}
+
+void fuzzNumbers(const QString& input, const uint8_t* data, size_t size)
+{
+    double value = 0;
+    try {
+        value = Val(input);
+        require(!std::isnan(value), "Val gave NaN");
+    } catch (const KvError& e) {
+        require(e.number() == KvErr::Overflow, "Val threw another error than overflow");
+    }
+    try {
+        const qint32 i = TextToInt32(input);
+        require(double(i) == RoundToInt32(Val(input)), "TextToInt32 differs from the rounded Val");
+    } catch (const KvError& e) {
+        require(e.number() == KvErr::TypeMismatch || e.number() == KvErr::Overflow,
+                "TextToInt32 threw another error than type mismatch or overflow");
+    }
+    checkRounding<qint16>(value, &RoundToInt16);
+    checkRounding<qint32>(value, &RoundToInt32);
+    (void)NumToText(value);
+
+    // The raw bit patterns reach values no text gives: NaN, infinities, denormals.
+    if (size >= sizeof(double)) {
+        double raw;
+        std::memcpy(&raw, data, sizeof raw);
+        checkRounding<qint16>(raw, &RoundToInt16);
+        checkRounding<qint32>(raw, &RoundToInt32);
+        (void)NumToText(raw);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const QString input = QString::fromLatin1(reinterpret_cast<const char*>(data), qsizetype(size));
+    fuzzParseHexLine(input);
+    fuzzHex(input);
+    fuzzInsertSeparator(input, data, size);
+    fuzzRoundTrips(input);
+    fuzzNumbers(input, data, size);
+    return 0;
+}
