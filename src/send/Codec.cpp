@@ -17,15 +17,13 @@ struct Tables
     char16_t pair[256][2];   // byte -> its two upper-case digits
     char16_t spaced[256][3]; // byte -> two digits and a space
     signed char digit[256];  // character -> digit value, -1 for a non-digit
-    quint8 kind[256];        // character -> its role in a HEX line
+    signed char code[256];   // character -> digit value or its role in a HEX line
 };
 
-enum Kind : quint8
-{
-    Kept,
-    Ignored,
-    Quote
-};
+// Roles of characters outside quotes in a HEX line; digits have their value.
+constexpr signed char NonDigit = -1;
+constexpr signed char Ignored = -2;
+constexpr signed char Quote = -3;
 
 constexpr Tables makeTables()
 {
@@ -35,16 +33,17 @@ constexpr Tables makeTables()
         t.pair[b][0] = t.spaced[b][0] = char16_t(digits[b >> 4]);
         t.pair[b][1] = t.spaced[b][1] = char16_t(digits[b & 15]);
         t.spaced[b][2] = u' ';
-        t.digit[b] = -1;
-        t.kind[b] = Kept;
+        t.digit[b] = NonDigit;
     }
-    t.kind[int(' ')] = t.kind[int('.')] = t.kind[int('-')] = Ignored;
-    t.kind[int('"')] = Quote;
     for (int d = 0; d < 16; ++d) {
         t.digit[int(digits[d])] = static_cast<signed char>(d);
         if (d >= 10)
             t.digit[int(digits[d]) - 'A' + 'a'] = static_cast<signed char>(d);
     }
+    for (int b = 0; b < 256; ++b)
+        t.code[b] = t.digit[b];
+    t.code[int(' ')] = t.code[int('.')] = t.code[int('-')] = Ignored;
+    t.code[int('"')] = Quote;
     return t;
 }
 
@@ -52,19 +51,25 @@ constexpr Tables tables = makeTables();
 
 inline int digitValue(char16_t c)
 {
-    return c < 256 ? tables.digit[c] : -1;
+    return c < 256 ? tables.digit[c] : NonDigit;
 }
 
-// A negative sum comes from an invalid digit and reads as 0.
-inline char16_t decodePair(char16_t high, char16_t low)
+inline int codeOf(char16_t c)
 {
-    const int value = 16 * digitValue(high) + digitValue(low);
+    return c < 256 ? tables.code[c] : NonDigit;
+}
+
+// From two digit values, -1 for a non-digit. A negative sum comes from an
+// invalid digit and reads as 0.
+inline char16_t byteOf(int high, int low)
+{
+    const int value = 16 * high + low;
     return char16_t(value < 0 ? 0 : value);
 }
 
-inline Kind kindOf(char16_t c)
+inline char16_t decodePair(char16_t high, char16_t low)
 {
-    return c < 256 ? Kind(tables.kind[c]) : Kept;
+    return byteOf(digitValue(high), digitValue(low));
 }
 
 // A character above U+00FF has no byte; cutting it down to 8 bits would
@@ -152,34 +157,33 @@ QString ParseHexLine(const QString& line)
     for (;;) {
         // Text outside quotes: digit pairs form across the ignored characters.
         bool half = false;
-        char16_t high = 0;
+        int high = 0;
         while (i < n) {
             // Quick path for the spaced form that the log shows and users paste back.
             while (!half && i + 2 < n) {
-                const char16_t c0 = in[i].unicode();
-                const char16_t c1 = in[i + 1].unicode();
-                if (kindOf(c0) != Kept || kindOf(c1) != Kept || kindOf(in[i + 2].unicode()) != Ignored)
+                const int c0 = codeOf(in[i].unicode());
+                const int c1 = codeOf(in[i + 1].unicode());
+                if (c0 < NonDigit || c1 < NonDigit || codeOf(in[i + 2].unicode()) != Ignored)
                     break;
-                *out++ = QChar(decodePair(c0, c1));
+                *out++ = QChar(byteOf(c0, c1));
                 i += 3;
             }
             if (i >= n)
                 break;
-            const char16_t c = in[i].unicode();
-            const Kind kind = kindOf(c);
-            if (kind == Quote)
+            const int c = codeOf(in[i].unicode());
+            if (c == Quote)
                 break;
             ++i;
-            if (kind == Ignored)
+            if (c == Ignored)
                 continue;
             if (half)
-                *out++ = QChar(decodePair(high, c));
+                *out++ = QChar(byteOf(high, c));
             else
                 high = c;
             half = !half;
         }
         if (half)
-            *out++ = QChar(decodePair(high, high));
+            *out++ = QChar(byteOf(high, high));
         if (i >= n)
             break;
 
