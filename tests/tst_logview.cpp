@@ -1,0 +1,563 @@
+#include "log/LogView.h"
+#include "log/PlainLogBox.h"
+
+#include <QClipboard>
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+QString allCharacters()
+{
+    QString s;
+    for (int c = 0; c < 256; ++c)
+        s.append(QChar(char16_t(c)));
+    return s;
+}
+
+// A line of the given length made of every character but CR and LF.
+QString longLine(qsizetype length, int seed = 0)
+{
+    QString s(length, Qt::Uninitialized);
+    for (qsizetype i = 0; i < length; ++i) {
+        char16_t c = char16_t((i * 7 + seed) % 256);
+        if (c == u'\r' || c == u'\n')
+            c = u'x';
+        s[i] = QChar(c);
+    }
+    return s;
+}
+
+std::unique_ptr<LogBox> makeBox(const QString& kind)
+{
+    if (kind == QLatin1String("PlainLogBox"))
+        return std::make_unique<PlainLogBox>();
+    return std::make_unique<LogView>();
+}
+
+class FocusWatch : public QObject
+{
+public:
+    using QObject::QObject;
+    QObject* focused = nullptr;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::FocusIn)
+            focused = watched;
+        return false;
+    }
+};
+
+} // namespace
+
+class TestLogView : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void textReadBackExactly_data();
+    void textReadBackExactly();
+    void lastIndexOf_data();
+    void lastIndexOf();
+    void caretPlacement_data();
+    void caretPlacement();
+    void clearEmptiesEverything_data();
+    void clearEmptiesEverything();
+
+    void typingInsertsAtCaret();
+    void enterInsertsCrLf();
+    void removal_data();
+    void removal();
+    void lastCrLfFollowsEdits();
+    void homeAndEndStopAtTheLineBreak();
+    void verticalMovesAcrossManyLines();
+    void shiftArrowSelectionCopiesExactly_data();
+    void shiftArrowSelectionCopiesExactly();
+    void cutAndPaste();
+    void selectAllCopiesWholeLog();
+    void mouseClickPlacesCaretAndFocus();
+    void disabledBoxIgnoresInput();
+    void longLineAppendedInPieces();
+    void caretScrolledIntoView();
+};
+
+// ---- the contract, for both boxes -----------------------------------------
+
+static void addBoxRows(const char* name, const QStringList& pieces, const QString& expected)
+{
+    for (const char* kind : {"LogView", "PlainLogBox"})
+        QTest::newRow(qPrintable(QStringLiteral("%1: %2").arg(QLatin1String(kind), QLatin1String(name))))
+            << QString::fromLatin1(kind) << pieces << expected;
+}
+
+void TestLogView::textReadBackExactly_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QStringList>("pieces");
+    QTest::addColumn<QString>("expected");
+    const QString nul(1, QChar(0));
+    addBoxRows("plain entry", {QStringLiteral("\r\n<1/2/2024> - Hello\r\n")},
+               QStringLiteral("\r\n<1/2/2024> - Hello\r\n"));
+    addBoxRows("nul characters", {QStringLiteral("a") + nul + nul + QStringLiteral("b"), nul},
+               QStringLiteral("a") + nul + nul + QStringLiteral("b") + nul);
+    addBoxRows("lone cr and lone lf", {QStringLiteral("a\rb\nc\r"), QStringLiteral("\rd")},
+               QStringLiteral("a\rb\nc\r\rd"));
+    addBoxRows("cr lf split over two appends", {QStringLiteral("abc\r"), QStringLiteral("\ndef")},
+               QStringLiteral("abc\r\ndef"));
+    addBoxRows("all 256 characters", {allCharacters(), allCharacters()}, allCharacters() + allCharacters());
+    addBoxRows("empty appends", {QString(), QStringLiteral("x"), QString()}, QStringLiteral("x"));
+}
+
+void TestLogView::textReadBackExactly()
+{
+    QFETCH(QString, kind);
+    QFETCH(QStringList, pieces);
+    QFETCH(QString, expected);
+    auto box = makeBox(kind);
+    for (const QString& piece : pieces)
+        box->append(piece);
+    QCOMPARE(box->text(), expected);
+    QCOMPARE(box->length(), expected.size());
+
+    box->setText(expected);
+    QCOMPARE(box->text(), expected);
+    QCOMPARE(box->caretPosition(), 0);
+}
+
+void TestLogView::lastIndexOf_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QStringList>("pieces");
+    QTest::addColumn<QString>("needle");
+    QTest::addColumn<qsizetype>("expected");
+    for (const char* kind : {"LogView", "PlainLogBox"}) {
+        const QString k = QString::fromLatin1(kind);
+        auto row = [&](const char* name) -> QTestData& {
+            return QTest::newRow(qPrintable(k + QStringLiteral(": ") + QLatin1String(name))) << k;
+        };
+        row("cr lf at the end") << QStringList{QStringLiteral("ab\r\ncd\r\n")} << QStringLiteral("\r\n")
+                                << qsizetype(6);
+        row("cr lf before a partial line")
+            << QStringList{QStringLiteral("ab\r\n"), QStringLiteral("cd\r\nef")} << QStringLiteral("\r\n")
+            << qsizetype(6);
+        row("cr lf split over appends") << QStringList{QStringLiteral("ab\r"), QStringLiteral("\ncd")}
+                                        << QStringLiteral("\r\n") << qsizetype(2);
+        row("lone cr and lone lf are no cr lf")
+            << QStringList{QStringLiteral("a\r\nb\nc\rd\n\r")} << QStringLiteral("\r\n") << qsizetype(1);
+        row("lf cr is no cr lf") << QStringList{QStringLiteral("ab\n\rcd")} << QStringLiteral("\r\n")
+                                 << qsizetype(-1);
+        row("none at all") << QStringList{QStringLiteral("abcdef")} << QStringLiteral("\r\n")
+                           << qsizetype(-1);
+        row("empty log") << QStringList{} << QStringLiteral("\r\n") << qsizetype(-1);
+        row("other needle") << QStringList{QStringLiteral("abcab"), QStringLiteral("c")}
+                            << QStringLiteral("abc") << qsizetype(3);
+        row("other needle missing") << QStringList{QStringLiteral("abcab")} << QStringLiteral("abd")
+                                    << qsizetype(-1);
+    }
+}
+
+void TestLogView::lastIndexOf()
+{
+    QFETCH(QString, kind);
+    QFETCH(QStringList, pieces);
+    QFETCH(QString, needle);
+    QFETCH(qsizetype, expected);
+    auto box = makeBox(kind);
+    for (const QString& piece : pieces)
+        box->append(piece);
+    QCOMPARE(box->lastIndexOf(needle), expected);
+    // The same log set in one piece answers the same.
+    box->setText(pieces.join(QString()));
+    QCOMPARE(box->lastIndexOf(needle), expected);
+}
+
+void TestLogView::caretPlacement_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<qsizetype>("requested");
+    QTest::addColumn<qsizetype>("expected");
+    // The log is "ab\r\ncd\r\nef", 10 characters.
+    for (const char* kind : {"LogView", "PlainLogBox"}) {
+        const QString k = QString::fromLatin1(kind);
+        auto name = [&](const char* n) { return qPrintable(k + QStringLiteral(": ") + QLatin1String(n)); };
+        QTest::newRow(name("start")) << k << qsizetype(0) << qsizetype(0);
+        QTest::newRow(name("inside a line")) << k << qsizetype(5) << qsizetype(5);
+        QTest::newRow(name("after a cr lf")) << k << qsizetype(8) << qsizetype(8);
+        QTest::newRow(name("end")) << k << qsizetype(10) << qsizetype(10);
+        QTest::newRow(name("past the end")) << k << qsizetype(65535) << qsizetype(10);
+        QTest::newRow(name("negative")) << k << qsizetype(-3) << qsizetype(0);
+    }
+}
+
+void TestLogView::caretPlacement()
+{
+    QFETCH(QString, kind);
+    QFETCH(qsizetype, requested);
+    QFETCH(qsizetype, expected);
+    auto box = makeBox(kind);
+    box->append(QStringLiteral("ab\r\ncd\r\n"));
+    box->append(QStringLiteral("ef"));
+    box->setCaretPosition(requested);
+    QCOMPARE(box->caretPosition(), expected);
+    // Appending leaves the caret where it was.
+    box->append(QStringLiteral("\r\nmore"));
+    QCOMPARE(box->caretPosition(), expected);
+}
+
+void TestLogView::clearEmptiesEverything_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("LogView") << QStringLiteral("LogView");
+    QTest::newRow("PlainLogBox") << QStringLiteral("PlainLogBox");
+}
+
+void TestLogView::clearEmptiesEverything()
+{
+    QFETCH(QString, kind);
+    auto box = makeBox(kind);
+    box->append(QStringLiteral("\r\n<entry>\r\n") + longLine(5000));
+    box->setCaretPosition(box->length());
+    box->clear();
+    QCOMPARE(box->text(), QString());
+    QCOMPARE(box->length(), 0);
+    QCOMPARE(box->caretPosition(), 0);
+    QCOMPARE(box->lastIndexOf(QStringLiteral("\r\n")), -1);
+    box->append(QStringLiteral("x\r\n"));
+    QCOMPARE(box->text(), QStringLiteral("x\r\n"));
+    QCOMPARE(box->lastIndexOf(QStringLiteral("\r\n")), 1);
+}
+
+// ---- the box as a text box ------------------------------------------------
+
+void TestLogView::typingInsertsAtCaret()
+{
+    LogView view;
+    view.setText(QStringLiteral("ab\r\ncd"));
+    view.setCaretPosition(1);
+    QTest::keyClicks(&view, QStringLiteral("XY"));
+    QCOMPARE(view.text(), QStringLiteral("aXYb\r\ncd"));
+    QCOMPARE(view.caretPosition(), 3);
+    // Latin-1 beyond ASCII goes in as typed.
+    QKeyEvent eAcute(QEvent::KeyPress, Qt::Key_Eacute, Qt::NoModifier, QString(QChar(0xE9)));
+    QApplication::sendEvent(&view, &eAcute);
+    QCOMPARE(view.text(), QStringLiteral("aXY") + QChar(0xE9) + QStringLiteral("b\r\ncd"));
+}
+
+void TestLogView::enterInsertsCrLf()
+{
+    LogView view;
+    view.setText(QStringLiteral("ab"));
+    view.setCaretPosition(2);
+    QTest::keyClick(&view, Qt::Key_Return);
+    QTest::keyClicks(&view, QStringLiteral("c"));
+    QCOMPARE(view.text(), QStringLiteral("ab\r\nc"));
+    QCOMPARE(view.lineCount(), 2);
+    view.setCaretPosition(1);
+    QTest::keyClick(&view, Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(view.text(), QStringLiteral("a\r\nb\r\nc"));
+    QCOMPARE(view.caretPosition(), 3);
+}
+
+void TestLogView::removal_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<qsizetype>("anchor");
+    QTest::addColumn<qsizetype>("caret");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<qsizetype>("expectedCaret");
+    QTest::newRow("backspace after cr lf removes the pair")
+        << QStringLiteral("ab\r\ncd") << qsizetype(4) << qsizetype(4) << int(Qt::Key_Backspace)
+        << QStringLiteral("abcd") << qsizetype(2);
+    QTest::newRow("delete before cr lf removes the pair")
+        << QStringLiteral("ab\r\ncd") << qsizetype(2) << qsizetype(2) << int(Qt::Key_Delete)
+        << QStringLiteral("abcd") << qsizetype(2);
+    QTest::newRow("backspace after a lone lf")
+        << QStringLiteral("ab\ncd") << qsizetype(3) << qsizetype(3) << int(Qt::Key_Backspace)
+        << QStringLiteral("abcd") << qsizetype(2);
+    QTest::newRow("backspace after a lone cr")
+        << QStringLiteral("ab\rcd") << qsizetype(3) << qsizetype(3) << int(Qt::Key_Backspace)
+        << QStringLiteral("abcd") << qsizetype(2);
+    QTest::newRow("backspace after nul")
+        << QStringLiteral("a") + QChar(0) + QStringLiteral("b") << qsizetype(2) << qsizetype(2)
+        << int(Qt::Key_Backspace) << QStringLiteral("ab") << qsizetype(1);
+    QTest::newRow("backspace at the start") << QStringLiteral("ab") << qsizetype(0) << qsizetype(0)
+                                            << int(Qt::Key_Backspace) << QStringLiteral("ab") << qsizetype(0);
+    QTest::newRow("delete at the end") << QStringLiteral("ab") << qsizetype(2) << qsizetype(2)
+                                       << int(Qt::Key_Delete) << QStringLiteral("ab") << qsizetype(2);
+    QTest::newRow("backspace removes the selection")
+        << QStringLiteral("ab\r\ncd") << qsizetype(5) << qsizetype(1) << int(Qt::Key_Backspace)
+        << QStringLiteral("ad") << qsizetype(1);
+    QTest::newRow("delete removes the selection")
+        << QStringLiteral("abcdef") << qsizetype(1) << qsizetype(4) << int(Qt::Key_Delete)
+        << QStringLiteral("aef") << qsizetype(1);
+}
+
+void TestLogView::removal()
+{
+    QFETCH(QString, text);
+    QFETCH(qsizetype, anchor);
+    QFETCH(qsizetype, caret);
+    QFETCH(int, key);
+    QFETCH(QString, expected);
+    QFETCH(qsizetype, expectedCaret);
+    LogView view;
+    view.setText(text);
+    view.setSelection(anchor, caret);
+    QTest::keyClick(&view, Qt::Key(key));
+    QCOMPARE(view.text(), expected);
+    QCOMPARE(view.caretPosition(), expectedCaret);
+    QCOMPARE(view.lineCount(), qsizetype(expected.count(QLatin1Char('\n')) + 1));
+}
+
+void TestLogView::lastCrLfFollowsEdits()
+{
+    LogView view;
+    view.append(QStringLiteral("ab\r\ncd\r\n"));
+    QCOMPARE(view.lastIndexOf(QStringLiteral("\r\n")), 6);
+    view.setCaretPosition(8);
+    QTest::keyClick(&view, Qt::Key_Backspace);
+    QCOMPARE(view.lastIndexOf(QStringLiteral("\r\n")), 2);
+    QTest::keyClick(&view, Qt::Key_Return);
+    QCOMPARE(view.lastIndexOf(QStringLiteral("\r\n")), 6);
+    view.setCaretPosition(0);
+    QTest::keyClicks(&view, QStringLiteral("zz"));
+    QCOMPARE(view.lastIndexOf(QStringLiteral("\r\n")), 8);
+    view.append(QStringLiteral("xy"));
+    QCOMPARE(view.lastIndexOf(QStringLiteral("\r\n")), 8);
+}
+
+void TestLogView::homeAndEndStopAtTheLineBreak()
+{
+    LogView view;
+    view.setText(QStringLiteral("first\r\nsecond line\r\nlast"));
+    view.setCaretPosition(10);
+    QTest::keyClick(&view, Qt::Key_End);
+    QCOMPARE(view.caretPosition(), 18);
+    QTest::keyClick(&view, Qt::Key_Home);
+    QCOMPARE(view.caretPosition(), 7);
+    QTest::keyClick(&view, Qt::Key_End, Qt::ControlModifier);
+    QCOMPARE(view.caretPosition(), view.length());
+    QTest::keyClick(&view, Qt::Key_Home, Qt::ControlModifier);
+    QCOMPARE(view.caretPosition(), 0);
+    // Right from the end of a line steps over the whole CR LF.
+    view.setCaretPosition(5);
+    QTest::keyClick(&view, Qt::Key_Right);
+    QCOMPARE(view.caretPosition(), 7);
+    QTest::keyClick(&view, Qt::Key_Left);
+    QCOMPARE(view.caretPosition(), 5);
+}
+
+// Lines of mixed lengths, some far longer than the index's spacing, so
+// finding a line has to go through several index marks.
+void TestLogView::verticalMovesAcrossManyLines()
+{
+    QStringList lines;
+    for (int i = 0; i < 400; ++i)
+        lines << longLine((i * 37) % 900 + (i % 50 == 0 ? 5000 : 0), i);
+    const QString breaks[] = {QStringLiteral("\r\n"), QStringLiteral("\n")};
+    QString text;
+    QList<qsizetype> starts;
+    for (int i = 0; i < lines.size(); ++i) {
+        starts << text.size();
+        text += lines[i];
+        if (i + 1 < lines.size())
+            text += breaks[i % 3 == 0 ? 1 : 0];
+    }
+    LogView view;
+    view.resize(400, 300);
+    // Half through append in odd pieces, half through setText.
+    for (qsizetype i = 0; i < text.size(); i += 333)
+        view.append(text.mid(i, 333));
+    QCOMPARE(view.text(), text);
+    QCOMPARE(view.lineCount(), qsizetype(lines.size()));
+    qsizetype longest = 0;
+    for (const QString& line : lines)
+        longest = std::max(longest, line.size());
+    QCOMPARE(view.longestLineLength(), longest);
+
+    view.setCaretPosition(0);
+    for (int i = 1; i < lines.size(); ++i) {
+        QTest::keyClick(&view, Qt::Key_Down);
+        QCOMPARE(view.caretPosition(), starts[i]);
+        QTest::keyClick(&view, Qt::Key_End);
+        QCOMPARE(view.caretPosition(), starts[i] + lines[i].size());
+        QTest::keyClick(&view, Qt::Key_Home);
+    }
+    // Up keeps the column where the lines are long enough.
+    view.setText(text);
+    view.setCaretPosition(starts[399] + 3);
+    for (int i = 398; i >= 0; --i) {
+        QTest::keyClick(&view, Qt::Key_Up);
+        QCOMPARE(view.caretPosition(), starts[i] + std::min<qsizetype>(3, lines[i].size()));
+    }
+}
+
+void TestLogView::shiftArrowSelectionCopiesExactly_data()
+{
+    QTest::addColumn<int>("start");
+    QTest::addColumn<QList<int>>("keys");
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("to");
+    // The text is a 200000 character line, CR LF, and a short line.
+    const int lineEnd = 200000;
+    QTest::newRow("right inside a long line") << 150000 << QList<int>(10, Qt::Key_Right) << 150000 << 150010;
+    QTest::newRow("left inside a long line") << 150000 << QList<int>(7, Qt::Key_Left) << 149993 << 150000;
+    QTest::newRow("right across the cr lf")
+        << lineEnd - 2 << QList<int>(4, Qt::Key_Right) << lineEnd - 2 << lineEnd + 3;
+    QTest::newRow("end of a long line") << 123456 << QList<int>{Qt::Key_End} << 123456 << lineEnd;
+    QTest::newRow("down from a long line") << 3 << QList<int>{Qt::Key_Down} << 3 << lineEnd + 5;
+}
+
+void TestLogView::shiftArrowSelectionCopiesExactly()
+{
+    QFETCH(int, start);
+    QFETCH(QList<int>, keys);
+    QFETCH(int, from);
+    QFETCH(int, to);
+    const QString text = longLine(200000) + QStringLiteral("\r\nabc") + QChar(0) + QStringLiteral("z");
+    LogView view;
+    view.setText(text);
+    view.setCaretPosition(start);
+    for (int key : keys)
+        QTest::keyClick(&view, Qt::Key(key), Qt::ShiftModifier);
+    QCOMPARE(view.selectionStart(), from);
+    QCOMPARE(view.selectionEnd(), to);
+    QGuiApplication::clipboard()->clear();
+    QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), text.mid(from, to - from));
+}
+
+void TestLogView::cutAndPaste()
+{
+    LogView view;
+    view.setText(QStringLiteral("one\r\ntwo\r\nthree"));
+    view.setSelection(3, 8);
+    QTest::keyClick(&view, Qt::Key_X, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("\r\ntwo"));
+    QCOMPARE(view.text(), QStringLiteral("one\r\nthree"));
+    QTest::keyClick(&view, Qt::Key_End, Qt::ControlModifier);
+    QTest::keyClick(&view, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(view.text(), QStringLiteral("one\r\nthree\r\ntwo"));
+    QCOMPARE(view.caretPosition(), view.length());
+    QCOMPARE(view.lineCount(), 3);
+}
+
+void TestLogView::selectAllCopiesWholeLog()
+{
+    LogView view;
+    const QString text = allCharacters() + QStringLiteral("\r\n") + allCharacters();
+    view.append(text);
+    QTest::keyClick(&view, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), text);
+}
+
+void TestLogView::mouseClickPlacesCaretAndFocus()
+{
+    QWidget window;
+    auto* other = new QLineEdit(&window);
+    auto* view = new LogView(&window);
+    view->setGeometry(0, 30, 400, 200);
+    window.resize(400, 240);
+    FocusWatch watch;
+    LogBox* box = view;
+    box->widget()->installEventFilter(&watch);
+    view->setText(QStringLiteral("hello\r\nworld\r\n") + longLine(3000));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    other->setFocus();
+    QTRY_VERIFY(other->hasFocus());
+
+    view->setCaretPosition(10); // "wor|ld"
+    const QPoint target = view->caretRect().center();
+    view->setCaretPosition(0);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, target);
+    QCOMPARE(view->caretPosition(), 10);
+    QTRY_VERIFY(view->hasFocus());
+    QCOMPARE(watch.focused, box->widget());
+
+    // A click past the end of a line lands at its end, before the CR LF.
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(390, target.y()));
+    QCOMPARE(view->caretPosition(), 12);
+    // Dragging selects.
+    const QPoint first = QPoint(2, target.y() - view->caretRect().height());
+    QTest::mousePress(view->viewport(), Qt::LeftButton, Qt::NoModifier, first);
+    QTest::mouseMove(view->viewport(), target);
+    QTest::mouseRelease(view->viewport(), Qt::LeftButton, Qt::NoModifier, target);
+    QCOMPARE(view->selectedText(), QStringLiteral("hello\r\nwor"));
+}
+
+void TestLogView::disabledBoxIgnoresInput()
+{
+    QWidget window;
+    auto* view = new LogView(&window);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    view->setText(QStringLiteral("log"));
+    view->setCaretPosition(3);
+    view->setEnabled(false);
+    QTest::keyClicks(view, QStringLiteral("typed"));
+    QTest::keyClick(view, Qt::Key_Backspace);
+    QTest::keyClick(view, Qt::Key_Return);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(2, 2));
+    QCOMPARE(view->text(), QStringLiteral("log"));
+    QCOMPARE(view->caretPosition(), 3);
+    // The program still writes it while disabled.
+    view->append(QStringLiteral("\r\nentry"));
+    QCOMPARE(view->text(), QStringLiteral("log\r\nentry"));
+    view->setEnabled(true);
+    QTest::keyClicks(view, QStringLiteral("!"));
+    QCOMPARE(view->text(), QStringLiteral("log!\r\nentry"));
+}
+
+void TestLogView::longLineAppendedInPieces()
+{
+    const qsizetype size = 10 * 1024 * 1024;
+    const QString line = longLine(size);
+    LogView view;
+    view.resize(500, 300);
+    view.show();
+    for (qsizetype i = 0; i < size; i += 65536) {
+        view.append(line.mid(i, 65536));
+        view.setCaretPosition(view.length());
+    }
+    QCOMPARE(view.length(), size);
+    QVERIFY(view.text() == line);
+    QCOMPARE(view.lineCount(), 1);
+    QCOMPARE(view.longestLineLength(), size);
+    QCOMPARE(view.caretPosition(), size);
+    QCOMPARE(view.lastIndexOf(QStringLiteral("\r\n")), -1);
+    QCOMPARE(view.horizontalScrollBar()->value(), view.horizontalScrollBar()->maximum());
+
+    view.append(QStringLiteral("\r\nnext"));
+    QCOMPARE(view.lastIndexOf(QStringLiteral("\r\n")), size);
+    QCOMPARE(view.lineCount(), 2);
+    view.setCaretPosition(size + 2);
+    QCOMPARE(view.horizontalScrollBar()->value(), 0);
+}
+
+void TestLogView::caretScrolledIntoView()
+{
+    LogView view;
+    view.resize(300, 200);
+    view.show();
+    QString text;
+    for (int i = 0; i < 1000; ++i)
+        text += QStringLiteral("\r\n<entry %1> - line\r\n").arg(i);
+    view.append(text);
+    QCOMPARE(view.verticalScrollBar()->value(), 0);
+    view.setCaretPosition(view.length());
+    const QRect caret = view.caretRect();
+    QVERIFY(view.viewport()->rect().contains(caret));
+    view.setCaretPosition(0);
+    QVERIFY(view.viewport()->rect().contains(view.caretRect()));
+    QCOMPARE(view.verticalScrollBar()->value(), 0);
+}
+
+QTEST_MAIN(TestLogView)
+#include "tst_logview.moc"
