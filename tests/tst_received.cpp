@@ -1,0 +1,271 @@
+#include "testsupport.h"
+
+#include "log/LogBox.h"
+#include "net/SocketControl.h"
+#include "send/Codec.h"
+#include "ui/Controls.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include <memory>
+
+using TestSupport::body;
+using TestSupport::entryBodies;
+
+namespace {
+
+constexpr int Timeout = 10000;
+
+QByteArray allByteValues()
+{
+    QByteArray bytes(256, Qt::Uninitialized);
+    for (int i = 0; i < 256; ++i)
+        bytes[i] = char(i);
+    return bytes;
+}
+
+// Not periodic at 256, so that a lost or repeated block shows.
+QByteArray pattern(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char((i * 7 + i / 251) & 0xFF);
+    return bytes;
+}
+
+QString withNulShown(QString text)
+{
+    return text.replace(QChar(0), QLatin1Char('?'));
+}
+
+// One normal-view entry taken apart: count and sender from the header line,
+// then "Data:", the text (which may hold line breaks) and the dump.
+struct Arrival
+{
+    qint32 count = -1;
+    QString sender;
+    QString text;
+    QString dump;
+    bool wellFormed = false;
+};
+
+Arrival parseArrival(const QString& entry)
+{
+    static const QRegularExpression header(
+        QStringLiteral("^(-?\\d+) bytes received from ([^\r\n]*)\r\nData:\r\n"));
+    Arrival a;
+    const auto m = header.match(entry);
+    if (!m.hasMatch() || !entry.endsWith(QLatin1String("\r\n")))
+        return a;
+    const QString rest = entry.mid(m.capturedEnd()).chopped(2);
+    const qsizetype lastBreak = rest.lastIndexOf(QLatin1String("\r\n"));
+    if (lastBreak < 0)
+        return a;
+    a.count = m.captured(1).toInt();
+    a.sender = m.captured(2);
+    a.text = rest.left(lastBreak);
+    a.dump = rest.mid(lastBreak + 2);
+    a.wellFormed = true;
+    return a;
+}
+
+} // namespace
+
+class TestReceived : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void normalViewEntry();
+    void showsEveryByteThatArrived_data();
+    void showsEveryByteThatArrived();
+    void switchingViewsBetweenArrivals();
+    void flatViewCaret_data();
+    void flatViewCaret();
+
+private:
+    void connectWindow();
+    void setFlat(int value) { w->find<ToggleButton>(QStringLiteral("chkFlat"))->setValue(value); }
+    LogBox* logBox() const { return w->form->logBox(); }
+    QList<Arrival> arrivals() const;
+    qint64 countShown() const;
+
+    std::unique_ptr<TestSupport::Window> w;
+    std::unique_ptr<QTcpServer> server;
+    QTcpSocket* peer = nullptr;
+};
+
+void TestReceived::init()
+{
+    TestSupport::clearSettings();
+    w = std::make_unique<TestSupport::Window>();
+    server = std::make_unique<QTcpServer>();
+    QVERIFY(server->listen(QHostAddress::LocalHost, 0));
+    connectWindow();
+}
+
+void TestReceived::cleanup()
+{
+    w.reset();
+    server.reset();
+    peer = nullptr;
+}
+
+void TestReceived::connectWindow()
+{
+    w->find<OptionButton>(QStringLiteral("optServer1"))->click();
+    w->find<ListCombo>(QStringLiteral("cboMode"))->setListIndex(0);
+    w->find<QLineEdit>(QStringLiteral("txtIP"))->setText(QStringLiteral("127.0.0.1"));
+    w->find<QLineEdit>(QStringLiteral("txtRemotePort"))->setText(QString::number(server->serverPort()));
+    w->find<QPushButton>(QStringLiteral("cmdConnect"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(server->hasPendingConnections(), Timeout);
+    peer = server->nextPendingConnection();
+    QTRY_VERIFY_WITH_TIMEOUT(w->form->isConnected(), Timeout);
+    logBox()->clear();
+}
+
+QList<Arrival> TestReceived::arrivals() const
+{
+    QList<Arrival> list;
+    for (const QString& entry : entryBodies(logBox()->text()))
+        list.append(parseArrival(entry));
+    return list;
+}
+
+qint64 TestReceived::countShown() const
+{
+    qint64 sum = 0;
+    for (const Arrival& a : arrivals())
+        sum += a.count;
+    return sum;
+}
+
+void TestReceived::normalViewEntry()
+{
+    setFlat(0);
+    peer->write("ABC");
+    QTRY_VERIFY_WITH_TIMEOUT(!logBox()->text().isEmpty(), Timeout);
+    QCOMPARE(entryBodies(logBox()->text()),
+             QStringList{body({"3 bytes received from 127.0.0.1", "Data:", "ABC", "41 42 43"})});
+}
+
+void TestReceived::showsEveryByteThatArrived_data()
+{
+    QTest::addColumn<int>("flat");
+    QTest::addColumn<QByteArray>("bytes");
+
+    const QList<std::pair<const char*, QByteArray>> data = {
+        {"text with CR LF", QByteArray("first line\r\nsecond line\r\n")},
+        {"NUL bytes", QByteArray("a\0b\0\0c", 6)},
+        {"all 256 byte values", allByteValues()},
+        {"20000 bytes", pattern(20000)},
+    };
+    for (const auto& [name, bytes] : data) {
+        QTest::addRow("normal view, %s", name) << 0 << bytes;
+        QTest::addRow("flat view, %s", name) << 1 << bytes;
+    }
+    QTest::addRow("greyed flat box is the normal view") << 2 << QByteArray("xyz");
+}
+
+void TestReceived::showsEveryByteThatArrived()
+{
+    QFETCH(int, flat);
+    QFETCH(QByteArray, bytes);
+
+    setFlat(flat);
+    QSignalSpy arrivalsSpy(w->form->socket(), &SocketControl::dataArrival);
+    peer->write(bytes);
+    const QString sent = QString::fromLatin1(bytes);
+
+    if (flat == 1) {
+        // Raw, NUL kept, nothing added.
+        QTRY_VERIFY_WITH_TIMEOUT(logBox()->length() >= bytes.size(), Timeout);
+        QCOMPARE(logBox()->text(), sent);
+        return;
+    }
+
+    // One write may come in several reads; together they must show it all.
+    QTRY_COMPARE_WITH_TIMEOUT(countShown(), qint64(bytes.size()), Timeout);
+    const QList<Arrival> shown = arrivals();
+    QCOMPARE(shown.size(), arrivalsSpy.count());
+    QString text;
+    QStringList dumps;
+    for (int i = 0; i < shown.size(); ++i) {
+        const Arrival& a = shown.at(i);
+        QVERIFY2(a.wellFormed, qPrintable(QStringLiteral("entry %1 is not an arrival").arg(i)));
+        QCOMPARE(a.sender, QStringLiteral("127.0.0.1"));
+        QCOMPARE(a.count, arrivalsSpy.at(i).at(0).toInt());
+        QCOMPARE(a.text.size(), qsizetype(a.count));
+        text += a.text;
+        dumps += a.dump;
+    }
+    QCOMPARE(text, withNulShown(sent));
+    QCOMPARE(dumps.join(QLatin1Char(' ')), SpacedHex(sent));
+}
+
+void TestReceived::switchingViewsBetweenArrivals()
+{
+    setFlat(0);
+    peer->write("one\r\n");
+    QTRY_COMPARE_WITH_TIMEOUT(countShown(), qint64(5), Timeout);
+    const QString afterFirst = logBox()->text();
+
+    setFlat(1);
+    peer->write("two");
+    QTRY_VERIFY_WITH_TIMEOUT(logBox()->text().endsWith(QLatin1String("two")), Timeout);
+    QVERIFY(logBox()->text().startsWith(afterFirst));
+
+    setFlat(0);
+    peer->write("four");
+    QTRY_COMPARE_WITH_TIMEOUT(entryBodies(logBox()->text()).size(), 2, Timeout);
+
+    // The flat data follows the first entry's final CR LF directly; the next
+    // entry starts with its own CR LF right after the data.
+    const QString log = logBox()->text();
+    QVERIFY(log.startsWith(afterFirst + QLatin1String("two\r\n<")));
+    QCOMPARE(entryBodies(log),
+             (QStringList{body({"5 bytes received from 127.0.0.1", "Data:", "one\r\n", "6F 6E 65 0D 0A"}) +
+                              QStringLiteral("two"),
+                          body({"4 bytes received from 127.0.0.1", "Data:", "four", "66 6F 75 72"})}));
+}
+
+void TestReceived::flatViewCaret_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<qsizetype>("caret");
+
+    QTest::newRow("empty log, no line break: at the end") << "" << QByteArray("abc") << qsizetype(3);
+    QTest::newRow("log without line breaks: at the end") << "abc" << QByteArray("def") << qsizetype(6);
+    QTest::newRow("data ending in CR LF: at the end") << "" << QByteArray("abc\r\n") << qsizetype(5);
+    QTest::newRow("line break inside the data") << "" << QByteArray("ab\r\ncd") << qsizetype(4);
+    QTest::newRow("after earlier lines, no break in the data") << "first\r\n"
+                                                               << QByteArray("tail") << qsizetype(7);
+    QTest::newRow("CR in the log, LF in the data") << "abc\r" << QByteArray("\nxyz") << qsizetype(5);
+    QTest::newRow("lone CR and LF are no line break") << "a\r\nb" << QByteArray("\rc\nd") << qsizetype(3);
+}
+
+void TestReceived::flatViewCaret()
+{
+    QFETCH(QString, before);
+    QFETCH(QByteArray, bytes);
+    QFETCH(qsizetype, caret);
+
+    setFlat(1);
+    logBox()->setText(before);
+    peer->write(bytes);
+    QTRY_COMPARE_WITH_TIMEOUT(logBox()->length(), before.size() + bytes.size(), Timeout);
+    QCOMPARE(logBox()->text(), before + QString::fromLatin1(bytes));
+    QCOMPARE(logBox()->caretPosition(), caret);
+}
+
+KELVANE_TEST_MAIN(TestReceived)
+#include "tst_received.moc"
