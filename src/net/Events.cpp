@@ -1,16 +1,112 @@
 #include "ui/frmKelvane.h"
 
-void frmKelvane::wsClient_Close() {}
+#include "net/SocketControl.h"
+#include "platform/KvError.h"
+#include "ui/Controls.h"
 
-void frmKelvane::wsClient_Connect() {}
+#include <QLineEdit>
+#include <QTimer>
+
+#include <functional>
+
+namespace {
+
+QString describe(const std::exception& e)
+{
+    if (const auto* failure = dynamic_cast<const KvError*>(&e))
+        return failure->description();
+    return QString::fromLocal8Bit(e.what());
+}
+
+// A connection handling that fails ends there, with one entry holding the
+// failure's description; nothing is undone.
+void reportFailure(frmKelvane& form, const std::function<void()>& work)
+{
+    try {
+        work();
+    } catch (const std::exception& e) {
+        form.Echo({describe(e)});
+    }
+}
+
+} // namespace
+
+void frmKelvane::wsClient_Close()
+{
+    reportFailure(*this, [this] {
+        if (!bLocalClose)
+            Echo({QStringLiteral("Client disconnected: ") + wsClient->RemoteHostIP()});
+
+        bool fullClose = chkCloseOnDisconnect->value() == 1 || optServer->value(1) || bLocalClose;
+        if (!fullClose) {
+            // A server whose client left waits for the next one on the same port.
+            wsClient->Close();
+            if (!bUnloading) {
+                try {
+                    wsClient->Listen();
+                    Echo({QStringLiteral("Listening port ") + QString::number(wsClient->LocalPort())});
+                } catch (const std::exception& e) {
+                    // Someone else took the port meanwhile. Say why, then end the
+                    // server properly rather than leave a window that claims to
+                    // listen on a closed socket.
+                    Echo({describe(e)});
+                    fullClose = true;
+                }
+            }
+        }
+
+        if (fullClose) {
+            txtIP->setEnabled(true);
+            txtRemotePort->setEnabled(true);
+            txtLocalPort->setEnabled(true);
+            bConnected = false;
+            tmrSendFile->stop();
+            (*optServer)[0]->setEnabled(true);
+            (*optServer)[1]->setEnabled(true);
+            wsClient->Close();
+            Echo({QStringLiteral("Server port closed.")});
+        }
+        bLocalClose = false;
+    });
+}
+
+void frmKelvane::wsClient_Connect()
+{
+    reportFailure(*this, [this] {
+        Echo({QStringLiteral("Connected to ") + txtIP->text() + QLatin1Char(':') + txtRemotePort->text()});
+        txtIP->setEnabled(false);
+        txtRemotePort->setEnabled(false);
+        txtLocalPort->setEnabled(false);
+        bConnected = true;
+        (*optServer)[0]->setEnabled(false);
+        (*optServer)[1]->setEnabled(false);
+    });
+}
 
 void frmKelvane::wsClient_ConnectionRequest(qint32 requestId)
 {
-    Q_UNUSED(requestId);
+    reportFailure(*this, [this, requestId] {
+        // One peer at a time: listening ends with the accept.
+        wsClient->Close();
+        wsClient->Accept(requestId);
+        Echo({QStringLiteral("Connection Request Accepted: ") + QString::number(requestId),
+              QStringLiteral("Remote IP: ") + wsClient->RemoteHostIP() + QLatin1Char(':') +
+                  QString::number(wsClient->RemotePort())});
+        txtIP->setEnabled(false);
+        txtRemotePort->setEnabled(false);
+        txtLocalPort->setEnabled(false);
+        bConnected = true;
+        (*optServer)[0]->setEnabled(false);
+        (*optServer)[1]->setEnabled(false);
+    });
 }
 
 void frmKelvane::wsClient_Error(int number, const QString& description)
 {
     Q_UNUSED(number);
-    Q_UNUSED(description);
+    Echo({description});
+    txtIP->setEnabled(true);
+    txtRemotePort->setEnabled(true);
+    txtLocalPort->setEnabled(true);
+    wsClient->Close();
 }
