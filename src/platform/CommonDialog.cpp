@@ -39,8 +39,13 @@ public:
 } // namespace
 
 CommonDialog::CommonDialog(QWidget* parent)
-    : QObject(parent), m_parentWidget(parent), m_backend(std::make_unique<QtFileDialogBackend>())
+    : QObject(parent), m_parentWidget(parent), m_backend(defaultBackend())
 {
+}
+
+std::unique_ptr<FileDialogBackend> CommonDialog::defaultBackend()
+{
+    return std::make_unique<QtFileDialogBackend>();
 }
 
 CommonDialog::~CommonDialog() = default;

@@ -36,6 +36,8 @@ public:
     // Throws KvError: code 32755 for a cancel, 20477 for an unusable preset.
     void ShowOpen();
 
+    // Qt's own file dialog, the one in place unless something else is set.
+    static std::unique_ptr<FileDialogBackend> defaultBackend();
     void setBackend(std::unique_ptr<FileDialogBackend> backend);
     FileDialogBackend* backend() const { return m_backend.get(); }
 

@@ -1,0 +1,696 @@
+// Sending a text file line by line to a real peer on loopback, driven through
+// the window's own controls, and the file-open dialog the open button uses.
+
+#include "testsupport.h"
+
+#include "log/LogBox.h"
+#include "net/SocketControl.h"
+#include "platform/CommonDialog.h"
+#include "platform/KvError.h"
+#include "ui/Controls.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+
+using TestSupport::body;
+using TestSupport::ScriptedFileDialog;
+using TestSupport::Window;
+
+namespace {
+
+const QString Sending = QStringLiteral("S&top");
+const QString Idle = QStringLiteral("Sen&d");
+const QString Start = QStringLiteral("S&end");
+
+QStringList entries(const Window& w)
+{
+    return TestSupport::entryBodies(w->logBox()->text());
+}
+
+QString entry(const QString& item)
+{
+    return body({item});
+}
+
+// A loopback server that keeps what each of its connections received.
+class Peer
+{
+public:
+    Peer()
+    {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
+            while (QTcpSocket* s = m_server.nextPendingConnection()) {
+                const int index = int(connections.size());
+                connections.append(s);
+                received.append(QByteArray());
+                QObject::connect(s, &QTcpSocket::readyRead, s, [this, s, index] {
+                    received[index] += s->readAll();
+                    if (onData)
+                        onData(index);
+                });
+            }
+        });
+    }
+    quint16 port() const { return m_server.serverPort(); }
+    QByteArray all() const { return received.join(); }
+
+    QList<QPointer<QTcpSocket>> connections;
+    QList<QByteArray> received;
+    std::function<void(int)> onData;
+
+private:
+    QTcpServer m_server;
+};
+
+QByteArray crlfLines(const QList<QByteArray>& lines)
+{
+    QByteArray out;
+    for (const QByteArray& line : lines)
+        out += line + "\r\n";
+    return out;
+}
+
+QList<QByteArray> numberedLines(int count)
+{
+    QList<QByteArray> lines;
+    for (int i = 1; i <= count; ++i)
+        lines.append("line " + QByteArray::number(i));
+    return lines;
+}
+
+} // namespace
+
+class TestFileSend : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    int m_files = 0;
+
+    QString writeFile(const QByteArray& bytes)
+    {
+        const QString path = m_dir.filePath(QStringLiteral("send%1.txt").arg(++m_files));
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
+    }
+
+    // Answers the window's next dialogs with the given replies, in order.
+    static void script(Window& w, std::vector<ScriptedFileDialog::Reply> replies,
+                       std::shared_ptr<QStringList> presets = nullptr)
+    {
+        w->fileDialog()->setBackend(std::make_unique<ScriptedFileDialog>(
+            std::make_shared<std::vector<ScriptedFileDialog::Reply>>(std::move(replies)),
+            std::move(presets)));
+    }
+
+    static void open(Window& w, const QString& path)
+    {
+        script(w, {{0, path}});
+        w.find<QPushButton>("cmdOpen")->click();
+    }
+
+    static void clickSend(Window& w) { w.find<QPushButton>("cmdSendFile")->click(); }
+    static QString caption(const Window& w) { return w.find<QPushButton>("cmdSendFile")->text(); }
+    static QTimer* timer(const Window& w) { return w.find<QTimer>("tmrSendFile"); }
+
+    // One tick of the window's timer, as the event loop delivers it.
+    static void tick(const Window& w)
+    {
+        if (!QMetaObject::invokeMethod(timer(w), "timeout"))
+            qFatal("cannot tick the timer");
+    }
+
+    static void setInterval(Window& w, const QString& text)
+    {
+        w.find<QLineEdit>("txtInterval")->setText(text);
+    }
+
+    // TCP client through the window's controls.
+    static bool connectTo(Window& w, quint16 port)
+    {
+        w.find<OptionArray>("optServer")->setValue(1, true);
+        w.find<ListCombo>("cboMode")->setListIndex(0);
+        w.find<QLineEdit>("txtIP")->setText(QStringLiteral("127.0.0.1"));
+        w.find<QLineEdit>("txtRemotePort")->setText(QString::number(port));
+        w.find<QPushButton>("cmdConnect")->click();
+        return QTest::qWaitFor([&] { return w->isConnected(); }, 5000);
+    }
+
+    // TCP server through the window's controls, listening again when a peer leaves.
+    static quint16 listen(Window& w)
+    {
+        w.find<OptionArray>("optServer")->setValue(0, true);
+        w.find<CheckBox>("chkCloseOnDisconnect")->setValue(0);
+        w.find<ListCombo>("cboMode")->setListIndex(0);
+        w.find<QLineEdit>("txtLocalPort")->setText(QStringLiteral("0"));
+        w.find<QPushButton>("cmdConnect")->click();
+        return w->socket()->State() == SocketControl::sckListening ? quint16(w->socket()->LocalPort()) : 0;
+    }
+
+    static bool waitForEntry(const Window& w, const QString& entryBody, int timeout = 10000)
+    {
+        return QTest::qWaitFor([&] { return entries(w).contains(entryBody); }, timeout);
+    }
+
+private slots:
+    void init() { TestSupport::clearSettings(); }
+
+    void cleanup()
+    {
+        // An answer left unused must not meet a later test's dialog.
+        qDeleteAll(findChildren<QTimer*>(QStringLiteral("dialogAnswer"), Qt::FindDirectChildrenOnly));
+    }
+
+    void sendsEveryLineThenCompletes()
+    {
+        Peer peer;
+        Window w;
+        QVERIFY(connectTo(w, peer.port()));
+        const QString path = writeFile("alpha\r\nbeta\n\ngamma");
+        open(w, path);
+        QVERIFY(w->isFileOpen());
+        setInterval(w, QStringLiteral("10"));
+        const qsizetype before = entries(w).size();
+
+        clickSend(w);
+        QCOMPARE(caption(w), Sending);
+        QVERIFY(timer(w)->isActive());
+        QCOMPARE(timer(w)->interval(), 10);
+        QVERIFY(waitForEntry(w, entry(QStringLiteral("Completed."))));
+
+        QTRY_COMPARE(peer.all(), QByteArray("alpha\r\nbeta\r\n\r\ngamma\r\n"));
+        QCOMPARE(caption(w), Idle);
+        QVERIFY(!timer(w)->isActive());
+        QVERIFY(!w->isFileOpen());
+        const QStringList expected = {
+            entry(QStringLiteral("Sending File: ") + path), entry(QStringLiteral("Sent :alpha\r\n")),
+            entry(QStringLiteral("Sent :beta\r\n")),        entry(QStringLiteral("Sent :\r\n")),
+            entry(QStringLiteral("Sent :gamma\r\n")),       entry(QStringLiteral("Completed."))};
+        QCOMPARE(entries(w).mid(before), expected);
+
+        // The file is done: a further start asks for one.
+        clickSend(w);
+        QCOMPARE(entries(w).constLast(), entry(QStringLiteral("Please select a file to send.")));
+        QCOMPARE(caption(w), Idle);
+    }
+
+    void linesWithoutCrLf()
+    {
+        Peer peer;
+        Window w;
+        w.find<CheckBox>("chkAppenCrLf")->setValue(0);
+        w.find<CheckBox>("chkShow")->setValue(0);
+        QVERIFY(connectTo(w, peer.port()));
+        open(w, writeFile("one\r\ntwo\r\n"));
+        setInterval(w, QStringLiteral("10"));
+        const qsizetype before = entries(w).size();
+        clickSend(w);
+        QVERIFY(waitForEntry(w, entry(QStringLiteral("Completed."))));
+        QTRY_COMPARE(peer.all(), QByteArray("onetwo"));
+        // Without "Show sent lines" only the start and the end are logged.
+        QCOMPARE(entries(w).size() - before, 2);
+    }
+
+    void fileOpenEntry()
+    {
+        Window w;
+        const QString path = writeFile("x");
+        open(w, path);
+        QCOMPARE(entries(w).constLast(), body({QStringLiteral("File open: "), path}));
+        QVERIFY(w->isFileOpen());
+    }
+
+    void startNeedsFileAndConnection_data()
+    {
+        QTest::addColumn<bool>("withFile");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("neither") << false << QStringLiteral("Please select a file to send.");
+        QTest::newRow("file, no connection") << true << QStringLiteral("Not connected.");
+    }
+
+    void startNeedsFileAndConnection()
+    {
+        QFETCH(bool, withFile);
+        QFETCH(QString, said);
+        Window w;
+        if (withFile)
+            open(w, writeFile("a\r\n"));
+        clickSend(w);
+        QCOMPARE(entries(w).constLast(), entry(said));
+        QCOMPARE(caption(w), Start);
+        QVERIFY(!timer(w)->isActive());
+    }
+
+    void stopAndResumeAtFullSpeed()
+    {
+        // Interval 0 sends as fast as the event loop turns; this very loop
+        // keeps running, which is what keeps the window responsive.
+        Peer peer;
+        Window w;
+        QVERIFY(connectTo(w, peer.port()));
+        const QList<QByteArray> lines = numberedLines(20000);
+        open(w, writeFile(crlfLines(lines)));
+        setInterval(w, QStringLiteral("0"));
+
+        clickSend(w);
+        QCOMPARE(timer(w)->interval(), 0);
+        QTRY_VERIFY(peer.all().count('\n') >= 100);
+        clickSend(w);
+        QCOMPARE(caption(w), Idle);
+        QCOMPARE(entries(w).constLast(), entry(QStringLiteral("Stopped")));
+        QVERIFY(!timer(w)->isActive());
+        QVERIFY(w->isFileOpen());
+
+        // The lines logged as sent arrive, and nothing more.
+        const auto sent = entries(w).filter(QRegularExpression(QStringLiteral("^Sent :"))).size();
+        QVERIFY(sent < lines.size());
+        QTRY_COMPARE(peer.all(), crlfLines(lines.mid(0, sent)));
+
+        clickSend(w);
+        QCOMPARE(caption(w), Sending);
+        // Waiting on the caption is cheap; reading a long log at every poll is not.
+        QTRY_COMPARE_WITH_TIMEOUT(caption(w), Idle, 60000);
+        QCOMPARE(entries(w).constLast(), entry(QStringLiteral("Completed.")));
+        QTRY_COMPARE(peer.all().size(), crlfLines(lines).size());
+        QCOMPARE(peer.all(), crlfLines(lines));
+    }
+
+    void stopAfterFirstLineResumesWithSecond()
+    {
+        // Ticks by hand: each sends exactly one line.
+        Peer peer;
+        Window w;
+        QVERIFY(connectTo(w, peer.port()));
+        open(w, writeFile("A\r\nB\r\nC\r\n"));
+        setInterval(w, QStringLiteral("100000"));
+        clickSend(w);
+        tick(w);
+        QTRY_COMPARE(peer.all(), QByteArray("A\r\n"));
+        clickSend(w);
+        QCOMPARE(caption(w), Idle);
+
+        clickSend(w);
+        QCOMPARE(caption(w), Sending);
+        tick(w);
+        QTRY_COMPARE(peer.all(), QByteArray("A\r\nB\r\n"));
+        tick(w);
+        QTRY_COMPARE(peer.all(), QByteArray("A\r\nB\r\nC\r\n"));
+        QCOMPARE(caption(w), Sending);
+        tick(w);
+        QCOMPARE(entries(w).constLast(), entry(QStringLiteral("Completed.")));
+        QCOMPARE(caption(w), Idle);
+    }
+
+    void emptyFileCompletesAtFirstTick()
+    {
+        Peer peer;
+        Window w;
+        QVERIFY(connectTo(w, peer.port()));
+        const QString path = writeFile(QByteArray());
+        open(w, path);
+        setInterval(w, QStringLiteral("10"));
+        const qsizetype before = entries(w).size();
+        clickSend(w);
+        QVERIFY(waitForEntry(w, entry(QStringLiteral("Completed."))));
+        QCOMPARE(entries(w).mid(before), QStringList({entry(QStringLiteral("Sending File: ") + path),
+                                                      entry(QStringLiteral("Completed."))}));
+        QCOMPARE(caption(w), Idle);
+        QVERIFY(!w->isFileOpen());
+        QTest::qWait(20);
+        QVERIFY(peer.all().isEmpty());
+    }
+
+    void everyByteArrivesAsInTheFile()
+    {
+        Peer peer;
+        Window w;
+        QVERIFY(connectTo(w, peer.port()));
+        QByteArray all;
+        for (int c = 0; c < 256; ++c) {
+            if (c != '\r' && c != '\n')
+                all += char(c);
+        }
+        open(w, writeFile(all + "\n" + QByteArray(3, '\0') + "\r\n\xff\xfe"));
+        setInterval(w, QStringLiteral("10"));
+        clickSend(w);
+        QVERIFY(waitForEntry(w, entry(QStringLiteral("Completed."))));
+        QTRY_COMPARE(peer.all(), all + "\r\n" + QByteArray(3, '\0') + "\r\n\xff\xfe\r\n");
+    }
+
+    void missingFile()
+    {
+        Window w;
+        open(w, writeFile("earlier\r\n"));
+        QVERIFY(w->isFileOpen());
+        const QString missing = m_dir.filePath(QStringLiteral("no-such-file.txt"));
+        open(w, missing);
+        QCOMPARE(entries(w).constLast(), body({QStringLiteral("Error"), QStringLiteral("File not found")}));
+        QVERIFY(!w->isFileOpen());
+        QVERIFY(!QFile::exists(missing));
+        clickSend(w);
+        QCOMPARE(entries(w).constLast(), entry(QStringLiteral("Please select a file to send.")));
+    }
+
+    void cancelledDialog()
+    {
+        Window w;
+        open(w, writeFile("a\r\n"));
+        const qsizetype before = entries(w).size();
+        script(w, {{KvErr::DialogCancel, QString()}});
+        w.find<QPushButton>("cmdOpen")->click();
+        // A cancel is no failure: nothing is logged.
+        QCOMPARE(entries(w).size(), before);
+        QVERIFY(!w->isFileOpen());
+        clickSend(w);
+        QCOMPARE(entries(w).constLast(), entry(QStringLiteral("Please select a file to send.")));
+    }
+
+    void cancelWhileSendingFinishesTheFile()
+    {
+        Peer peer;
+        Window w;
+        QVERIFY(connectTo(w, peer.port()));
+        open(w, writeFile("1\r\n2\r\n3\r\n4\r\n"));
+        setInterval(w, QStringLiteral("20"));
+        clickSend(w);
+        QTRY_VERIFY(!peer.all().isEmpty());
+        script(w, {{KvErr::DialogCancel, QString()}});
+        w.find<QPushButton>("cmdOpen")->click();
+        QVERIFY(!w->isFileOpen());
+        QVERIFY(waitForEntry(w, entry(QStringLiteral("Completed."))));
+        QTRY_COMPARE(peer.all(), QByteArray("1\r\n2\r\n3\r\n4\r\n"));
+    }
+
+    void openingAnotherFileWhileSending()
+    {
+        // The next ticks read the new file from its first line.
+        Peer peer;
+        Window w;
+        QVERIFY(connectTo(w, peer.port()));
+        open(w, writeFile("old 1\r\nold 2\r\nold 3\r\n"));
+        setInterval(w, QStringLiteral("100000"));
+        clickSend(w);
+        tick(w);
+        open(w, writeFile("new 1\r\nnew 2\r\n"));
+        QCOMPARE(caption(w), Sending);
+        tick(w);
+        tick(w);
+        tick(w);
+        QCOMPARE(entries(w).constLast(), entry(QStringLiteral("Completed.")));
+        QTRY_COMPARE(peer.all(), QByteArray("old 1\r\nnew 1\r\nnew 2\r\n"));
+    }
+
+    void unusablePresetShowsTheDialogAgain()
+    {
+        Window w;
+        const QString path = writeFile("a\r\n");
+        w->fileDialog()->setFileName(QStringLiteral("/no/such/folder/lines.txt"));
+        auto presets = std::make_shared<QStringList>();
+        script(w, {{KvErr::DialogBadFileName, QString()}, {0, path}}, presets);
+        w.find<QPushButton>("cmdOpen")->click();
+        QCOMPARE(*presets, QStringList({QStringLiteral("/no/such/folder/lines.txt"), QString()}));
+        QVERIFY(w->isFileOpen());
+        QCOMPARE(w->fileDialog()->FileName(), path);
+        QCOMPARE(entries(w).constLast(), body({QStringLiteral("File open: "), path}));
+    }
+
+    void peerLeavesTheServerWhileSending()
+    {
+        // Serving with the close box unchecked, the window listens again when
+        // the peer leaves and the timer runs on into a failed send. The line
+        // of that tick waits for the next start instead of being lost.
+        Window w;
+        w.find<CheckBox>("chkShow")->setValue(0);
+        const quint16 port = listen(w);
+        QVERIFY(port != 0);
+
+        QTcpSocket first;
+        QByteArray firstGot;
+        connect(&first, &QTcpSocket::readyRead, &first, [&] {
+            firstGot += first.readAll();
+            if (firstGot == "L1\r\n")
+                first.disconnectFromHost();
+        });
+        first.connectToHost(QHostAddress::LocalHost, port);
+        QTRY_VERIFY(w->isConnected());
+
+        open(w, writeFile("L1\r\nL2\r\nL3\r\nL4\r\n"));
+        setInterval(w, QStringLiteral("100000"));
+        clickSend(w);
+        tick(w);
+        QTRY_COMPARE(w->socket()->State(), int(SocketControl::sckListening));
+        QVERIFY(w->isConnected());
+        QVERIFY(timer(w)->isActive());
+
+        tick(w);
+        const QString failure = entries(w).constLast();
+        QVERIFY2(failure.startsWith(QStringLiteral("*** Error ***\r\n")), qPrintable(failure));
+        QVERIFY(failure.endsWith(QStringLiteral("\r\nFile sending stopped.\r\n")));
+        QCOMPARE(failure.count(QStringLiteral("\r\n")), 3);
+        QCOMPARE(caption(w), Idle);
+        QVERIFY(!timer(w)->isActive());
+        QVERIFY(w->isFileOpen());
+        QCOMPARE(firstGot, QByteArray("L1\r\n"));
+
+        QTcpSocket second;
+        QByteArray secondGot;
+        connect(&second, &QTcpSocket::readyRead, &second, [&] { secondGot += second.readAll(); });
+        second.connectToHost(QHostAddress::LocalHost, port);
+        QTRY_COMPARE(w->socket()->State(), int(SocketControl::sckConnected));
+
+        setInterval(w, QStringLiteral("10"));
+        clickSend(w);
+        QCOMPARE(caption(w), Sending);
+        QVERIFY(waitForEntry(w, entry(QStringLiteral("Completed."))));
+        QTRY_COMPARE(secondGot, QByteArray("L2\r\nL3\r\nL4\r\n"));
+    }
+
+    void peerLeavesTheClientWhileSending()
+    {
+        // As a client the connection ends for good: the timer stops, the
+        // caption stays, and the next click is a stop. After reconnecting,
+        // sending goes on with the next line.
+        Peer peer;
+        Window w;
+        w.find<CheckBox>("chkShow")->setValue(0);
+        QVERIFY(connectTo(w, peer.port()));
+        open(w, writeFile("L1\r\nL2\r\nL3\r\n"));
+        setInterval(w, QStringLiteral("100000"));
+        peer.onData = [&](int index) {
+            if (peer.received.at(index) == "L1\r\n")
+                peer.connections.at(index)->disconnectFromHost();
+        };
+        clickSend(w);
+        tick(w);
+        QTRY_VERIFY(!w->isConnected());
+        QVERIFY(!timer(w)->isActive());
+        QCOMPARE(caption(w), Sending);
+
+        clickSend(w);
+        QCOMPARE(entries(w).constLast(), entry(QStringLiteral("Stopped")));
+        QCOMPARE(caption(w), Idle);
+
+        peer.onData = nullptr;
+        QVERIFY(connectTo(w, peer.port()));
+        setInterval(w, QStringLiteral("10"));
+        clickSend(w);
+        QVERIFY(waitForEntry(w, entry(QStringLiteral("Completed."))));
+        QTRY_COMPARE(peer.received.size(), 2);
+        QTRY_COMPARE(peer.received.at(1), QByteArray("L2\r\nL3\r\n"));
+        QCOMPARE(peer.received.at(0), QByteArray("L1\r\n"));
+    }
+
+    void interval_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("refusal"); // empty when the timer takes the value
+
+        QTest::newRow("plain number") << "1000"
+                                      << "1000"
+                                      << "";
+        QTest::newRow("no number") << "abc"
+                                   << "0"
+                                   << "";
+        QTest::newRow("unit after digits") << "250ms"
+                                           << "250"
+                                           << "";
+        QTest::newRow("exponent") << "1e3"
+                                  << "1000"
+                                  << "";
+        QTest::newRow("hexadecimal") << "&H10"
+                                     << "16"
+                                     << "";
+        QTest::newRow("largest the timer takes") << "2147483647"
+                                                 << "2147483647"
+                                                 << "";
+        QTest::newRow("negative") << "-5"
+                                  << "-5"
+                                  << "Invalid property value";
+        QTest::newRow("beyond 32 bits") << "3000000000"
+                                        << "3000000000"
+                                        << "Overflow";
+    }
+
+    void interval()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, shown);
+        QFETCH(QString, refusal);
+
+        Peer peer;
+        Window w;
+        w->show();
+        QVERIFY(QTest::qWaitForWindowActive(w.form.get()));
+        QVERIFY(connectTo(w, peer.port()));
+        const QString path = writeFile("a\r\nb\r\n");
+        open(w, path);
+
+        // The box shows the number once the focus leaves it.
+        auto* box = w.find<QLineEdit>("txtInterval");
+        box->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(box->hasFocus());
+        box->setText(typed);
+        w.find<QPushButton>("cmdSendFile")->setFocus(Qt::TabFocusReason);
+        QTRY_COMPARE(box->text(), shown);
+
+        const qsizetype before = entries(w).size();
+        clickSend(w);
+        if (refusal.isEmpty()) {
+            QCOMPARE(caption(w), Sending);
+            QVERIFY(timer(w)->isActive());
+            QCOMPARE(QString::number(timer(w)->interval()), shown);
+            clickSend(w);
+            QCOMPARE(caption(w), Idle);
+        } else {
+            QCOMPARE(
+                entries(w).mid(before),
+                QStringList({entry(QStringLiteral("Sending File: ") + path),
+                             body({QStringLiteral("Error"), refusal, QStringLiteral("cmdSendFile_Click")})}));
+            QCOMPARE(caption(w), Start);
+            QVERIFY(!timer(w)->isActive());
+            QVERIFY(w->isFileOpen());
+        }
+    }
+
+    void intervalChangeWaitsForTheNextStart()
+    {
+        Peer peer;
+        Window w;
+        QVERIFY(connectTo(w, peer.port()));
+        open(w, writeFile("a\r\n"));
+        setInterval(w, QStringLiteral("5000"));
+        clickSend(w);
+        setInterval(w, QStringLiteral("10"));
+        QCOMPARE(timer(w)->interval(), 5000);
+        clickSend(w);
+        clickSend(w);
+        QCOMPARE(timer(w)->interval(), 10);
+    }
+
+    // The dialog layer itself, with Qt's own file dialog.
+    void realDialogChoosesAFile()
+    {
+        const QString path = writeFile("x");
+        CommonDialog dialog;
+        dialog.setDialogTitle(QStringLiteral("Select File..."));
+        dialog.setFilter(QStringLiteral("All Files (*)"));
+        dialog.setFileName(path);
+        QString title;
+        QString preselected;
+        answerDialog([&](QFileDialog* d) {
+            title = d->windowTitle();
+            preselected = d->selectedFiles().value(0);
+            static_cast<QDialog*>(d)->accept();
+        });
+        dialog.ShowOpen();
+        QCOMPARE(title, QStringLiteral("Select File..."));
+        QCOMPARE(preselected, path);
+        QCOMPARE(dialog.FileName(), path);
+    }
+
+    void realDialogCancel()
+    {
+        CommonDialog dialog;
+        dialog.setFileName(m_dir.path() + QLatin1Char('/'));
+        answerDialog([](QFileDialog* d) { d->reject(); });
+        try {
+            dialog.ShowOpen();
+            QFAIL("no cancel reported");
+        } catch (const KvError& e) {
+            QCOMPARE(e.number(), KvErr::DialogCancel);
+        }
+        QCOMPARE(dialog.FileName(), m_dir.path() + QLatin1Char('/'));
+    }
+
+    void realDialogRefusesAPresetInAGoneFolder()
+    {
+        CommonDialog dialog;
+        dialog.setFileName(m_dir.filePath(QStringLiteral("gone/lines.txt")));
+        bool shown = false;
+        answerDialog([&](QFileDialog* d) {
+            shown = true;
+            d->reject();
+        });
+        try {
+            dialog.ShowOpen();
+            QFAIL("the preset was taken");
+        } catch (const KvError& e) {
+            QCOMPARE(e.number(), KvErr::DialogBadFileName);
+        }
+        QVERIFY(!shown);
+    }
+
+    void openButtonRetriesWithTheRealDialog()
+    {
+        Window w;
+        const QString path = writeFile("x");
+        w->fileDialog()->setBackend(CommonDialog::defaultBackend());
+        w->fileDialog()->setFileName(m_dir.filePath(QStringLiteral("gone/lines.txt")));
+        int shown = 0;
+        answerDialog([&](QFileDialog* d) {
+            ++shown;
+            d->selectFile(path);
+            static_cast<QDialog*>(d)->accept();
+        });
+        w.find<QPushButton>("cmdOpen")->click();
+        QCOMPARE(shown, 1);
+        QVERIFY(w->isFileOpen());
+        QCOMPARE(w->fileDialog()->FileName(), path);
+    }
+
+private:
+    // Runs `answer` on the next file dialog that opens modally.
+    void answerDialog(std::function<void(QFileDialog*)> answer)
+    {
+        auto* poll = new QTimer(this);
+        poll->setObjectName(QStringLiteral("dialogAnswer"));
+        poll->setInterval(10);
+        connect(poll, &QTimer::timeout, this, [poll, answer] {
+            if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                poll->stop();
+                poll->deleteLater();
+                answer(d);
+            }
+        });
+        poll->start();
+    }
+};
+
+KELVANE_TEST_MAIN(TestFileSend)
+#include "tst_filesend.moc"
