@@ -78,6 +78,9 @@ private:
     void Form_Unload();
     void mnFile_New_Click();
     void mnFile_Close_Click();
+    // The program's own file as it was when the window opened; New Window starts it.
+    static QString programPath();
+    const QString m_programPath = programPath();
 
     // log: the output log and the received-data display.
     void cmdClear_Click();
