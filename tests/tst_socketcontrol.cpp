@@ -78,6 +78,20 @@ QTcpSocket* takeClient(QTcpServer& server)
     return server.nextPendingConnection();
 }
 
+// Connects the control as a TCP client to a server of the test's own and
+// returns the server's end of the connection.
+QTcpSocket* connectClient(SocketControl& control, QTcpServer& peerServer)
+{
+    if (!peerServer.listen(QHostAddress::LocalHost, 0))
+        return nullptr;
+    QSignalSpy connectedSpy(&control, &SocketControl::connected);
+    control.setRemotePort(peerServer.serverPort());
+    control.Connect();
+    if (!connectedSpy.wait(Timeout))
+        return nullptr;
+    return takeClient(peerServer);
+}
+
 QByteArray readAtLeast(QTcpSocket& socket, qsizetype size, int timeout = Timeout)
 {
     QByteArray bytes;
@@ -384,17 +398,11 @@ void TestSocketControl::clientBindsGivenLocalPort()
 
 void TestSocketControl::peerCloseDeliversDataFirst()
 {
-    QTcpServer peerServer;
-    QVERIFY(peerServer.listen(QHostAddress::LocalHost, 0));
-
     SocketControl control;
     Recorder recorder(control);
-    QSignalSpy connectedSpy(&control, &SocketControl::connected);
     QSignalSpy closedSpy(&control, &SocketControl::closed);
-    control.setRemotePort(peerServer.serverPort());
-    control.Connect();
-    QVERIFY(connectedSpy.wait(Timeout));
-    QTcpSocket* peer = takeClient(peerServer);
+    QTcpServer peerServer;
+    QTcpSocket* peer = connectClient(control, peerServer);
     QVERIFY(peer);
 
     // Last words and the close back to back: the close must not overtake them.
@@ -418,15 +426,9 @@ void TestSocketControl::peerCloseDeliversDataFirst()
 
 void TestSocketControl::closeFlushesQueuedData()
 {
-    QTcpServer peerServer;
-    QVERIFY(peerServer.listen(QHostAddress::LocalHost, 0));
-
     SocketControl control;
-    QSignalSpy connectedSpy(&control, &SocketControl::connected);
-    control.setRemotePort(peerServer.serverPort());
-    control.Connect();
-    QVERIFY(connectedSpy.wait(Timeout));
-    QTcpSocket* peer = takeClient(peerServer);
+    QTcpServer peerServer;
+    QTcpSocket* peer = connectClient(control, peerServer);
     QVERIFY(peer);
 
     // More than the kernel takes at once; the rest is still queued at Close.
@@ -497,18 +499,12 @@ void TestSocketControl::closeRaisesNoClosedEvent()
 
 void TestSocketControl::closeInsideDataArrival()
 {
-    QTcpServer peerServer;
-    QVERIFY(peerServer.listen(QHostAddress::LocalHost, 0));
-
     SocketControl control;
-    QSignalSpy connectedSpy(&control, &SocketControl::connected);
     QSignalSpy closedSpy(&control, &SocketControl::closed);
     QSignalSpy dataSpy(&control, &SocketControl::dataArrival);
     QObject::connect(&control, &SocketControl::dataArrival, &control, [&control] { control.Close(); });
-    control.setRemotePort(peerServer.serverPort());
-    control.Connect();
-    QVERIFY(connectedSpy.wait(Timeout));
-    QTcpSocket* peer = takeClient(peerServer);
+    QTcpServer peerServer;
+    QTcpSocket* peer = connectClient(control, peerServer);
     QVERIFY(peer);
 
     peer->write(pattern(2 * 1024 * 1024));
@@ -872,15 +868,10 @@ void TestSocketControl::bulkTransferArrivesInOrder()
 {
     QFETCH(bool, fromPeer);
 
-    QTcpServer peerServer;
-    QVERIFY(peerServer.listen(QHostAddress::LocalHost, 0));
     SocketControl control;
     Recorder recorder(control);
-    QSignalSpy connectedSpy(&control, &SocketControl::connected);
-    control.setRemotePort(peerServer.serverPort());
-    control.Connect();
-    QVERIFY(connectedSpy.wait(Timeout));
-    QTcpSocket* peer = takeClient(peerServer);
+    QTcpServer peerServer;
+    QTcpSocket* peer = connectClient(control, peerServer);
     QVERIFY(peer);
 
     const QByteArray payload = pattern(8 * 1024 * 1024);
