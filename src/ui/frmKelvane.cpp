@@ -379,6 +379,22 @@ void frmKelvane::setDefaultButton(QPushButton* button)
         button->setDefault(true); // the look only; Enter is handled in eventFilter
 }
 
+void frmKelvane::replaceLogBox(LogBox* box)
+{
+    QWidget* old = txtOutput->widget();
+    QWidget* fresh = box->widget();
+    fresh->setParent(old->parentWidget());
+    fresh->setObjectName(old->objectName());
+    fresh->setFont(old->font());
+    fresh->setGeometry(old->geometry());
+    box->setText(txtOutput->text());
+    txtOutput = box;
+    setTabOrder(cmdSendFile, fresh);
+    setTabOrder(fresh, cmdClear);
+    fresh->show();
+    delete old;
+}
+
 void frmKelvane::setMessageBox(std::unique_ptr<MessageBoxService> messageBox)
 {
     m_messageBox = std::move(messageBox);

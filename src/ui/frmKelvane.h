@@ -53,6 +53,9 @@ public:
     CommonDialog* fileDialog() const { return cdOpenFile; }
     SocketControl* socket() const { return wsClient; }
     LogBox* logBox() const { return txtOutput; }
+    // Puts another log box in the place of the log, taking ownership of its
+    // widget; for comparing log boxes side by side.
+    void replaceLogBox(LogBox* box);
 
     // Window-level state, read by tests.
     bool isConnected() const { return bConnected; }

@@ -1,0 +1,163 @@
+// A loopback peer floods the window as fast as it can: how fast the data is
+// shown, the longest time the event loop was blocked, and peak memory. Each
+// case runs with the program's log box and with a QPlainTextEdit doing the
+// same work; the QPlainTextEdit runs stop at a time budget.
+
+#include "floodpeer.h"
+
+#include "log/LogBox.h"
+#include "log/PlainLogBox.h"
+#include "net/SocketControl.h"
+#include "ui/Controls.h"
+#include "ui/frmKelvane.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+QByteArray pattern(qsizetype size)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    quint32 x = 0x9e3779b9;
+    for (qsizetype i = 0; i < size; ++i) {
+        x = x * 1664525u + 1013904223u;
+        data[i] = char(x >> 24);
+    }
+    return data;
+}
+
+// Kilobytes from /proc/self/status.
+qint64 procStatus(const char* field)
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong();
+    return -1;
+}
+
+struct Result
+{
+    double seconds = 0;
+    qint64 bytesShown = 0;
+    qint64 logChars = 0;
+    double maxBlockMs = 0;
+    qint64 peakKb = -1;
+    qint64 baseKb = -1;
+    bool complete = false;
+};
+
+Result flood(bool flatView, bool plainBox, qint64 bytes, double budgetSeconds)
+{
+    Result r;
+    frmKelvane window;
+    if (plainBox)
+        window.replaceLogBox(new PlainLogBox);
+    window.Form_Load();
+    window.findChild<OptionButton*>("optServer1")->click();
+    window.findChild<ListCombo*>("cboMode")->setListIndex(0);
+    window.findChild<ToggleButton*>("chkFlat")->setValue(flatView ? 1 : 0);
+    window.show();
+
+    FloodPeer peer;
+    window.findChild<QLineEdit*>("txtRemotePort")->setText(QString::number(peer.port()));
+    window.findChild<QPushButton*>("cmdConnect")->click();
+    QElapsedTimer wait;
+    wait.start();
+    while (!window.isConnected() && wait.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    window.findChild<QPushButton*>("cmdClear")->click();
+    QCoreApplication::processEvents();
+
+    const QByteArray payload = pattern(bytes);
+    r.baseKb = procStatus("VmRSS:");
+
+    QEventLoop loop;
+    qint64 shown = 0;
+    QObject::connect(window.socket(), &SocketControl::dataArrival, &loop, [&](qint32 count) {
+        shown += count;
+        if (shown >= bytes)
+            loop.quit();
+    });
+    QElapsedTimer clock;
+    QElapsedTimer tick;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    ticker.setInterval(10);
+    QObject::connect(&ticker, &QTimer::timeout, &loop, [&] {
+        r.maxBlockMs = qMax(r.maxBlockMs, tick.nsecsElapsed() / 1e6 - 10);
+        tick.restart();
+        if (clock.elapsed() > budgetSeconds * 1000)
+            loop.quit();
+    });
+    clock.start();
+    tick.start();
+    ticker.start();
+    peer.start(payload);
+    loop.exec();
+    r.seconds = clock.nsecsElapsed() / 1e9;
+    ticker.stop();
+    r.bytesShown = shown;
+    r.complete = shown >= bytes;
+    r.logChars = window.logBox()->length();
+    r.peakKb = procStatus("VmHWM:");
+    peer.stop();
+    return r;
+}
+
+void row(const char* name, const Result& mine, const Result& plain, double targetMBs, double targetBlockMs)
+{
+    const double mineRate = mine.bytesShown / 1e6 / mine.seconds;
+    const double plainRate = plain.bytesShown / 1e6 / plain.seconds;
+    std::printf("%-22s | %9.1f MB/s | %9.2f MB/s%s | %7.0fx | >= %3.0f MB/s %s\n", name, mineRate, plainRate,
+                plain.complete ? "" : "*", plainRate > 0 ? mineRate / plainRate : 0.0, targetMBs,
+                mineRate >= targetMBs ? "PASS" : "MISS");
+    std::printf("%-22s | %9.1f ms   | %9.1f ms  %s | %8s | <= %3.0f ms   %s\n", "  longest block",
+                mine.maxBlockMs, plain.maxBlockMs, plain.complete ? " " : "*", "", targetBlockMs,
+                mine.maxBlockMs <= targetBlockMs ? "PASS" : "MISS");
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir config; // never the user's settings
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    QApplication app(argc, argv);
+
+    const qint64 MB = 1024 * 1024;
+    const double budget = 20;
+
+    // The program's box first, so that the process's peak memory is its own.
+    const Result flat = flood(true, false, 64 * MB, 120);
+    const qint64 baseKb = flat.baseKb;
+    const Result normal = flood(false, false, 16 * MB, 120);
+    const Result flatPlain = flood(true, true, 64 * MB, budget);
+    const Result normalPlain = flood(false, true, 16 * MB, budget);
+
+    std::printf("\nFlood from a loopback peer (* = stopped at the %.0f s budget, rate of what was shown)\n",
+                budget);
+    std::printf("%-22s | %-14s | %-15s | %-8s | %s\n", "case", "log box", "QPlainTextEdit", "ratio",
+                "target");
+    std::printf("-----------------------+----------------+-----------------+----------+----------------\n");
+    row("flat view, 64 MB", flat, flatPlain, 100, 50);
+    row("normal view, 16 MB", normal, normalPlain, 30, 100);
+    const double perChar = flat.logChars > 0 ? (flat.peakKb - baseKb) * 1024.0 / flat.logChars : 0;
+    std::printf("%-22s | %9.2f B/char (peak %lld MB over a %lld MB base, %lld chars) | < 4 B/char %s\n",
+                "flat view memory", perChar, (long long)(flat.peakKb / 1024), (long long)(baseKb / 1024),
+                (long long)flat.logChars, perChar < 4 ? "PASS" : "MISS");
+    return 0;
+}
