@@ -83,6 +83,9 @@ private slots:
     void disabledBoxIgnoresInput();
     void longLineAppendedInPieces();
     void caretScrolledIntoView();
+    void typedCharacterBeyondLatin1();
+    void display_data();
+    void display();
 };
 
 // ---- the contract, for both boxes -----------------------------------------
@@ -557,6 +560,56 @@ void TestLogView::caretScrolledIntoView()
     view.setCaretPosition(0);
     QVERIFY(view.viewport()->rect().contains(view.caretRect()));
     QCOMPARE(view.verticalScrollBar()->value(), 0);
+}
+
+void TestLogView::typedCharacterBeyondLatin1()
+{
+    LogView view;
+    view.resize(300, 200);
+    view.show();
+    view.append(QStringLiteral("ab\r\n"));
+    view.setCaretPosition(4);
+    QKeyEvent euro(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(QChar(0x20AC)));
+    QApplication::sendEvent(&view, &euro);
+    view.append(allCharacters() + QStringLiteral("\r\nz"));
+    const QString expected =
+        QStringLiteral("ab\r\n") + QChar(0x20AC) + allCharacters() + QStringLiteral("\r\nz");
+    QCOMPARE(view.text(), expected);
+    QCOMPARE(view.lastIndexOf(QStringLiteral("\r\n")), expected.size() - 3);
+    QCOMPARE(view.lineCount(), 4); // the 256 characters hold one LF
+    view.grab();                   // paints the wide character without trouble
+}
+
+// Renders a one-line log and compares it with another one.
+void TestLogView::display_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("other");
+    QTest::addColumn<bool>("same");
+    QTest::newRow("cr lf looks like lf") << QStringLiteral("ab\r\ncd") << QStringLiteral("ab\ncd") << true;
+    QTest::newRow("lone cr is shown") << QStringLiteral("ab\rcd") << QStringLiteral("ab cd") << false;
+    QTest::newRow("nul is shown") << QStringLiteral("ab") + QChar(0) + QStringLiteral("cd")
+                                  << QStringLiteral("ab cd") << false;
+    QTest::newRow("nul is not @") << QStringLiteral("ab") + QChar(0) + QStringLiteral("cd")
+                                  << QStringLiteral("ab@cd") << false;
+    QTest::newRow("c1 control is shown")
+        << QStringLiteral("ab") + QChar(0x85) + QStringLiteral("cd") << QStringLiteral("ab cd") << false;
+    QTest::newRow("del is shown") << QStringLiteral("ab") + QChar(0x7F) + QStringLiteral("cd")
+                                  << QStringLiteral("ab cd") << false;
+}
+
+void TestLogView::display()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, other);
+    QFETCH(bool, same);
+    LogView view;
+    view.resize(300, 120);
+    view.setText(text);
+    const QImage first = view.viewport()->grab().toImage();
+    view.setText(other);
+    const QImage second = view.viewport()->grab().toImage();
+    QCOMPARE(first == second, same);
 }
 
 QTEST_MAIN(TestLogView)

@@ -56,13 +56,25 @@ QChar displayChar(char16_t c)
     return QChar(c);
 }
 
-bool isWordChar(QChar c)
+bool isWordChar(char16_t c)
 {
-    return c.isLetterOrNumber() || c == QLatin1Char('_');
+    return QChar(c).isLetterOrNumber() || c == u'_';
 }
 
-const QColor C0Tint(0xd4, 0xdc, 0xf0);
-const QColor C1Tint(0xf4, 0xdc, 0xc0);
+// Control characters: a tinted cell with the letter in a colour of its own.
+const QColor C0Tint(0xcc, 0xd8, 0xf4);
+const QColor C0Ink(0x1c, 0x3c, 0x8c);
+const QColor C1Tint(0xf6, 0xd8, 0xb4);
+const QColor C1Ink(0x8c, 0x46, 0x00);
+
+// How a cell is inked.
+enum class Ink
+{
+    Text,
+    Selected,
+    C0,
+    C1
+};
 
 } // namespace
 
@@ -117,14 +129,12 @@ void LogView::resetIndex()
 // already and the last line starts at m_lastLineStart.
 void LogView::indexFrom(qsizetype scanFrom)
 {
-    const QStringView all(m_text);
-    const QChar* d = m_text.constData();
     qsizetype line = m_lineCount - 1;
     qsizetype start = m_lastLineStart;
     qsizetype longest = m_longest;
-    for (qsizetype i = all.indexOf(u'\n', scanFrom); i >= 0; i = all.indexOf(u'\n', i + 1)) {
+    for (qsizetype i = m_text.indexOfLf(scanFrom); i >= 0; i = m_text.indexOfLf(i + 1)) {
         qsizetype contentEnd = i;
-        if (i > start && d[i - 1] == u'\r') {
+        if (i > start && m_text.at(i - 1) == u'\r') {
             contentEnd = i - 1;
             m_lastCrLf = i - 1;
         }
@@ -161,10 +171,9 @@ qsizetype LogView::lineStart(qsizetype line) const
     auto it = std::upper_bound(m_marks.begin(), m_marks.end(), line,
                                [](qsizetype l, const Mark& m) { return l < m.line; });
     --it;
-    const QStringView all(m_text);
     qsizetype pos = it->pos;
     for (qsizetype l = it->line; l < line; ++l)
-        pos = all.indexOf(u'\n', pos) + 1;
+        pos = m_text.indexOfLf(pos) + 1;
     return pos;
 }
 
@@ -189,16 +198,15 @@ qsizetype LogView::lineOf(qsizetype pos) const
     --it;
     // Any break between the mark and pos lies within MarkSpacing of the mark.
     const qsizetype end = std::min(pos, it->pos + MarkSpacing);
-    const QStringView all(m_text);
     qsizetype line = it->line;
-    for (qsizetype i = all.indexOf(u'\n', it->pos); i >= 0 && i < end; i = all.indexOf(u'\n', i + 1))
+    for (qsizetype i = m_text.indexOfLf(it->pos, end); i >= 0; i = m_text.indexOfLf(i + 1, end))
         ++line;
     return line;
 }
 
 void LogView::setText(const QString& text)
 {
-    m_text = text;
+    m_text.set(text);
     resetIndex();
     indexFrom(0);
     m_caret = m_anchor = 0;
@@ -217,7 +225,7 @@ void LogView::append(const QString& text)
     const qsizetype oldSize = m_text.size();
     m_text.append(text);
     indexFrom(oldSize);
-    updateScrollBars();
+    scheduleScrollBars();
     viewport()->update();
 }
 
@@ -424,6 +432,7 @@ int LogView::visibleColumns() const
 
 void LogView::updateScrollBars()
 {
+    m_scrollBarsPending = false;
     const int rows = visibleRows();
     QScrollBar* v = verticalScrollBar();
     v->setPageStep(rows);
@@ -435,8 +444,26 @@ void LogView::updateScrollBars()
     h->setRange(0, toInt(m_longest + 1 - columns));
 }
 
+// Appends only mark the scroll bars stale: setting a range posts an event, so
+// a burst of appends settles them once.
+void LogView::scheduleScrollBars()
+{
+    if (m_scrollBarsPending)
+        return;
+    m_scrollBarsPending = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this]() {
+            if (m_scrollBarsPending)
+                updateScrollBars();
+        },
+        Qt::QueuedConnection);
+}
+
 void LogView::ensureCaretVisible()
 {
+    if (m_scrollBarsPending)
+        updateScrollBars();
     const qsizetype line = lineOf(m_caret);
     const qsizetype start = lineStart(line);
     const qsizetype column = std::min(m_caret, lineContentEnd(line)) - start;
@@ -493,6 +520,8 @@ QSize LogView::sizeHint() const
 
 void LogView::paintEvent(QPaintEvent* event)
 {
+    if (m_scrollBarsPending)
+        updateScrollBars();
     QPainter painter(viewport());
     painter.setFont(font());
     const QRect area = event->rect();
@@ -543,47 +572,59 @@ void LogView::drawRow(QPainter& painter, qsizetype line, int y) const
                              pal.color(group, QPalette::Highlight));
     }
 
-    const QChar* d = m_text.constData();
+    auto inkOf = [&](qsizetype pos, char16_t c) {
+        if (selected(pos))
+            return Ink::Selected;
+        return isC0(c) ? Ink::C0 : isC1(c) ? Ink::C1 : Ink::Text;
+    };
     for (qsizetype i = from; i < to; ++i) {
-        const char16_t c = d[i].unicode();
-        if ((isC0(c) || isC1(c)) && !selected(i))
+        const Ink ink = inkOf(i, m_text.at(i));
+        if (ink == Ink::C0 || ink == Ink::C1)
             painter.fillRect(QRectF(cellX(i) + 0.5, y + 1, m_charWidth - 1, m_lineHeight - 2),
-                             isC1(c) ? C1Tint : C0Tint);
+                             ink == Ink::C1 ? C1Tint : C0Tint);
     }
 
+    const bool enabled = isEnabled();
+    auto pen = [&](Ink ink) {
+        if (ink == Ink::Selected)
+            return selectedColor;
+        if (!enabled || ink == Ink::Text)
+            return textColor;
+        return ink == Ink::C1 ? C1Ink : C0Ink;
+    };
     const qreal baseline = y + m_ascent;
     QString run;
     qsizetype runStart = from;
-    bool runSelected = false;
+    Ink runInk = Ink::Text;
     auto flush = [&]() {
         if (run.isEmpty())
             return;
-        painter.setPen(runSelected ? selectedColor : textColor);
+        painter.setPen(pen(runInk));
         painter.drawText(QPointF(cellX(runStart), baseline), run);
         run.clear();
     };
     run.reserve(to - from);
     for (qsizetype i = from; i < to; ++i) {
-        const char16_t c = d[i].unicode();
-        const bool sel = selected(i);
+        const char16_t c = m_text.at(i);
+        const Ink ink = inkOf(i, c);
         if (c < 256 && m_evenAdvance[c]) {
-            if (!run.isEmpty() && sel != runSelected)
+            if (!run.isEmpty() && ink != runInk)
                 flush();
             if (run.isEmpty()) {
                 runStart = i;
-                runSelected = sel;
+                runInk = ink;
             }
             run.append(displayChar(c));
             continue;
         }
         // Anything wider or narrower gets a cell of its own.
         flush();
-        QString single = QString(displayChar(c));
-        if (QChar::isLowSurrogate(c) && i > start && QChar::isHighSurrogate(d[i - 1].unicode()))
+        if (QChar::isLowSurrogate(c) && i > start && QChar::isHighSurrogate(m_text.at(i - 1)))
             continue;
-        if (QChar::isHighSurrogate(c) && i + 1 < end && QChar::isLowSurrogate(d[i + 1].unicode()))
-            single.append(d[i + 1]);
-        painter.setPen(sel ? selectedColor : textColor);
+        QString single = QString(displayChar(c));
+        if (QChar::isHighSurrogate(c) && i + 1 < end && QChar::isLowSurrogate(m_text.at(i + 1)))
+            single.append(QChar(m_text.at(i + 1)));
+        painter.setPen(pen(ink));
         painter.drawText(QPointF(cellX(i), baseline), single);
     }
     flush();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "log/LogBox.h"
+#include "log/LogText.h"
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
@@ -28,7 +29,7 @@ public:
 
     QWidget* widget() override { return this; }
 
-    QString text() const override { return m_text; }
+    QString text() const override { return m_text.toString(); }
     qsizetype length() const override { return m_text.size(); }
     void setText(const QString& text) override;
     void append(const QString& text) override;
@@ -109,13 +110,14 @@ private:
 
     void updateMetrics();
     void updateScrollBars();
+    void scheduleScrollBars();
     void ensureCaretVisible();
     void restartBlink();
     int visibleRows() const;
     int visibleColumns() const;
     void drawRow(QPainter& painter, qsizetype line, int y) const;
 
-    QString m_text;
+    LogText m_text;
     std::vector<Mark> m_marks;
     qsizetype m_lineCount = 1;
     qsizetype m_lastLineStart = 0;
@@ -128,6 +130,7 @@ private:
     qsizetype m_goalColumn = -1;
     bool m_caretShown = true;
     bool m_dragging = false;
+    bool m_scrollBarsPending = false;
     QBasicTimer m_blink;
 
     qreal m_charWidth = 8;

@@ -77,6 +77,7 @@ void PlainLogBox::append(const QString& text)
     if (text.isEmpty())
         return;
     m_writing = true;
+    const bool hadSelection = textCursor().hasSelection();
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
     // A CR shown as a mark becomes part of a line break once its LF arrives.
@@ -88,6 +89,13 @@ void PlainLogBox::append(const QString& text)
     m_shadow.append(text);
     cursor.insertText(shown(text));
     m_writing = false;
+    // A caret at the end keeps its place, but its anchor moves on.
+    if (!hadSelection && textCursor().hasSelection()) {
+        QTextCursor caret = textCursor();
+        caret.setPosition(caret.position());
+        caret.setKeepPositionOnInsert(true);
+        setTextCursor(caret);
+    }
 }
 
 void PlainLogBox::clear()
