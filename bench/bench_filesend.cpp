@@ -40,20 +40,13 @@ Result sendFile(const QString& path, int lines, int lineBytes, const QString& in
     auto replies = std::make_shared<std::vector<TestSupport::ScriptedFileDialog::Reply>>();
     replies->push_back({0, path});
     w->fileDialog()->setBackend(std::make_unique<TestSupport::ScriptedFileDialog>(replies));
-    w.find<OptionButton>("optServer1")->click();
-    w.find<ListCombo>("cboMode")->setListIndex(0);
     w.find<CheckBox>("chkShow")->setValue(show ? 1 : 0);
     w.find<QLineEdit>("txtInterval")->setText(interval);
     w->show();
 
     FloodPeer peer;
     peer.start(QByteArray());
-    w.find<QLineEdit>("txtRemotePort")->setText(QString::number(peer.port()));
-    w.find<QPushButton>("cmdConnect")->click();
-    QElapsedTimer wait;
-    wait.start();
-    while (!w->isConnected() && wait.elapsed() < 5000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    TestSupport::connectTcpClient(w, peer.port());
     w.find<QPushButton>("cmdOpen")->click();
 
     const qsizetype expected = qsizetype(lines) * lineBytes;

@@ -4,6 +4,7 @@
 // same work; the QPlainTextEdit runs stop at a time budget.
 
 #include "floodpeer.h"
+#include "testsupport.h"
 
 #include "log/LogBox.h"
 #include "log/PlainLogBox.h"
@@ -61,23 +62,17 @@ struct Result
 Result flood(bool flatView, bool plainBox, qint64 bytes, double budgetSeconds)
 {
     Result r;
-    frmKelvane window;
+    TestSupport::Window w(false);
+    frmKelvane& window = *w.form;
     if (plainBox)
         window.replaceLogBox(new PlainLogBox);
     window.Form_Load();
-    window.findChild<OptionButton*>("optServer1")->click();
-    window.findChild<ListCombo*>("cboMode")->setListIndex(0);
-    window.findChild<ToggleButton*>("chkFlat")->setValue(flatView ? 1 : 0);
+    w.find<ToggleButton>("chkFlat")->setValue(flatView ? 1 : 0);
     window.show();
 
     FloodPeer peer;
-    window.findChild<QLineEdit*>("txtRemotePort")->setText(QString::number(peer.port()));
-    window.findChild<QPushButton*>("cmdConnect")->click();
-    QElapsedTimer wait;
-    wait.start();
-    while (!window.isConnected() && wait.elapsed() < 5000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    window.findChild<QPushButton*>("cmdClear")->click();
+    TestSupport::connectTcpClient(w, peer.port());
+    w.find<QPushButton>("cmdClear")->click();
     QCoreApplication::processEvents();
 
     const QByteArray payload = pattern(bytes);
@@ -134,8 +129,7 @@ int main(int argc, char* argv[])
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QTemporaryDir config; // never the user's settings
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    TestSupport::isolateSettings(); // never the user's settings
     QApplication app(argc, argv);
 
     const qint64 MB = 1024 * 1024;

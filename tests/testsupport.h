@@ -8,13 +8,17 @@
 #include "platform/KvError.h"
 #include "platform/Launcher.h"
 #include "platform/MessageBox.h"
+#include "ui/Controls.h"
 #include "ui/frmKelvane.h"
 
 #include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <memory>
 #include <utility>
@@ -154,6 +158,27 @@ struct Window
         return child;
     }
 };
+
+// Chooses the role (0 server, 1 client), the protocol (0 TCP, 1 UDP) and the
+// address boxes through the window's controls, then clicks the connect button.
+inline void clickConnect(const Window& w, int role, int protocol, const QString& remotePort,
+                         const QString& localPort = QStringLiteral("0"),
+                         const QString& host = QStringLiteral("127.0.0.1"))
+{
+    w.find<OptionButton>(QStringLiteral("optServer%1").arg(role))->click();
+    w.find<ListCombo>(QStringLiteral("cboMode"))->setListIndex(protocol);
+    w.find<QLineEdit>(QStringLiteral("txtIP"))->setText(host);
+    w.find<QLineEdit>(QStringLiteral("txtRemotePort"))->setText(remotePort);
+    w.find<QLineEdit>(QStringLiteral("txtLocalPort"))->setText(localPort);
+    w.find<QPushButton>(QStringLiteral("cmdConnect"))->click();
+}
+
+// The window as a TCP client of a loopback peer; true once it is connected.
+inline bool connectTcpClient(const Window& w, quint16 port, int timeoutMs = 5000)
+{
+    clickConnect(w, 1, 0, QString::number(port));
+    return QTest::qWaitFor([&] { return w->isConnected(); }, timeoutMs);
+}
 
 // The bodies of the log's entries: what follows "> - " up to the next entry.
 // An entry made of the items a, b reads "a\r\nb\r\n".

@@ -141,15 +141,7 @@ private:
     }
 
     // TCP client through the window's controls.
-    static bool connectTo(Window& w, quint16 port)
-    {
-        w.find<OptionArray>("optServer")->setValue(1, true);
-        w.find<ListCombo>("cboMode")->setListIndex(0);
-        w.find<QLineEdit>("txtIP")->setText(QStringLiteral("127.0.0.1"));
-        w.find<QLineEdit>("txtRemotePort")->setText(QString::number(port));
-        w.find<QPushButton>("cmdConnect")->click();
-        return QTest::qWaitFor([&] { return w->isConnected(); }, 5000);
-    }
+    static bool connectTo(Window& w, quint16 port) { return TestSupport::connectTcpClient(w, port); }
 
     // TCP server through the window's controls, listening again when a peer leaves.
     static quint16 listen(Window& w)

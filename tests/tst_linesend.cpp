@@ -93,11 +93,7 @@ void TestLineSend::cleanup()
 
 void TestLineSend::connectWindow()
 {
-    w->find<OptionButton>(QStringLiteral("optServer1"))->click();
-    w->find<ListCombo>(QStringLiteral("cboMode"))->setListIndex(0);
-    w->find<QLineEdit>(QStringLiteral("txtIP"))->setText(QStringLiteral("127.0.0.1"));
-    w->find<QLineEdit>(QStringLiteral("txtRemotePort"))->setText(QString::number(server->serverPort()));
-    w->find<QPushButton>(QStringLiteral("cmdConnect"))->click();
+    TestSupport::clickConnect(*w, 1, 0, QString::number(server->serverPort()));
     QTRY_VERIFY_WITH_TIMEOUT(server->hasPendingConnections(), Timeout);
     peer = server->nextPendingConnection();
     connect(peer, &QTcpSocket::readyRead, this, [this] { fromWindow += peer->readAll(); });

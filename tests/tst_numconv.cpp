@@ -4,6 +4,8 @@
 #include <QLocale>
 #include <QTest>
 
+#include <clocale>
+
 class TestNumConv : public QObject
 {
     Q_OBJECT
@@ -50,6 +52,18 @@ private slots:
         QFETCH(QString, text);
         QFETCH(double, expected);
         QCOMPARE(Val(text), expected);
+    }
+
+    void valIgnoresTheProcessLocale()
+    {
+        // A decimal-comma locale must not change how "." reads.
+        const char* old = std::setlocale(LC_NUMERIC, nullptr);
+        const std::string saved = old ? old : "C";
+        if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8") && !std::setlocale(LC_NUMERIC, "fr_FR.UTF-8"))
+            QSKIP("no decimal-comma locale installed");
+        const double value = Val(QStringLiteral("1.5"));
+        std::setlocale(LC_NUMERIC, saved.c_str());
+        QCOMPARE(value, 1.5);
     }
 
     void valOverflow() { QVERIFY_THROWS_EXCEPTION(KvError, Val(QStringLiteral("1e999"))); }

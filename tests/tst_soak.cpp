@@ -56,13 +56,9 @@ private slots:
 
         FloodPeer peer;
         Window w;
-        w.find<OptionButton>("optServer1")->click();
-        w.find<ListCombo>("cboMode")->setListIndex(0);
-        w.find<QLineEdit>("txtRemotePort")->setText(QString::number(peer.port()));
         w.find<CheckBox>("chkShow")->setValue(0);
         QCOMPARE(w.find<ToggleButton>("chkFlat")->value(), 1);
-        w.find<QPushButton>("cmdConnect")->click();
-        QTRY_VERIFY(w->isConnected());
+        QVERIFY(TestSupport::connectTcpClient(w, peer.port()));
         w.find<QPushButton>("cmdClear")->click();
         peer.start(payload, true);
 

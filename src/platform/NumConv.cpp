@@ -4,7 +4,9 @@
 
 #include <QLocale>
 #include <QString>
+#include <clocale>
 #include <cmath>
+#include <locale.h>
 
 namespace {
 
@@ -24,6 +26,13 @@ int digitValue(QChar c, int base)
     else if (u >= 'A' && u <= 'F')
         d = u - 'A' + 10;
     return d >= 0 && d < base ? d : -1;
+}
+
+// The decimal point is always ".", whatever locale the application runs in.
+double parseCDouble(const std::string& literal)
+{
+    static const locale_t c = newlocale(LC_NUMERIC_MASK, "C", nullptr);
+    return strtod_l(literal.c_str(), nullptr, c);
 }
 
 struct Scan
@@ -131,7 +140,7 @@ Scan scanNumber(const QString& text, bool skipInner)
         }
     }
     if (s.anyDigit) {
-        s.value = std::strtod(lit.c_str(), nullptr);
+        s.value = parseCDouble(lit);
         if (!std::isfinite(s.value))
             throw KvErr::overflow();
     }
