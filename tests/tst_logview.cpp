@@ -186,13 +186,13 @@ void TestLogView::caretPlacement_data()
     // The log is "ab\r\ncd\r\nef", 10 characters.
     for (const char* kind : {"LogView", "PlainLogBox"}) {
         const QString k = QString::fromLatin1(kind);
-        auto name = [&](const char* n) { return qPrintable(k + QStringLiteral(": ") + QLatin1String(n)); };
-        QTest::newRow(name("start")) << k << qsizetype(0) << qsizetype(0);
-        QTest::newRow(name("inside a line")) << k << qsizetype(5) << qsizetype(5);
-        QTest::newRow(name("after a cr lf")) << k << qsizetype(8) << qsizetype(8);
-        QTest::newRow(name("end")) << k << qsizetype(10) << qsizetype(10);
-        QTest::newRow(name("past the end")) << k << qsizetype(65535) << qsizetype(10);
-        QTest::newRow(name("negative")) << k << qsizetype(-3) << qsizetype(0);
+        auto name = [&](const char* n) { return (k + QStringLiteral(": ") + QLatin1String(n)).toLatin1(); };
+        QTest::newRow(name("start").constData()) << k << qsizetype(0) << qsizetype(0);
+        QTest::newRow(name("inside a line").constData()) << k << qsizetype(5) << qsizetype(5);
+        QTest::newRow(name("after a cr lf").constData()) << k << qsizetype(8) << qsizetype(8);
+        QTest::newRow(name("end").constData()) << k << qsizetype(10) << qsizetype(10);
+        QTest::newRow(name("past the end").constData()) << k << qsizetype(65535) << qsizetype(10);
+        QTest::newRow(name("negative").constData()) << k << qsizetype(-3) << qsizetype(0);
     }
 }
 
