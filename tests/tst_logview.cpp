@@ -75,6 +75,7 @@ private slots:
     void lastCrLfFollowsEdits();
     void homeAndEndStopAtTheLineBreak();
     void verticalMovesAcrossManyLines();
+    void pageKeysMoveByAView();
     void shiftArrowSelectionCopiesExactly_data();
     void shiftArrowSelectionCopiesExactly();
     void cutAndPaste();
@@ -400,6 +401,30 @@ void TestLogView::verticalMovesAcrossManyLines()
     }
 }
 
+void TestLogView::pageKeysMoveByAView()
+{
+    LogView view;
+    view.resize(300, 200);
+    QString text;
+    for (int i = 0; i < 100; ++i)
+        text += QStringLiteral("line %1\r\n").arg(i, 3, 10, QLatin1Char('0'));
+    view.setText(text);
+    const int rows = view.verticalScrollBar()->pageStep();
+    QVERIFY(rows > 1 && rows < 100);
+    view.setCaretPosition(2);
+    QTest::keyClick(&view, Qt::Key_PageDown);
+    QCOMPARE(view.caretPosition(), qsizetype(rows) * 10 + 2);
+    QVERIFY(view.verticalScrollBar()->value() > 0);
+    QVERIFY(view.viewport()->rect().contains(view.caretRect()));
+    QTest::keyClick(&view, Qt::Key_PageDown, Qt::ShiftModifier);
+    QCOMPARE(view.selectionStart(), qsizetype(rows) * 10 + 2);
+    QCOMPARE(view.caretPosition(), qsizetype(rows) * 20 + 2);
+    QTest::keyClick(&view, Qt::Key_PageUp);
+    QTest::keyClick(&view, Qt::Key_PageUp);
+    QCOMPARE(view.caretPosition(), 2);
+    QCOMPARE(view.verticalScrollBar()->value(), 0);
+}
+
 void TestLogView::shiftArrowSelectionCopiesExactly_data()
 {
     QTest::addColumn<int>("start");
@@ -493,6 +518,9 @@ void TestLogView::mouseClickPlacesCaretAndFocus()
     QTest::mouseMove(view->viewport(), target);
     QTest::mouseRelease(view->viewport(), Qt::LeftButton, Qt::NoModifier, target);
     QCOMPARE(view->selectedText(), QStringLiteral("hello\r\nwor"));
+    // A double click takes the word.
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, target);
+    QCOMPARE(view->selectedText(), QStringLiteral("world"));
 }
 
 void TestLogView::disabledBoxIgnoresInput()
