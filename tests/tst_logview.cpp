@@ -423,6 +423,15 @@ void TestLogView::pageKeysMoveByAView()
     QTest::keyClick(&view, Qt::Key_PageUp);
     QCOMPARE(view.caretPosition(), 2);
     QCOMPARE(view.verticalScrollBar()->value(), 0);
+
+    // A taller box pages further.
+    view.resize(300, 400);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    const int taller = view.verticalScrollBar()->pageStep();
+    QVERIFY(taller > rows);
+    QTest::keyClick(&view, Qt::Key_PageDown);
+    QCOMPARE(view.caretPosition(), qsizetype(taller) * 10 + 2);
 }
 
 void TestLogView::shiftArrowSelectionCopiesExactly_data()

@@ -645,10 +645,40 @@ void LogView::scrollContentsBy(int, int)
 
 namespace {
 
+enum class Step
+{
+    Char,
+    Word,
+    LineEdge,
+    Line,
+    Page,
+    Document
+};
+
+// A caret motion: its key, the key that selects on the way, and its direction.
 struct Motion
 {
     QKeySequence::StandardKey move;
     QKeySequence::StandardKey select;
+    Step step;
+    int direction;
+};
+
+const Motion motions[] = {
+    {QKeySequence::MoveToPreviousChar, QKeySequence::SelectPreviousChar, Step::Char, -1},
+    {QKeySequence::MoveToNextChar, QKeySequence::SelectNextChar, Step::Char, 1},
+    {QKeySequence::MoveToPreviousWord, QKeySequence::SelectPreviousWord, Step::Word, -1},
+    {QKeySequence::MoveToNextWord, QKeySequence::SelectNextWord, Step::Word, 1},
+    {QKeySequence::MoveToStartOfLine, QKeySequence::SelectStartOfLine, Step::LineEdge, -1},
+    {QKeySequence::MoveToEndOfLine, QKeySequence::SelectEndOfLine, Step::LineEdge, 1},
+    {QKeySequence::MoveToStartOfBlock, QKeySequence::SelectStartOfBlock, Step::LineEdge, -1},
+    {QKeySequence::MoveToEndOfBlock, QKeySequence::SelectEndOfBlock, Step::LineEdge, 1},
+    {QKeySequence::MoveToPreviousLine, QKeySequence::SelectPreviousLine, Step::Line, -1},
+    {QKeySequence::MoveToNextLine, QKeySequence::SelectNextLine, Step::Line, 1},
+    {QKeySequence::MoveToPreviousPage, QKeySequence::SelectPreviousPage, Step::Page, -1},
+    {QKeySequence::MoveToNextPage, QKeySequence::SelectNextPage, Step::Page, 1},
+    {QKeySequence::MoveToStartOfDocument, QKeySequence::SelectStartOfDocument, Step::Document, -1},
+    {QKeySequence::MoveToEndOfDocument, QKeySequence::SelectEndOfDocument, Step::Document, 1},
 };
 
 } // namespace
@@ -677,70 +707,41 @@ void LogView::keyPressEvent(QKeyEvent* event)
     }
 
     const qsizetype line = lineOf(m_caret);
-    const int rows = visibleRows();
-    enum Kind
-    {
-        Char,
-        Word,
-        LineEdge,
-        Vertical,
-        Document
-    } kind;
-    static const struct
-    {
-        Motion keys;
-        Kind kind;
-        int direction;
-    } motions[] = {
-        {{QKeySequence::MoveToPreviousChar, QKeySequence::SelectPreviousChar}, Char, -1},
-        {{QKeySequence::MoveToNextChar, QKeySequence::SelectNextChar}, Char, 1},
-        {{QKeySequence::MoveToPreviousWord, QKeySequence::SelectPreviousWord}, Word, -1},
-        {{QKeySequence::MoveToNextWord, QKeySequence::SelectNextWord}, Word, 1},
-        {{QKeySequence::MoveToStartOfLine, QKeySequence::SelectStartOfLine}, LineEdge, -1},
-        {{QKeySequence::MoveToEndOfLine, QKeySequence::SelectEndOfLine}, LineEdge, 1},
-        {{QKeySequence::MoveToStartOfBlock, QKeySequence::SelectStartOfBlock}, LineEdge, -1},
-        {{QKeySequence::MoveToEndOfBlock, QKeySequence::SelectEndOfBlock}, LineEdge, 1},
-        {{QKeySequence::MoveToPreviousLine, QKeySequence::SelectPreviousLine}, Vertical, -1},
-        {{QKeySequence::MoveToNextLine, QKeySequence::SelectNextLine}, Vertical, 1},
-        {{QKeySequence::MoveToPreviousPage, QKeySequence::SelectPreviousPage}, Vertical, -rows},
-        {{QKeySequence::MoveToNextPage, QKeySequence::SelectNextPage}, Vertical, rows},
-        {{QKeySequence::MoveToStartOfDocument, QKeySequence::SelectStartOfDocument}, Document, -1},
-        {{QKeySequence::MoveToEndOfDocument, QKeySequence::SelectEndOfDocument}, Document, 1},
-    };
-    for (const auto& m : motions) {
-        const bool select = event->matches(m.keys.select);
-        if (!select && !event->matches(m.keys.move))
+    for (const Motion& m : motions) {
+        const bool select = event->matches(m.select);
+        if (!select && !event->matches(m.move))
             continue;
-        kind = m.kind;
         const int dir = m.direction;
         qsizetype target = m_caret;
-        switch (kind) {
-        case Char:
+        switch (m.step) {
+        case Step::Char:
             if (!select && hasSelection())
                 target = dir < 0 ? selectionStart() : selectionEnd();
             else
                 target = dir < 0 ? stepLeft(m_caret) : stepRight(m_caret);
             break;
-        case Word:
+        case Step::Word:
             target = dir < 0 ? wordStart(m_caret) : wordEnd(m_caret);
             break;
-        case LineEdge:
+        case Step::LineEdge:
             target = dir < 0 ? lineStart(line) : lineContentEnd(line);
             break;
-        case Vertical: {
-            const qsizetype start = lineStart(line);
+        case Step::Line:
+        case Step::Page: {
+            // The column the caret had when the vertical moves began.
             const qsizetype goal =
-                m_goalColumn >= 0 ? m_goalColumn : std::min(m_caret, lineContentEnd(line)) - start;
-            target = verticalTarget(dir);
-            if (dir == rows || dir == -rows) {
+                m_goalColumn >= 0 ? m_goalColumn : std::min(m_caret, lineContentEnd(line)) - lineStart(line);
+            const int lines = m.step == Step::Page ? dir * visibleRows() : dir;
+            target = verticalTarget(lines);
+            if (m.step == Step::Page) {
                 QScrollBar* v = verticalScrollBar();
-                v->setValue(v->value() + dir);
+                v->setValue(v->value() + lines);
             }
             moveCaret(target, select);
             m_goalColumn = goal;
             return;
         }
-        case Document:
+        case Step::Document:
             target = dir < 0 ? 0 : m_text.size();
             break;
         }
