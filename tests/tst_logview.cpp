@@ -405,6 +405,8 @@ void TestLogView::pageKeysMoveByAView()
 {
     LogView view;
     view.resize(300, 200);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
     QString text;
     for (int i = 0; i < 100; ++i)
         text += QStringLiteral("line %1\r\n").arg(i, 3, 10, QLatin1Char('0'));
@@ -426,8 +428,7 @@ void TestLogView::pageKeysMoveByAView()
 
     // A taller box pages further.
     view.resize(300, 400);
-    view.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QTRY_VERIFY(view.viewport()->height() > 300);
     const int taller = view.verticalScrollBar()->pageStep();
     QVERIFY(taller > rows);
     QTest::keyClick(&view, Qt::Key_PageDown);
