@@ -26,6 +26,11 @@ constexpr int CloseGraceMs = 30000;
 // dropped while the window is busy; the kernel caps it at its own maximum.
 constexpr int UdpReceiveBuffer = 8 * 1024 * 1024;
 
+// Most data one arrival hands to the window. A flood is shown in pieces of
+// this size with a turn of the event loop between them, so that the window
+// paints and answers the user however fast the peer sends.
+constexpr qint64 MaxArrival = 256 * 1024;
+
 qint32 clampCount(qsizetype n)
 {
     return n > std::numeric_limits<qint32>::max() ? std::numeric_limits<qint32>::max() : qint32(n);
@@ -460,6 +465,7 @@ void SocketControl::flushHeldDatagrams()
 
 void SocketControl::attachTcp(QTcpSocket* socket)
 {
+    m_peerClosed = false;
     socket->setParent(this);
     socket->setReadBufferSize(0);
     connect(socket, &QIODevice::readyRead, this, [this, socket] {
@@ -555,28 +561,56 @@ void SocketControl::onTcpConnected()
 
 void SocketControl::onTcpReadyRead()
 {
+    deliverTcpData();
+}
+
+void SocketControl::deliverTcpData()
+{
     const QPointer<SocketControl> self(this);
     const QPointer<QTcpSocket> socket = m_tcp;
-    // Qt does not announce data that came while the window's handler was
-    // still running, so keep reading until nothing is left.
-    while (self && socket && socket == m_tcp && m_state == sckConnected && socket->bytesAvailable() > 0) {
-        m_received += socket->readAll();
+    if (!socket || m_state != sckConnected)
+        return;
+    if (socket->bytesAvailable() > 0) {
+        m_received += socket->read(MaxArrival);
         emit dataArrival(clampCount(m_received.size()));
+        if (!self || !socket || socket != m_tcp || m_state != sckConnected)
+            return;
     }
+    // More waiting, also what came while the handler ran and Qt did not
+    // announce: take it on the next turn of the event loop.
+    if (socket->bytesAvailable() > 0) {
+        scheduleTcpDelivery();
+        return;
+    }
+    // The peer's last data has gone to the window before its close does.
+    if (m_peerClosed) {
+        m_state = sckClosing;
+        emit closed();
+    }
+}
+
+void SocketControl::scheduleTcpDelivery()
+{
+    if (m_deliveryQueued)
+        return;
+    m_deliveryQueued = true;
+    const quint32 generation = m_generation;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation] {
+            m_deliveryQueued = false;
+            if (generation == m_generation)
+                deliverTcpData();
+        },
+        Qt::QueuedConnection);
 }
 
 void SocketControl::onTcpDisconnected()
 {
-    if (m_state != sckConnected)
+    if (m_state != sckConnected || m_peerClosed)
         return;
-    const QPointer<SocketControl> self(this);
-    const QPointer<QTcpSocket> socket = m_tcp;
-    // The peer's last data goes to the window before the close does.
-    onTcpReadyRead();
-    if (!self || !socket || socket != m_tcp || m_state != sckConnected)
-        return;
-    m_state = sckClosing;
-    emit closed();
+    m_peerClosed = true;
+    deliverTcpData();
 }
 
 void SocketControl::onTcpError()

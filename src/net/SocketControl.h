@@ -108,6 +108,8 @@ private:
     void onTcpStateChanged();
     void onTcpConnected();
     void onTcpReadyRead();
+    void deliverTcpData();
+    void scheduleTcpDelivery();
     void onTcpDisconnected();
     void onTcpError();
     void onNewConnection();
@@ -128,6 +130,9 @@ private:
     QHash<qint32, QPointer<QTcpSocket>> m_requests;
     qint32 m_lastRequestId = 0;
     QByteArray m_received;
+    // The peer has closed; its close is raised once its data is delivered.
+    bool m_peerClosed = false;
+    bool m_deliveryQueued = false;
     // Changes whenever the socket opens or closes, so that work queued for
     // an earlier connection finds out it is stale.
     quint32 m_generation = 0;
