@@ -86,7 +86,7 @@ Result sendFile(const QString& path, int lines, int lineBytes, const QString& in
 
 int main(int argc, char* argv[])
 {
-    TestSupport::isolateSettings();
+    TestSupport::prepareProcess();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

@@ -129,7 +129,7 @@ int main(int argc, char* argv[])
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    TestSupport::isolateSettings(); // never the user's settings
+    TestSupport::prepareProcess(); // never the user's settings
     QApplication app(argc, argv);
 
     const qint64 MB = 1024 * 1024;

@@ -3,6 +3,7 @@
 // Shared by the window tests: platform doubles that never block, a private
 // settings folder, and readers for the log's entries.
 
+#include "app/EventLoop.h"
 #include "app/Settings.h"
 #include "platform/CommonDialog.h"
 #include "platform/KvError.h"
@@ -26,16 +27,18 @@
 
 namespace TestSupport {
 
-// Points the settings store at a folder of its own before anything reads it.
-// Call first thing in main, before the application object exists.
 inline QTemporaryDir& configDir()
 {
     static QTemporaryDir dir;
     return dir;
 }
 
-inline void isolateSettings()
+// Points the settings store at a folder of its own before anything reads it,
+// and runs the program's own event loop. Call first thing in main, before the
+// application object exists.
+inline void prepareProcess()
 {
+    useQtEventDispatcher(); // the event loop the program itself runs
     qputenv("XDG_CONFIG_HOME", configDir().path().toLocal8Bit());
 }
 
@@ -213,7 +216,7 @@ inline QString body(const QStringList& items)
 #define KELVANE_TEST_MAIN(TestObject)                                                                        \
     int main(int argc, char* argv[])                                                                         \
     {                                                                                                        \
-        TestSupport::isolateSettings();                                                                      \
+        TestSupport::prepareProcess();                                                                       \
         qputenv("QT_QPA_PLATFORM",                                                                           \
                 qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));            \
         QApplication app(argc, argv);                                                                        \

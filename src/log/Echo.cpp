@@ -6,19 +6,35 @@
 #include <QDateTime>
 #include <QLocale>
 
+namespace {
+
+// Formatting through the locale costs more than the rest of an entry, and the
+// text changes only once a second.
+QString currentTimestamp()
+{
+    static qint64 cachedSecond = -1;
+    static QString cachedText;
+    const qint64 second = QDateTime::currentSecsSinceEpoch();
+    if (second != cachedSecond) {
+        const QDateTime now = QDateTime::fromSecsSinceEpoch(second);
+        cachedText = logTimestamp(now, QLocale::system());
+        cachedSecond = second;
+    }
+    return cachedText;
+}
+
+} // namespace
+
 void frmKelvane::Echo(const QStringList& items)
 {
     try {
-        const QDateTime now = QDateTime::currentDateTime();
         QString entry;
         qsizetype size = 32;
         for (const QString& item : items)
             size += item.size() + 2;
         entry.reserve(size);
         entry += QLatin1String("\r\n<");
-        entry += logTimestamp(
-            QDateTime(now.date(), QTime(now.time().hour(), now.time().minute(), now.time().second())),
-            QLocale::system());
+        entry += currentTimestamp();
         entry += QLatin1String("> - ");
         for (const QString& item : items) {
             const qsizetype start = entry.size();

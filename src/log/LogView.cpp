@@ -222,6 +222,7 @@ void LogView::append(const QString& text)
 {
     if (text.isEmpty())
         return;
+    holdPaintUntilNextFrame();
     const qsizetype oldSize = m_text.size();
     m_text.append(text);
     indexFrom(oldSize);
@@ -248,6 +249,7 @@ qsizetype LogView::lastIndexOf(const QString& needle) const
 
 void LogView::setCaretPosition(qsizetype pos)
 {
+    holdPaintUntilNextFrame();
     setSelection(pos, pos);
 }
 
@@ -518,8 +520,24 @@ QSize LogView::sizeHint() const
 
 // ---- painting ------------------------------------------------------------
 
+// A burst of entries (a file sent at full speed, a flood) would otherwise
+// paint the box and its scroll bars once per entry. Within a frame of the last
+// paint, drawing is held back until the frame is over, then done once.
+void LogView::holdPaintUntilNextFrame()
+{
+    constexpr qint64 FrameMs = 16;
+    if (m_frame.isActive() || !m_lastPaint.isValid() || !isVisible())
+        return;
+    const qint64 since = m_lastPaint.elapsed();
+    if (since >= FrameMs)
+        return;
+    setUpdatesEnabled(false);
+    m_frame.start(int(FrameMs - since), this);
+}
+
 void LogView::paintEvent(QPaintEvent* event)
 {
+    m_lastPaint.restart();
     if (m_scrollBarsPending)
         updateScrollBars();
     QPainter painter(viewport());
@@ -911,6 +929,11 @@ void LogView::focusOutEvent(QFocusEvent* event)
 
 void LogView::timerEvent(QTimerEvent* event)
 {
+    if (event->timerId() == m_frame.timerId()) {
+        m_frame.stop();
+        setUpdatesEnabled(true); // paints what the held-back appends changed
+        return;
+    }
     if (event->timerId() != m_blink.timerId()) {
         QAbstractScrollArea::timerEvent(event);
         return;

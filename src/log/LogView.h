@@ -5,6 +5,7 @@
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
+#include <QElapsedTimer>
 #include <QString>
 #include <vector>
 
@@ -111,6 +112,7 @@ private:
     void updateMetrics();
     void updateScrollBars();
     void scheduleScrollBars();
+    void holdPaintUntilNextFrame();
     void ensureCaretVisible();
     void restartBlink();
     int visibleRows() const;
@@ -132,6 +134,9 @@ private:
     bool m_dragging = false;
     bool m_scrollBarsPending = false;
     QBasicTimer m_blink;
+    // Program appends paint at most once a frame; between frames they only store.
+    QElapsedTimer m_lastPaint;
+    QBasicTimer m_frame;
 
     qreal m_charWidth = 8;
     int m_lineHeight = 14;

@@ -15,6 +15,8 @@ public:
     int showOpen(QWidget* parent, const QString& title, const QString& filter, QString& fileName) override
     {
         QFileDialog dialog(parent, title);
+        // Qt's own dialog: it works with any event dispatcher and on any desktop.
+        dialog.setOption(QFileDialog::DontUseNativeDialog, true);
         dialog.setFileMode(QFileDialog::ExistingFile);
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setNameFilter(filter);
