@@ -2,6 +2,7 @@
 // window responsive, and the pace at interval 10 ms. Each case runs with the
 // program's log box and with a QPlainTextEdit doing the same work.
 
+#include "benchsupport.h"
 #include "floodpeer.h"
 #include "testsupport.h"
 
@@ -50,32 +51,11 @@ Result sendFile(const QString& path, int lines, int lineBytes, const QString& in
     w.find<QPushButton>("cmdOpen")->click();
 
     const qsizetype expected = qsizetype(lines) * lineBytes;
-    QEventLoop loop;
-    QElapsedTimer clock;
-    QElapsedTimer tick;
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    ticker.setInterval(10);
-    QObject::connect(&ticker, &QTimer::timeout, &loop, [&] {
-        r.maxBlockMs = qMax(r.maxBlockMs, tick.nsecsElapsed() / 1e6 - 10);
-        tick.restart();
-        if (peer.receivedSize() >= expected || clock.elapsed() > budgetSeconds * 1000)
-            loop.quit();
-    });
-    QTimer poll; // the peer's count is read more often than the ticker runs
-    poll.setTimerType(Qt::PreciseTimer);
-    poll.setInterval(1);
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (peer.receivedSize() >= expected)
-            loop.quit();
-    });
-    clock.start();
-    tick.start();
-    ticker.start();
-    poll.start();
-    w.find<QPushButton>("cmdSendFile")->click();
-    loop.exec();
-    r.seconds = clock.nsecsElapsed() / 1e9;
+    LoopWatch watch;
+    r.seconds = watch.run(
+        budgetSeconds, [&] { return peer.receivedSize() >= expected; },
+        [&] { w.find<QPushButton>("cmdSendFile")->click(); });
+    r.maxBlockMs = watch.maxBlockMs();
     r.lines = int(peer.receivedSize() / lineBytes);
     r.complete = peer.receivedSize() >= expected;
     peer.stop();

@@ -3,6 +3,7 @@
 // case runs with the program's log box and with a QPlainTextEdit doing the
 // same work; the QPlainTextEdit runs stop at a time budget.
 
+#include "benchsupport.h"
 #include "floodpeer.h"
 #include "testsupport.h"
 
@@ -24,29 +25,6 @@
 #include <cstdio>
 
 namespace {
-
-QByteArray pattern(qsizetype size)
-{
-    QByteArray data(size, Qt::Uninitialized);
-    quint32 x = 0x9e3779b9;
-    for (qsizetype i = 0; i < size; ++i) {
-        x = x * 1664525u + 1013904223u;
-        data[i] = char(x >> 24);
-    }
-    return data;
-}
-
-// Kilobytes from /proc/self/status.
-qint64 procStatus(const char* field)
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong();
-    return -1;
-}
 
 struct Result
 {
@@ -75,38 +53,20 @@ Result flood(bool flatView, bool plainBox, qint64 bytes, double budgetSeconds)
     w.find<QPushButton>("cmdClear")->click();
     QCoreApplication::processEvents();
 
-    const QByteArray payload = pattern(bytes);
-    r.baseKb = procStatus("VmRSS:");
+    const QByteArray payload = FloodPeer::pattern(bytes);
+    r.baseKb = TestSupport::procStatusKb("VmRSS:");
 
-    QEventLoop loop;
     qint64 shown = 0;
-    QObject::connect(window.socket(), &SocketControl::dataArrival, &loop, [&](qint32 count) {
-        shown += count;
-        if (shown >= bytes)
-            loop.quit();
-    });
-    QElapsedTimer clock;
-    QElapsedTimer tick;
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    ticker.setInterval(10);
-    QObject::connect(&ticker, &QTimer::timeout, &loop, [&] {
-        r.maxBlockMs = qMax(r.maxBlockMs, tick.nsecsElapsed() / 1e6 - 10);
-        tick.restart();
-        if (clock.elapsed() > budgetSeconds * 1000)
-            loop.quit();
-    });
-    clock.start();
-    tick.start();
-    ticker.start();
-    peer.start(payload);
-    loop.exec();
-    r.seconds = clock.nsecsElapsed() / 1e9;
-    ticker.stop();
+    QObject::connect(window.socket(), &SocketControl::dataArrival, window.socket(),
+                     [&](qint32 count) { shown += count; });
+    LoopWatch watch;
+    r.seconds = watch.run(
+        budgetSeconds, [&] { return shown >= bytes; }, [&] { peer.start(payload); });
+    r.maxBlockMs = watch.maxBlockMs();
     r.bytesShown = shown;
     r.complete = shown >= bytes;
     r.logChars = window.logBox()->length();
-    r.peakKb = procStatus("VmHWM:");
+    r.peakKb = TestSupport::procStatusKb("VmHWM:");
     peer.stop();
     return r;
 }

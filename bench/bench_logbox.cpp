@@ -14,6 +14,8 @@
 #include "log/LogView.h"
 #include "log/PlainLogBox.h"
 
+#include "benchsupport.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -63,18 +65,6 @@ QString binaryPiece(qsizetype size, int seed)
         s[i] = QChar(c);
     }
     return s;
-}
-
-// Kilobytes from /proc/self/status (VmRSS, VmHWM).
-qint64 procStatusKb(const char* field)
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong();
-    return -1;
 }
 
 // Starts a new peak for VmHWM.
@@ -381,13 +371,13 @@ void memory()
     for (int i = 0; i < 3600; ++i)
         entries.push_back(logEntry(i));
     QCoreApplication::processEvents();
-    const qint64 baseKb = procStatusKb("VmRSS:");
+    const qint64 baseKb = TestSupport::procStatusKb("VmRSS:");
     resetPeakMemory();
     for (int i = 0; box.log->length() < size; ++i)
         box.log->append(entries[size_t(i) % entries.size()]);
     box.log->setCaretPosition(box.log->length());
     QCoreApplication::processEvents();
-    const qint64 peakKb = procStatusKb("VmHWM:");
+    const qint64 peakKb = TestSupport::procStatusKb("VmHWM:");
     const double perChar = double(peakKb - baseKb) * 1024 / double(box.log->length());
     rows.push_back({QStringLiteral("peak memory per logged character, 100 MB of entries"),
                     QStringLiteral("%1 bytes").arg(perChar, 0, 'f', 2), QStringLiteral("not measured"),

@@ -13,6 +13,7 @@
 #include "ui/frmKelvane.h"
 
 #include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -161,6 +162,18 @@ struct Window
         return child;
     }
 };
+
+// Kilobytes from /proc/self/status (VmRSS, VmHWM).
+inline qint64 procStatusKb(const char* field)
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong();
+    return -1;
+}
 
 // Chooses the role (0 server, 1 client), the protocol (0 TCP, 1 UDP) and the
 // address boxes through the window's controls, then clicks the connect button.

@@ -20,19 +20,6 @@ using TestSupport::Window;
 
 namespace {
 
-// Every byte value, CR LF and NUL included, in an order that does not repeat
-// within the pattern, so that a lost or doubled piece shows.
-QByteArray pattern(qsizetype size)
-{
-    QByteArray data(size, Qt::Uninitialized);
-    quint32 x = 0x12345678;
-    for (qsizetype i = 0; i < size; ++i) {
-        x = x * 1664525u + 1013904223u;
-        data[i] = char(x >> 24);
-    }
-    return data;
-}
-
 QByteArray expectedLines(int count)
 {
     QByteArray out;
@@ -52,7 +39,7 @@ private slots:
         const int seconds = qMax(1, qEnvironmentVariableIntValue("KELVANE_SOAK_SECONDS") > 0
                                         ? qEnvironmentVariableIntValue("KELVANE_SOAK_SECONDS")
                                         : 3);
-        const QByteArray payload = pattern(8 * 1024 * 1024 + 13);
+        const QByteArray payload = FloodPeer::pattern(8 * 1024 * 1024 + 13);
 
         FloodPeer peer;
         Window w;
@@ -65,6 +52,7 @@ private slots:
         // Check the log against the stream at intervals and empty it, so the run
         // can last as long as asked without the log growing without bound.
         qint64 consumed = 0;
+        qint64 peakKb = 0;
         bool mismatch = false;
         auto checkAndClear = [&] {
             const QString log = w->logBox()->text();
@@ -76,6 +64,8 @@ private slots:
                 }
             consumed += shown.size();
             w.find<QPushButton>("cmdClear")->click();
+            // A peer faster than the window must be slowed down, not buffered without end.
+            peakKb = qMax(peakKb, TestSupport::procStatusKb("VmRSS:"));
         };
 
         auto* line = w.find<QLineEdit>("txtLine");
@@ -101,6 +91,7 @@ private slots:
         checker.stop();
         QVERIFY(!mismatch);
         QVERIFY(linesSent > 0);
+        QVERIFY2(peakKb < 1024 * 1024, qPrintable(QStringLiteral("%1 MB in use").arg(peakKb / 1024)));
 
         const QByteArray lines = expectedLines(linesSent);
         QTRY_COMPARE_WITH_TIMEOUT(peer.receivedSize(), lines.size(), 30000);

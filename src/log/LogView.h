@@ -20,6 +20,9 @@
 //
 // Editing keeps to the log's CR LF convention: Enter inserts CR LF, and
 // Backspace or Delete next to a CR LF removes the pair.
+// A fixed-pitch font for a log box that is given none of its own.
+QFont defaultLogFont();
+
 class LogView : public QAbstractScrollArea, public LogBox
 {
     Q_OBJECT

@@ -1,7 +1,7 @@
 #include "log/PlainLogBox.h"
 
-#include <QFontDatabase>
-#include <QFontInfo>
+#include "log/LogView.h"
+
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -38,15 +38,7 @@ PlainLogBox::PlainLogBox(QWidget* parent) : QPlainTextEdit(parent)
     setUndoRedoEnabled(false);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    QFont font(QStringLiteral("Courier New"));
-    font.setStyleHint(QFont::TypeWriter);
-    font.setFixedPitch(true);
-    font.setPointSizeF(8.25);
-    if (!QFontInfo(font).fixedPitch()) {
-        font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-        font.setPointSizeF(8.25);
-    }
-    setFont(font);
+    setFont(defaultLogFont());
     QPalette pal = palette();
     pal.setColor(QPalette::Base, Qt::white);
     setPalette(pal);

@@ -35,8 +35,7 @@ void frmKelvane::cmdConnect_Click()
                 wsClient->Listen();
             }
             Echo({txtIP->text() + QLatin1Char(':') + txtLocalPort->text() + QStringLiteral(" is listening")});
-            (*optServer)[0]->setEnabled(false);
-            (*optServer)[1]->setEnabled(false);
+            setRoleOptionsEnabled(false);
         } else {
             wsClient->Connect();
             // A TCP client waits for the socket's connect or error event.

@@ -56,13 +56,10 @@ void frmKelvane::wsClient_Close()
         }
 
         if (fullClose) {
-            txtIP->setEnabled(true);
-            txtRemotePort->setEnabled(true);
-            txtLocalPort->setEnabled(true);
+            setAddressBoxesEnabled(true);
             bConnected = false;
             tmrSendFile->stop();
-            (*optServer)[0]->setEnabled(true);
-            (*optServer)[1]->setEnabled(true);
+            setRoleOptionsEnabled(true);
             wsClient->Close();
             Echo({QStringLiteral("Server port closed.")});
         }
@@ -74,12 +71,9 @@ void frmKelvane::wsClient_Connect()
 {
     reportFailure(*this, [this] {
         Echo({QStringLiteral("Connected to ") + txtIP->text() + QLatin1Char(':') + txtRemotePort->text()});
-        txtIP->setEnabled(false);
-        txtRemotePort->setEnabled(false);
-        txtLocalPort->setEnabled(false);
+        setAddressBoxesEnabled(false);
         bConnected = true;
-        (*optServer)[0]->setEnabled(false);
-        (*optServer)[1]->setEnabled(false);
+        setRoleOptionsEnabled(false);
     });
 }
 
@@ -92,12 +86,9 @@ void frmKelvane::wsClient_ConnectionRequest(qint32 requestId)
         Echo({QStringLiteral("Connection Request Accepted: ") + QString::number(requestId),
               QStringLiteral("Remote IP: ") + wsClient->RemoteHostIP() + QLatin1Char(':') +
                   QString::number(wsClient->RemotePort())});
-        txtIP->setEnabled(false);
-        txtRemotePort->setEnabled(false);
-        txtLocalPort->setEnabled(false);
+        setAddressBoxesEnabled(false);
         bConnected = true;
-        (*optServer)[0]->setEnabled(false);
-        (*optServer)[1]->setEnabled(false);
+        setRoleOptionsEnabled(false);
     });
 }
 
@@ -105,8 +96,19 @@ void frmKelvane::wsClient_Error(int number, const QString& description)
 {
     Q_UNUSED(number);
     Echo({description});
-    txtIP->setEnabled(true);
-    txtRemotePort->setEnabled(true);
-    txtLocalPort->setEnabled(true);
+    setAddressBoxesEnabled(true);
     wsClient->Close();
+}
+
+void frmKelvane::setAddressBoxesEnabled(bool enabled)
+{
+    txtIP->setEnabled(enabled);
+    txtRemotePort->setEnabled(enabled);
+    txtLocalPort->setEnabled(enabled);
+}
+
+void frmKelvane::setRoleOptionsEnabled(bool enabled)
+{
+    (*optServer)[0]->setEnabled(enabled);
+    (*optServer)[1]->setEnabled(enabled);
 }

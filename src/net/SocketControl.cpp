@@ -31,6 +31,11 @@ constexpr int UdpReceiveBuffer = 8 * 1024 * 1024;
 // paints and answers the user however fast the peer sends.
 constexpr qint64 MaxArrival = 256 * 1024;
 
+// How much TCP data may wait inside the program. Past it the kernel holds the
+// rest and TCP slows the peer down, so a peer faster than the window costs
+// neither data nor unbounded memory.
+constexpr qint64 ReadBufferLimit = 16 * MaxArrival;
+
 qint32 clampCount(qsizetype n)
 {
     return n > std::numeric_limits<qint32>::max() ? std::numeric_limits<qint32>::max() : qint32(n);
@@ -199,8 +204,8 @@ void SocketControl::Connect()
 
     auto* socket = new QTcpSocket(this);
     socket->setProxy(QNetworkProxy::NoProxy);
-    // Everything is read as soon as it arrives; the window's buffer is the only one.
-    socket->setReadBufferSize(0);
+    // Read as it arrives, up to a bound; past it TCP makes the peer wait.
+    socket->setReadBufferSize(ReadBufferLimit);
     if (m_localPort != 0 && !socket->bind(QHostAddress::Any, quint16(m_localPort))) {
         const KvError failure =
             socketError(socket->error(), socket->errorString(), QStringLiteral("port %1").arg(m_localPort));
@@ -467,7 +472,7 @@ void SocketControl::attachTcp(QTcpSocket* socket)
 {
     m_peerClosed = false;
     socket->setParent(this);
-    socket->setReadBufferSize(0);
+    socket->setReadBufferSize(ReadBufferLimit);
     connect(socket, &QIODevice::readyRead, this, [this, socket] {
         if (socket == m_tcp)
             onTcpReadyRead();
@@ -640,7 +645,7 @@ void SocketControl::onNewConnection()
             break;
         // Owned here, so that closing the listener leaves it alive for Accept.
         socket->setParent(this);
-        socket->setReadBufferSize(0);
+        socket->setReadBufferSize(ReadBufferLimit);
         const qint32 id = nextRequestId();
         m_requests.insert(id, socket);
         emit connectionRequest(id);

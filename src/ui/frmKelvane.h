@@ -97,6 +97,9 @@ private:
     void wsClient_Connect();
     void wsClient_ConnectionRequest(qint32 requestId);
     void wsClient_Error(int number, const QString& description);
+    // The address and port boxes, and both role options, in their order.
+    void setAddressBoxesEnabled(bool enabled);
+    void setRoleOptionsEnabled(bool enabled);
 
     // send: line sending and file sending.
     void cmdSend1_Click();
