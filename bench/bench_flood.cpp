@@ -5,6 +5,7 @@
 
 #include "benchsupport.h"
 #include "floodpeer.h"
+#include "testdata.h"
 #include "testsupport.h"
 
 #include "log/LogBox.h"
@@ -53,7 +54,7 @@ Result flood(bool flatView, bool plainBox, qint64 bytes, double budgetSeconds)
     w.find<QPushButton>("cmdClear")->click();
     QCoreApplication::processEvents();
 
-    const QByteArray payload = FloodPeer::pattern(bytes);
+    const QByteArray payload = TestData::pattern(bytes);
     r.baseKb = TestSupport::procStatusKb("VmRSS:");
 
     qint64 shown = 0;

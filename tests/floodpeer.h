@@ -44,19 +44,6 @@ public:
 
     quint16 port() const { return m_port; }
 
-    // Every byte value, CR LF and NUL included, in an order that does not
-    // repeat within the pattern, so that a lost or doubled piece shows.
-    static QByteArray pattern(qsizetype size)
-    {
-        QByteArray data(size, Qt::Uninitialized);
-        quint32 x = 0x12345678;
-        for (qsizetype i = 0; i < size; ++i) {
-            x = x * 1664525u + 1013904223u;
-            data[i] = char(x >> 24);
-        }
-        return data;
-    }
-
     // Accepts one client, then sends payload in chunks while reading whatever arrives.
     // With loop set, the payload is sent over and over until stop().
     void start(const QByteArray& payload, bool loop = false, qsizetype chunk = 64 * 1024)

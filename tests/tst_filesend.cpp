@@ -1,6 +1,7 @@
 // Sending a text file line by line to a real peer on loopback, driven through
 // the window's own controls, and the file-open dialog the open button uses.
 
+#include "testdata.h"
 #include "testsupport.h"
 
 #include "log/LogBox.h"
@@ -97,17 +98,7 @@ class TestFileSend : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
-    int m_files = 0;
-
-    QString writeFile(const QByteArray& bytes)
-    {
-        const QString path = m_dir.filePath(QStringLiteral("send%1.txt").arg(++m_files));
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-            qFatal("cannot write %s", qPrintable(path));
-        return path;
-    }
+    TestData::TempFiles m_files;
 
     // Answers the window's next dialogs with the given replies, in order.
     static void script(Window& w, std::vector<ScriptedFileDialog::Reply> replies,
@@ -173,7 +164,7 @@ private slots:
         Peer peer;
         Window w;
         QVERIFY(connectTo(w, peer.port()));
-        const QString path = writeFile("alpha\r\nbeta\n\ngamma");
+        const QString path = m_files.write("alpha\r\nbeta\n\ngamma");
         open(w, path);
         QVERIFY(w->isFileOpen());
         setInterval(w, QStringLiteral("10"));
@@ -208,7 +199,7 @@ private slots:
         w.find<CheckBox>("chkAppenCrLf")->setValue(0);
         w.find<CheckBox>("chkShow")->setValue(0);
         QVERIFY(connectTo(w, peer.port()));
-        open(w, writeFile("one\r\ntwo\r\n"));
+        open(w, m_files.write("one\r\ntwo\r\n"));
         setInterval(w, QStringLiteral("10"));
         const qsizetype before = entries(w).size();
         clickSend(w);
@@ -221,7 +212,7 @@ private slots:
     void fileOpenEntry()
     {
         Window w;
-        const QString path = writeFile("x");
+        const QString path = m_files.write("x");
         open(w, path);
         QCOMPARE(entries(w).constLast(), body({QStringLiteral("File open: "), path}));
         QVERIFY(w->isFileOpen());
@@ -241,7 +232,7 @@ private slots:
         QFETCH(QString, said);
         Window w;
         if (withFile)
-            open(w, writeFile("a\r\n"));
+            open(w, m_files.write("a\r\n"));
         clickSend(w);
         QCOMPARE(entries(w).constLast(), entry(said));
         QCOMPARE(caption(w), Start);
@@ -256,7 +247,7 @@ private slots:
         Window w;
         QVERIFY(connectTo(w, peer.port()));
         const QList<QByteArray> lines = numberedLines(20000);
-        open(w, writeFile(crlfLines(lines)));
+        open(w, m_files.write(crlfLines(lines)));
         setInterval(w, QStringLiteral("0"));
 
         clickSend(w);
@@ -288,7 +279,7 @@ private slots:
         Peer peer;
         Window w;
         QVERIFY(connectTo(w, peer.port()));
-        open(w, writeFile("A\r\nB\r\nC\r\n"));
+        open(w, m_files.write("A\r\nB\r\nC\r\n"));
         setInterval(w, QStringLiteral("100000"));
         clickSend(w);
         tick(w);
@@ -313,7 +304,7 @@ private slots:
         Peer peer;
         Window w;
         QVERIFY(connectTo(w, peer.port()));
-        const QString path = writeFile(QByteArray());
+        const QString path = m_files.write(QByteArray());
         open(w, path);
         setInterval(w, QStringLiteral("10"));
         const qsizetype before = entries(w).size();
@@ -337,7 +328,7 @@ private slots:
             if (c != '\r' && c != '\n')
                 all += char(c);
         }
-        open(w, writeFile(all + "\n" + QByteArray(3, '\0') + "\r\n\xff\xfe"));
+        open(w, m_files.write(all + "\n" + QByteArray(3, '\0') + "\r\n\xff\xfe"));
         setInterval(w, QStringLiteral("10"));
         clickSend(w);
         QVERIFY(waitForEntry(w, entry(QStringLiteral("Completed."))));
@@ -347,9 +338,9 @@ private slots:
     void missingFile()
     {
         Window w;
-        open(w, writeFile("earlier\r\n"));
+        open(w, m_files.write("earlier\r\n"));
         QVERIFY(w->isFileOpen());
-        const QString missing = m_dir.filePath(QStringLiteral("no-such-file.txt"));
+        const QString missing = m_files.path(QStringLiteral("no-such-file.txt"));
         open(w, missing);
         QCOMPARE(entries(w).constLast(), body({QStringLiteral("Error"), QStringLiteral("File not found")}));
         QVERIFY(!w->isFileOpen());
@@ -361,7 +352,7 @@ private slots:
     void cancelledDialog()
     {
         Window w;
-        open(w, writeFile("a\r\n"));
+        open(w, m_files.write("a\r\n"));
         const qsizetype before = entries(w).size();
         script(w, {{KvErr::DialogCancel, QString()}});
         w.find<QPushButton>("cmdOpen")->click();
@@ -377,7 +368,7 @@ private slots:
         Peer peer;
         Window w;
         QVERIFY(connectTo(w, peer.port()));
-        open(w, writeFile("1\r\n2\r\n3\r\n4\r\n"));
+        open(w, m_files.write("1\r\n2\r\n3\r\n4\r\n"));
         setInterval(w, QStringLiteral("20"));
         clickSend(w);
         QTRY_VERIFY(!peer.all().isEmpty());
@@ -394,11 +385,11 @@ private slots:
         Peer peer;
         Window w;
         QVERIFY(connectTo(w, peer.port()));
-        open(w, writeFile("old 1\r\nold 2\r\nold 3\r\n"));
+        open(w, m_files.write("old 1\r\nold 2\r\nold 3\r\n"));
         setInterval(w, QStringLiteral("100000"));
         clickSend(w);
         tick(w);
-        open(w, writeFile("new 1\r\nnew 2\r\n"));
+        open(w, m_files.write("new 1\r\nnew 2\r\n"));
         QCOMPARE(caption(w), Sending);
         tick(w);
         tick(w);
@@ -410,7 +401,7 @@ private slots:
     void unusablePresetShowsTheDialogAgain()
     {
         Window w;
-        const QString path = writeFile("a\r\n");
+        const QString path = m_files.write("a\r\n");
         w->fileDialog()->setFileName(QStringLiteral("/no/such/folder/lines.txt"));
         auto presets = std::make_shared<QStringList>();
         script(w, {{KvErr::DialogBadFileName, QString()}, {0, path}}, presets);
@@ -441,7 +432,7 @@ private slots:
         first.connectToHost(QHostAddress::LocalHost, port);
         QTRY_VERIFY(w->isConnected());
 
-        open(w, writeFile("L1\r\nL2\r\nL3\r\nL4\r\n"));
+        open(w, m_files.write("L1\r\nL2\r\nL3\r\nL4\r\n"));
         setInterval(w, QStringLiteral("100000"));
         clickSend(w);
         tick(w);
@@ -481,7 +472,7 @@ private slots:
         Window w;
         w.find<CheckBox>("chkShow")->setValue(0);
         QVERIFY(connectTo(w, peer.port()));
-        open(w, writeFile("L1\r\nL2\r\nL3\r\n"));
+        open(w, m_files.write("L1\r\nL2\r\nL3\r\n"));
         setInterval(w, QStringLiteral("100000"));
         peer.onData = [&](int index) {
             if (peer.received.at(index) == "L1\r\n")
@@ -550,7 +541,7 @@ private slots:
         w->show();
         QVERIFY(QTest::qWaitForWindowActive(w.form.get()));
         QVERIFY(connectTo(w, peer.port()));
-        const QString path = writeFile("a\r\nb\r\n");
+        const QString path = m_files.write("a\r\nb\r\n");
         open(w, path);
 
         // The box shows the number once the focus leaves it.
@@ -585,7 +576,7 @@ private slots:
         Peer peer;
         Window w;
         QVERIFY(connectTo(w, peer.port()));
-        open(w, writeFile("a\r\n"));
+        open(w, m_files.write("a\r\n"));
         setInterval(w, QStringLiteral("5000"));
         clickSend(w);
         setInterval(w, QStringLiteral("10"));
@@ -598,7 +589,7 @@ private slots:
     // The dialog layer itself, with Qt's own file dialog.
     void realDialogChoosesAFile()
     {
-        const QString path = writeFile("x");
+        const QString path = m_files.write("x");
         CommonDialog dialog;
         dialog.setDialogTitle(QStringLiteral("Select File..."));
         dialog.setFilter(QStringLiteral("All Files (*)"));
@@ -619,7 +610,7 @@ private slots:
     void realDialogCancel()
     {
         CommonDialog dialog;
-        dialog.setFileName(m_dir.path() + QLatin1Char('/'));
+        dialog.setFileName(m_files.folder() + QLatin1Char('/'));
         answerDialog([](QFileDialog* d) { d->reject(); });
         try {
             dialog.ShowOpen();
@@ -627,13 +618,13 @@ private slots:
         } catch (const KvError& e) {
             QCOMPARE(e.number(), KvErr::DialogCancel);
         }
-        QCOMPARE(dialog.FileName(), m_dir.path() + QLatin1Char('/'));
+        QCOMPARE(dialog.FileName(), m_files.folder() + QLatin1Char('/'));
     }
 
     void realDialogRefusesAPresetInAGoneFolder()
     {
         CommonDialog dialog;
-        dialog.setFileName(m_dir.filePath(QStringLiteral("gone/lines.txt")));
+        dialog.setFileName(m_files.path(QStringLiteral("gone/lines.txt")));
         bool shown = false;
         answerDialog([&](QFileDialog* d) {
             shown = true;
@@ -651,9 +642,9 @@ private slots:
     void openButtonRetriesWithTheRealDialog()
     {
         Window w;
-        const QString path = writeFile("x");
+        const QString path = m_files.write("x");
         w->fileDialog()->setBackend(CommonDialog::defaultBackend());
-        w->fileDialog()->setFileName(m_dir.filePath(QStringLiteral("gone/lines.txt")));
+        w->fileDialog()->setFileName(m_files.path(QStringLiteral("gone/lines.txt")));
         int shown = 0;
         answerDialog([&](QFileDialog* d) {
             ++shown;

@@ -1,3 +1,4 @@
+#include "testdata.h"
 #include "testsupport.h"
 
 #include "log/LogBox.h"
@@ -26,15 +27,6 @@ QByteArray allByteValues()
     QByteArray bytes(256, Qt::Uninitialized);
     for (int i = 0; i < 256; ++i)
         bytes[i] = char(i);
-    return bytes;
-}
-
-// Not periodic at 256, so that a lost or repeated block shows.
-QByteArray pattern(qsizetype size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (qsizetype i = 0; i < size; ++i)
-        bytes[i] = char((i * 7 + i / 251) & 0xFF);
     return bytes;
 }
 
@@ -162,7 +154,7 @@ void TestReceived::showsEveryByteThatArrived_data()
         {"text with CR LF", QByteArray("first line\r\nsecond line\r\n")},
         {"NUL bytes", QByteArray("a\0b\0\0c", 6)},
         {"all 256 byte values", allByteValues()},
-        {"20000 bytes", pattern(20000)},
+        {"20000 bytes", TestData::pattern(20000)},
     };
     for (const auto& [name, bytes] : data) {
         QTest::addRow("normal view, %s", name) << 0 << bytes;

@@ -4,6 +4,7 @@
 // (`make soak` runs 60 s); the suite runs a short one.
 
 #include "floodpeer.h"
+#include "testdata.h"
 #include "testsupport.h"
 
 #include "log/LogBox.h"
@@ -39,7 +40,7 @@ private slots:
         const int seconds = qMax(1, qEnvironmentVariableIntValue("KELVANE_SOAK_SECONDS") > 0
                                         ? qEnvironmentVariableIntValue("KELVANE_SOAK_SECONDS")
                                         : 3);
-        const QByteArray payload = FloodPeer::pattern(8 * 1024 * 1024 + 13);
+        const QByteArray payload = TestData::pattern(8 * 1024 * 1024 + 13);
 
         FloodPeer peer;
         Window w;

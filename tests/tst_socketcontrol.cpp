@@ -1,3 +1,5 @@
+#include "testdata.h"
+
 #include "net/SocketControl.h"
 #include "platform/KvError.h"
 
@@ -22,15 +24,6 @@ QString allByteValues()
     for (int i = 0; i < 256; ++i)
         text.append(QChar(i));
     return text;
-}
-
-// Not periodic at 256, so that a lost or repeated block shows.
-QByteArray pattern(qsizetype size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (qsizetype i = 0; i < size; ++i)
-        bytes[i] = char((i * 7 + i / 251) & 0xFF);
-    return bytes;
 }
 
 // The number of the KvError that fn throws, 0 when it throws none.
@@ -406,7 +399,7 @@ void TestSocketControl::peerCloseDeliversDataFirst()
     QVERIFY(peer);
 
     // Last words and the close back to back: the close must not overtake them.
-    const QByteArray lastWords = pattern(300000);
+    const QByteArray lastWords = TestData::pattern(300000);
     peer->write(lastWords);
     peer->disconnectFromHost();
     QVERIFY(closedSpy.wait(Timeout));
@@ -432,7 +425,7 @@ void TestSocketControl::closeFlushesQueuedData()
     QVERIFY(peer);
 
     // More than the kernel takes at once; the rest is still queued at Close.
-    const QByteArray payload = pattern(4 * 1024 * 1024);
+    const QByteArray payload = TestData::pattern(4 * 1024 * 1024);
     control.SendData(QString::fromLatin1(payload));
     control.Close();
     QCOMPARE(control.State(), 0);
@@ -507,7 +500,7 @@ void TestSocketControl::closeInsideDataArrival()
     QTcpSocket* peer = connectClient(control, peerServer);
     QVERIFY(peer);
 
-    peer->write(pattern(2 * 1024 * 1024));
+    peer->write(TestData::pattern(2 * 1024 * 1024));
     peer->disconnectFromHost();
     QVERIFY(dataSpy.wait(Timeout));
     QCOMPARE(control.State(), 0);
@@ -772,11 +765,11 @@ void TestSocketControl::udpExchangesDatagrams()
 
     const QList<qsizetype> sizes{1, 1000, 60000, 3};
     for (qsizetype size : sizes)
-        QCOMPARE(peer.writeDatagram(arrived.at(0).makeReply(pattern(size))), qint64(size));
+        QCOMPARE(peer.writeDatagram(arrived.at(0).makeReply(TestData::pattern(size))), qint64(size));
     QTRY_COMPARE_WITH_TIMEOUT(recorder.counts.size(), sizes.size(), Timeout);
     for (int i = 0; i < sizes.size(); ++i) {
         QCOMPARE(qsizetype(recorder.counts.at(i)), sizes.at(i));
-        QCOMPARE(recorder.chunks.at(i), pattern(sizes.at(i)));
+        QCOMPARE(recorder.chunks.at(i), TestData::pattern(sizes.at(i)));
     }
     const QString expectedSender =
         peerAddress.isEmpty() ? arrived.at(0).destinationAddress().toString() : peerAddress;
@@ -847,7 +840,7 @@ void TestSocketControl::udpDatagramSizeLimit()
     control.setRemoteHost(address);
     control.setRemotePort(peer.localPort());
     control.Connect();
-    const QByteArray payload = pattern(size);
+    const QByteArray payload = TestData::pattern(size);
     QCOMPARE(thrownNumber([&] { control.SendData(QString::fromLatin1(payload)); }), expected);
     if (expected == 0) {
         QTRY_VERIFY_WITH_TIMEOUT(peer.hasPendingDatagrams(), Timeout);
@@ -874,7 +867,7 @@ void TestSocketControl::bulkTransferArrivesInOrder()
     QTcpSocket* peer = connectClient(control, peerServer);
     QVERIFY(peer);
 
-    const QByteArray payload = pattern(8 * 1024 * 1024);
+    const QByteArray payload = TestData::pattern(8 * 1024 * 1024);
     if (fromPeer) {
         peer->write(payload);
         QTRY_COMPARE_WITH_TIMEOUT(recorder.data.size(), payload.size(), 60000);

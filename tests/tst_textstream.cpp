@@ -1,3 +1,5 @@
+#include "testdata.h"
+
 #include "platform/KvError.h"
 #include "platform/TextStream.h"
 
@@ -14,17 +16,7 @@ class TestTextStream : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
-    int m_count = 0;
-
-    QString writeFile(const QByteArray& bytes)
-    {
-        const QString path = m_dir.filePath(QStringLiteral("f%1.txt").arg(++m_count));
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-            qFatal("cannot write %s", qPrintable(path));
-        return path;
-    }
+    TestData::TempFiles m_files;
 
     static QStringList readAll(TextStream& ts)
     {
@@ -78,7 +70,7 @@ private slots:
     {
         QFETCH(QByteArray, bytes);
         QFETCH(QStringList, lines);
-        auto ts = TextStream::open(writeFile(bytes));
+        auto ts = TextStream::open(m_files.write(bytes));
         QCOMPARE(readAll(*ts), lines);
         QVERIFY(ts->AtEndOfStream());
     }
@@ -91,7 +83,7 @@ private slots:
             if (c != '\r' && c != '\n')
                 all += char(c);
         }
-        auto ts = TextStream::open(writeFile(all + "\r\n" + all));
+        auto ts = TextStream::open(m_files.write(all + "\r\n" + all));
         const QStringList got = readAll(*ts);
         QCOMPARE(got.size(), 2);
         for (const QString& line : got) {
@@ -105,7 +97,7 @@ private slots:
         QByteArray big(1024 * 1024, 'z');
         for (int i = 0; i < big.size(); i += 997)
             big[i] = char('A' + i % 26);
-        auto ts = TextStream::open(writeFile(big + "\r\nend"));
+        auto ts = TextStream::open(m_files.write(big + "\r\nend"));
         const QString first = ts->ReadLine();
         QCOMPARE(first.size(), big.size());
         QCOMPARE(first.toLatin1(), big);
@@ -122,7 +114,7 @@ private slots:
             seed = seed * 1103515245u + 12345u;
             bytes += char(seed >> 24);
         }
-        auto ts = TextStream::open(writeFile(bytes));
+        auto ts = TextStream::open(m_files.write(bytes));
         QByteArray rest;
         while (!ts->AtEndOfStream())
             rest += ts->ReadLine().toLatin1();
@@ -133,7 +125,7 @@ private slots:
 
     void readingPastTheEndFails()
     {
-        auto ts = TextStream::open(writeFile("a"));
+        auto ts = TextStream::open(m_files.write("a"));
         QCOMPARE(ts->ReadLine(), QStringLiteral("a"));
         QVERIFY(ts->AtEndOfStream());
         try {
@@ -146,7 +138,7 @@ private slots:
 
     void closedStreamHasNothingLeft()
     {
-        auto ts = TextStream::open(writeFile("a\r\nb\r\n"));
+        auto ts = TextStream::open(m_files.write("a\r\nb\r\n"));
         QCOMPARE(ts->ReadLine(), QStringLiteral("a"));
         ts->Close();
         QVERIFY(ts->AtEndOfStream());
@@ -156,9 +148,9 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<int>("number");
-        QTest::newRow("missing file") << m_dir.filePath(QStringLiteral("missing.txt")) << 53;
+        QTest::newRow("missing file") << m_files.path(QStringLiteral("missing.txt")) << 53;
         QTest::newRow("empty path") << QString() << 53;
-        QTest::newRow("folder") << m_dir.path() << 75;
+        QTest::newRow("folder") << m_files.folder() << 75;
     }
 
     void openFailures()
@@ -176,7 +168,7 @@ private slots:
 
     void openingNeverCreates()
     {
-        const QString path = m_dir.filePath(QStringLiteral("not-there.txt"));
+        const QString path = m_files.path(QStringLiteral("not-there.txt"));
         QVERIFY_THROWS_EXCEPTION(KvError, TextStream::open(path));
         QVERIFY(!QFile::exists(path));
     }
