@@ -163,6 +163,101 @@ void fuzzNumbers(const QString& input, const uint8_t* data, size_t size)
     }
 }
 
+bool isBlank(QChar c)
+{
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n');
+}
+
+// An independent reading of a decimal number text: a scan of its own over the
+// text with its blanks taken out, the digits normalised to 0.DIGITS times a
+// power of ten, and Qt's decimal conversion instead of the C library's.
+// Returns false when the text is no decimal number (a &H or &O prefix).
+bool referenceReading(const QString& text, double& value)
+{
+    qsizetype i = 0;
+    while (i < text.size() && isBlank(text.at(i)))
+        ++i;
+    if (i + 1 < text.size() && text.at(i) == QLatin1Char('&')) {
+        const QChar p = text.at(i + 1).toUpper();
+        if (p == QLatin1Char('H') || p == QLatin1Char('O'))
+            return false;
+    }
+    QString t;
+    for (qsizetype k = i; k < text.size(); ++k)
+        if (!isBlank(text.at(k)))
+            t += text.at(k);
+    auto isDigit = [&](qsizetype k) { return k < t.size() && t.at(k) >= u'0' && t.at(k) <= u'9'; };
+
+    qsizetype k = 0;
+    bool negative = false;
+    if (k < t.size() && (t.at(k) == u'+' || t.at(k) == u'-'))
+        negative = t.at(k++) == u'-';
+    QByteArray digits;
+    long long pointAt = -1;
+    for (; k < t.size(); ++k) {
+        if (isDigit(k))
+            digits += char(t.at(k).unicode());
+        else if (t.at(k) == u'.' && pointAt < 0)
+            pointAt = digits.size();
+        else
+            break;
+    }
+    if (digits.isEmpty()) {
+        value = 0;
+        return true;
+    }
+    if (pointAt < 0)
+        pointAt = digits.size();
+    long long exponent = 0;
+    if (k < t.size() && QStringLiteral("eEdD").contains(t.at(k))) {
+        qsizetype e = k + 1;
+        const bool minus = e < t.size() && t.at(e) == u'-';
+        if (e < t.size() && (t.at(e) == u'+' || t.at(e) == u'-'))
+            ++e;
+        QByteArray expDigits;
+        while (isDigit(e))
+            expDigits += char(t.at(e++).unicode());
+        while (expDigits.startsWith('0'))
+            expDigits.remove(0, 1);
+        // Twelve significant digits already put any double out of reach.
+        const long long magnitude = expDigits.size() > 12 ? 999999999999LL : expDigits.toLongLong();
+        exponent = minus ? -magnitude : magnitude;
+    }
+    qsizetype lead = 0;
+    while (lead < digits.size() && digits.at(lead) == '0')
+        ++lead;
+    digits.remove(0, lead);
+    pointAt -= lead;
+    while (digits.endsWith('0'))
+        digits.chop(1);
+    if (digits.isEmpty()) {
+        value = negative ? -0.0 : 0.0;
+        return true;
+    }
+    const long long power = pointAt + exponent;
+    const QByteArray literal = (negative ? "-0." : "0.") + digits + 'e' + QByteArray::number(power);
+    bool ok = false;
+    value = literal.toDouble(&ok);
+    // Qt gives 0 for a number out of range either way: too large, or too small.
+    if (!ok)
+        value = power > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+    return true;
+}
+
+void fuzzNumberReading(const QString& input)
+{
+    double expected = 0;
+    if (!referenceReading(input, expected))
+        return;
+    try {
+        const double value = Val(input);
+        require(std::isfinite(expected), "Val read a number that overflows");
+        require(value == expected, "Val differs from the reference reading");
+    } catch (const KvError&) {
+        require(!std::isfinite(expected), "Val overflowed on a number that fits");
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -173,5 +268,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     fuzzInsertSeparator(input, data, size);
     fuzzRoundTrips(input);
     fuzzNumbers(input, data, size);
+    fuzzNumberReading(input);
     return 0;
 }

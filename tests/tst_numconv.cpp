@@ -46,6 +46,11 @@ private slots:
         QTest::newRow("ampersand alone") << "&5" << 0.0;
         QTest::newRow("stored true") << "-1" << -1.0;
         QTest::newRow("port with letter") << "80a" << 80.0;
+        QTest::newRow("exponent with leading zeros") << "1e0000000000000003" << 1000.0;
+        QTest::newRow("negative exponent with leading zeros") << "1e-00000000000000000001" << 0.1;
+        QTest::newRow("exponent with more leading zeros") << "1e00000000000000000003" << 1000.0;
+        QTest::newRow("exponent that underflows") << "1e-99999999999999999999" << 0.0;
+        QTest::newRow("long mantissa cancels the exponent") << "0.0000000000000000000001e22" << 1.0;
     }
     void val()
     {
@@ -66,7 +71,17 @@ private slots:
         QCOMPARE(value, 1.5);
     }
 
-    void valOverflow() { QVERIFY_THROWS_EXCEPTION(KvError, Val(QStringLiteral("1e999"))); }
+    void valOverflow_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("three-digit exponent") << "1e999";
+        QTest::newRow("exponent of twenty digits") << "1e99999999999999999999";
+    }
+    void valOverflow()
+    {
+        QFETCH(QString, text);
+        QVERIFY_THROWS_EXCEPTION(KvError, Val(text));
+    }
 
     void numToText_data()
     {

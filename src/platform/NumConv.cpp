@@ -4,9 +4,11 @@
 
 #include <QLocale>
 #include <QString>
+#include <algorithm>
 #include <clocale>
 #include <cmath>
 #include <locale.h>
+#include <string>
 
 namespace {
 
@@ -34,6 +36,10 @@ double parseCDouble(const std::string& literal)
     static const locale_t c = newlocale(LC_NUMERIC_MASK, "C", nullptr);
     return strtod_l(literal.c_str(), nullptr, c);
 }
+
+// Larger than any exponent a double can use, however many digits the
+// mantissa has; a text long enough to cancel it cannot reach this reader.
+constexpr long long MaxExponent = 1000000000;
 
 struct Scan
 {
@@ -121,20 +127,20 @@ Scan scanNumber(const QString& text, bool skipInner)
                 exp += char(text.at(j).unicode());
                 ++j;
             }
+            // The exponent's value, not its digits: leading zeros add nothing, and
+            // any value past MaxExponent gives the same infinity or zero.
             bool expDigit = false;
+            long long power = 0;
             for (;;) {
                 skipAt(j);
                 if (j >= n || text.at(j).unicode() < '0' || text.at(j).unicode() > '9')
                     break;
-                // Past a few hundred digits the exponent overflows either way.
-                if (exp.size() < 16)
-                    exp += char(text.at(j).unicode());
-                else
-                    exp.insert(exp.size() - 1, 1, '9');
+                power = std::min<long long>(power * 10 + (text.at(j).unicode() - '0'), MaxExponent);
                 expDigit = true;
                 ++j;
                 s.end = j;
             }
+            exp += std::to_string(power);
             if (expDigit)
                 lit += exp;
         }
