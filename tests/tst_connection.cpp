@@ -403,33 +403,88 @@ private slots:
     void unknownHost_data()
     {
         QTest::addColumn<int>("protocol");
+        QTest::addColumn<QString>("host");
         QTest::addColumn<int>("logged");
         QTest::addColumn<QString>("after");
-        QTest::newRow("tcp client: connecting ends in idle") << Tcp << 1 << Idle;
         // UDP was connected at once; the error closes the socket and frees the
         // boxes but leaves the rest as it was.
-        QTest::newRow("udp client: closed while connected")
-            << Udp << 2 << "socket closed, boxes enabled, roles disabled, connected";
+        const QString udpAfter = QStringLiteral("socket closed, boxes enabled, roles disabled, connected");
+        const QString withNul = QStringLiteral("127.0.0.1") + QChar(0) + QStringLiteral("evil");
+        QTest::newRow("tcp client, unknown name: connecting ends in idle")
+            << Tcp << "nonexistent.invalid" << 1 << Idle;
+        QTest::newRow("udp client, unknown name: closed while connected")
+            << Udp << "nonexistent.invalid" << 2 << udpAfter;
+        // A listener waits on 127.0.0.1: the text before the NUL must not reach it.
+        QTest::newRow("tcp client, NUL inside the host") << Tcp << withNul << 1 << Idle;
+        QTest::newRow("udp client, NUL inside the host") << Udp << withNul << 2 << udpAfter;
+        QTest::newRow("tcp client, tab after the host") << Tcp << "127.0.0.1\tx" << 1 << Idle;
     }
     void unknownHost()
     {
         QFETCH(int, protocol);
+        QFETCH(QString, host);
         QFETCH(int, logged);
         QFETCH(QString, after);
+        QTcpServer listener;
+        QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
         Window w;
         w->show();
-        prepare(w, Client, protocol, "5005", "0", "nonexistent.invalid");
+        prepare(w, Client, protocol, QString::number(listener.serverPort()), "0", host);
         QSignalSpy errors(w->socket(), &SocketControl::error);
         const qsizetype before = entries(w).size();
 
         clickConnect(w);
         QTRY_COMPARE_WITH_TIMEOUT(errors.count(), 1, 60000);
         const QString description = errors.at(0).at(1).toString();
-        QVERIFY(!description.isEmpty());
+        QVERIFY(description.startsWith(QStringLiteral("Host not found")));
         QCOMPARE(entriesSince(w, before).size(), logged);
-        QCOMPARE(entriesSince(w, before).constLast(), body({description}));
+        QCOMPARE(entriesSince(w, before).constLast(), body({QString(description).replace(QChar(0), u'?')}));
         QCOMPARE(situation(w), after);
         QCOMPARE(w.boxes->size(), size_t(0));
+        QVERIFY(!listener.hasPendingConnections());
+    }
+
+    void addressesJoinedToPorts_data()
+    {
+        QTest::addColumn<int>("role");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("expected"); // <port> is the peer's port
+        QTest::newRow("ipv6 client") << Client << "::1"
+                                     << "Connected to [::1]:<port>";
+        QTest::newRow("ipv6 client in brackets") << Client << "[::1]"
+                                                 << "Connected to [::1]:<port>";
+        QTest::newRow("ipv4 client") << Client << "127.0.0.1"
+                                     << "Connected to 127.0.0.1:<port>";
+        QTest::newRow("ipv6 server") << Server << "::1"
+                                     << "[::1]:0 is listening";
+        QTest::newRow("ipv6 peer of a server") << Server << "::1"
+                                               << "Remote IP: [::1]:<port>";
+        // A host that holds "%1" is shown as typed, not read as a format.
+        QTest::newRow("scoped ipv6 host") << Client << "::1%1"
+                                          << "Connected to [::1%1]:<port>";
+    }
+    void addressesJoinedToPorts()
+    {
+        QFETCH(int, role);
+        QFETCH(QString, host);
+        QFETCH(QString, expected);
+        QTcpServer listener;
+        if (QTcpServer probe; !probe.listen(QHostAddress::LocalHostIPv6, 0))
+            QSKIP("no IPv6 loopback here");
+        QVERIFY(listener.listen(QHostAddress::Any, 0)); // both families
+        Window w;
+        w->show();
+        prepare(w, role, Tcp, QString::number(listener.serverPort()), "0", host);
+        clickConnect(w);
+        QString port = QString::number(listener.serverPort());
+        if (role == Server) {
+            QTcpSocket peer;
+            peer.connectToHost(QHostAddress::LocalHostIPv6, quint16(w->socket()->LocalPort()));
+            QTRY_VERIFY(w->isConnected());
+            port = QString::number(peer.localPort());
+        }
+        QTRY_VERIFY(w->isConnected());
+        QTRY_VERIFY(w->logBox()->text().contains(QString(expected).replace(QStringLiteral("<port>"), port)));
     }
 
     void badSettingsFailTheClick_data()

@@ -1,5 +1,6 @@
 #include "ui/frmKelvane.h"
 
+#include "net/Address.h"
 #include "net/SocketControl.h"
 #include "platform/KvError.h"
 #include "platform/MessageBox.h"
@@ -34,7 +35,7 @@ void frmKelvane::cmdConnect_Click()
             } else {
                 wsClient->Listen();
             }
-            Echo({txtIP->text() + QLatin1Char(':') + txtLocalPort->text() + QStringLiteral(" is listening")});
+            Echo({hostAndPort(txtIP->text(), txtLocalPort->text()) + QStringLiteral(" is listening")});
             setRoleOptionsEnabled(false);
         } else {
             wsClient->Connect();

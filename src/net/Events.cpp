@@ -1,5 +1,6 @@
 #include "ui/frmKelvane.h"
 
+#include "net/Address.h"
 #include "net/SocketControl.h"
 #include "platform/KvError.h"
 #include "ui/Controls.h"
@@ -70,7 +71,7 @@ void frmKelvane::wsClient_Close()
 void frmKelvane::wsClient_Connect()
 {
     reportFailure(*this, [this] {
-        Echo({QStringLiteral("Connected to ") + txtIP->text() + QLatin1Char(':') + txtRemotePort->text()});
+        Echo({QStringLiteral("Connected to ") + hostAndPort(txtIP->text(), txtRemotePort->text())});
         setAddressBoxesEnabled(false);
         bConnected = true;
         setRoleOptionsEnabled(false);
@@ -84,8 +85,7 @@ void frmKelvane::wsClient_ConnectionRequest(qint32 requestId)
         wsClient->Close();
         wsClient->Accept(requestId);
         Echo({QStringLiteral("Connection Request Accepted: ") + QString::number(requestId),
-              QStringLiteral("Remote IP: ") + wsClient->RemoteHostIP() + QLatin1Char(':') +
-                  QString::number(wsClient->RemotePort())});
+              QStringLiteral("Remote IP: ") + hostAndPort(wsClient->RemoteHostIP(), wsClient->RemotePort())});
         setAddressBoxesEnabled(false);
         bConnected = true;
         setRoleOptionsEnabled(false);

@@ -1,5 +1,6 @@
 #include "net/SocketControl.h"
 
+#include "net/Address.h"
 #include "platform/KvError.h"
 
 #include <QHostInfo>
@@ -96,6 +97,11 @@ KvError socketError(QAbstractSocket::SocketError code, const QString& qtText, co
     default:
         return KvError(E::ErrNetwork, withContext(QStringLiteral("Network error"), qtText));
     }
+}
+
+KvError hostNotFound(const QString& host)
+{
+    return KvError(SocketControl::ErrHostNotFound, withContext(QStringLiteral("Host not found"), host));
 }
 
 KvError invalidOperation()
@@ -229,6 +235,10 @@ void SocketControl::Connect()
     // A refusal on loopback can come back inside this call; it still reaches
     // the window as a later event, like any other connect failure.
     CallScope scope(m_inCall);
+    if (!isWholeHostText(m_remoteHost)) {
+        reportError(hostNotFound(m_remoteHost));
+        return;
+    }
     socket->connectToHost(bareHost(m_remoteHost), quint16(m_remotePort));
 }
 
@@ -392,6 +402,13 @@ void SocketControl::startUdpLookup()
     }
     m_udpTarget.clear();
 
+    if (!isWholeHostText(m_remoteHost)) {
+        // Like a lookup that failed: the window hears of it after the open.
+        CallScope scope(m_inCall);
+        m_heldDatagrams.clear();
+        reportError(hostNotFound(m_remoteHost));
+        return;
+    }
     const QString host = bareHost(m_remoteHost);
     QHostAddress literal;
     if (literal.setAddress(host)) {
@@ -416,7 +433,7 @@ void SocketControl::onLookupDone(const QHostInfo& info)
     const QList<QHostAddress> addresses = info.addresses();
     if (info.error() != QHostInfo::NoError || addresses.isEmpty()) {
         m_heldDatagrams.clear();
-        reportError(KvError(ErrHostNotFound, withContext(QStringLiteral("Host not found"), m_remoteHost)));
+        reportError(hostNotFound(m_remoteHost));
         return;
     }
     m_udpTarget = addresses.first();
@@ -630,7 +647,7 @@ void SocketControl::onTcpError()
     if (code == QAbstractSocket::HostNotFoundError)
         context = m_remoteHost;
     else if (code == QAbstractSocket::ConnectionRefusedError || code == QAbstractSocket::SocketTimeoutError)
-        context = QStringLiteral("%1:%2").arg(m_remoteHost).arg(m_remotePort);
+        context = hostAndPort(m_remoteHost, m_remotePort);
     reportError(socketError(code, m_tcp->errorString(), context));
 }
 

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QString>
+
+// How the program writes an address together with its port. An IPv6
+// address holds colons of its own, so it goes in brackets ("[::1]:5005");
+// a name, an IPv4 address or a text already in brackets stays as typed.
+QString hostAndPort(const QString& host, const QString& port);
+QString hostAndPort(const QString& host, qint64 port);
+
+// A host text is taken whole: one holding a control character (NUL, tab,
+// line break...) names no host, and must not be cut down to the part before it.
+bool isWholeHostText(const QString& host);
