@@ -19,11 +19,15 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 #include <QTimer>
 
 #include <csignal>
+#include <cstdio>
+#include <functional>
 #include <sys/types.h>
+#include <unistd.h>
 
 using TestSupport::body;
 using TestSupport::storedSetting;
@@ -78,6 +82,23 @@ bool running(qint64 pid)
 QString builtProgram()
 {
     return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../src/kelvane"));
+}
+
+// What a piece of work writes to standard error.
+QByteArray standardErrorOf(const std::function<void()>& work)
+{
+    QTemporaryFile capture;
+    if (!capture.open())
+        return "cannot capture";
+    std::fflush(stderr);
+    const int saved = ::dup(2);
+    ::dup2(capture.handle(), 2);
+    work();
+    std::fflush(stderr);
+    ::dup2(saved, 2);
+    ::close(saved);
+    capture.seek(0);
+    return capture.readAll();
 }
 
 } // namespace
@@ -309,11 +330,18 @@ private slots:
         QFile::remove(file);
         QVERIFY(QDir().mkpath(file));
         Window w;
+        // Said once at start-up, with the path and the reason.
+        QCOMPARE(entries(w).filter(QStringLiteral("Settings will not be saved: ")),
+                 QStringList{body(
+                     {"Settings will not be saved: " + file + " (a folder stands where the file belongs)"})});
         const qsizetype before = entries(w).size();
-        QVERIFY(w->close());
+        const QByteArray told = standardErrorOf([&] { QVERIFY(w->close()); });
         QVERIFY(!w->isVisible());
         QCOMPARE(entries(w).size(), before);
         QVERIFY(w.boxes->empty());
+        // The failed save reaches standard error, once.
+        QCOMPARE(told.count("settings not saved"), 1);
+        QVERIFY(told.contains(file.toLocal8Bit()));
         QVERIFY(QDir(file).removeRecursively());
     }
 

@@ -3,6 +3,7 @@
 #include "platform/KvError.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStringList>
 
@@ -46,4 +47,23 @@ void SettingsStore::write(const QString& section, const QString& key, const QStr
 QString SettingsStore::fileName() const
 {
     return m_settings->fileName();
+}
+
+QString SettingsStore::whyNotWritable() const
+{
+    const QFileInfo file(m_settings->fileName());
+    if (file.exists()) {
+        if (file.isDir())
+            return QStringLiteral("a folder stands where the file belongs");
+        return file.isWritable() ? QString() : QStringLiteral("the file is read-only");
+    }
+    // Saving creates the missing folders: the nearest one that exists decides.
+    QFileInfo folder(file.absolutePath());
+    while (!folder.exists() && !folder.isRoot())
+        folder = QFileInfo(folder.absolutePath());
+    if (!folder.isDir())
+        return QStringLiteral("%1 is not a folder").arg(folder.filePath());
+    if (!folder.isWritable())
+        return QStringLiteral("the folder %1 is read-only").arg(folder.filePath());
+    return QString();
 }

@@ -47,6 +47,8 @@ public:
     // Throws when the store cannot be written.
     void write(const QString& section, const QString& key, const QString& value);
     QString fileName() const;
+    // Why a save would fail, in a few words; empty when the store can be written.
+    QString whyNotWritable() const;
 
 private:
     QSettings* m_settings;

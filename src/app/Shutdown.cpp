@@ -3,11 +3,13 @@
 #include "app/Settings.h"
 #include "net/SocketControl.h"
 #include "platform/CommonDialog.h"
+#include "platform/KvError.h"
 #include "ui/Controls.h"
 
 #include <QLineEdit>
 #include <QTimer>
 
+#include <cstdio>
 #include <exception>
 
 namespace {
@@ -41,8 +43,17 @@ void frmKelvane::Form_Unload()
         }
     });
 
-    auto write = [this](const QString& key, const QString& text) {
-        guarded([&] { m_settings->write(Settings::Section, key, text); });
+    // The log goes with the window: a save that fails is told on standard error, once.
+    bool told = false;
+    auto write = [this, &told](const QString& key, const QString& text) {
+        try {
+            m_settings->write(Settings::Section, key, text);
+        } catch (const std::exception& e) {
+            if (!told)
+                std::fprintf(stderr, "%s: settings not saved: %s\n", qPrintable(applicationTitle()),
+                             qPrintable(KvErr::describe(e)));
+            told = true;
+        }
     };
     write(Settings::RemoteIp, txtIP->text());
     write(Settings::RemotePort, txtRemotePort->text());

@@ -53,4 +53,11 @@ void frmKelvane::Form_Load()
     step([&] { optServer->setValue(1, !optServer->value(0)); });
     step([&] { optServer->setValue(0, Val(read(Settings::Server, Settings::DefaultServer)) != 0); });
     step([&] { cboMode->setListIndex(RoundToInt16(Val(read(Settings::Mode, Settings::DefaultMode)))); });
+    // Said once, now, rather than lost without a word at shut-down.
+    step([&] {
+        const QString why = m_settings->whyNotWritable();
+        if (!why.isEmpty())
+            Echo({QStringLiteral("Settings will not be saved: ") + m_settings->fileName() +
+                  QStringLiteral(" (") + why + QLatin1Char(')')});
+    });
 }

@@ -12,13 +12,6 @@
 
 namespace {
 
-QString describe(const std::exception& e)
-{
-    if (const auto* failure = dynamic_cast<const KvError*>(&e))
-        return failure->description();
-    return QString::fromLocal8Bit(e.what());
-}
-
 // A connection handling that fails ends there, with one entry holding the
 // failure's description; nothing is undone.
 void reportFailure(frmKelvane& form, const std::function<void()>& work)
@@ -26,7 +19,7 @@ void reportFailure(frmKelvane& form, const std::function<void()>& work)
     try {
         work();
     } catch (const std::exception& e) {
-        form.Echo({describe(e)});
+        form.Echo({KvErr::describe(e)});
     }
 }
 
@@ -50,7 +43,7 @@ void frmKelvane::wsClient_Close()
                     // Someone else took the port meanwhile. Say why, then end the
                     // server properly rather than leave a window that claims to
                     // listen on a closed socket.
-                    Echo({describe(e)});
+                    Echo({KvErr::describe(e)});
                     fullClose = true;
                 }
             }

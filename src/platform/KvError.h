@@ -45,4 +45,13 @@ inline KvError invalidPropertyValue()
 {
     return KvError(InvalidPropertyValue, QStringLiteral("Invalid property value"));
 }
+
+// The text a handler reports for any failure: the description of ours, the
+// library's words for anything else (an allocation that failed, say).
+inline QString describe(const std::exception& e)
+{
+    if (const auto* failure = dynamic_cast<const KvError*>(&e))
+        return failure->description();
+    return QString::fromLocal8Bit(e.what());
+}
 } // namespace KvErr
