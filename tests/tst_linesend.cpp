@@ -1,10 +1,13 @@
+#include "testdata.h"
 #include "testsupport.h"
 
 #include "log/LogBox.h"
 #include "net/SocketControl.h"
+#include "send/Codec.h"
 #include "ui/Controls.h"
+#include "ui/LineBox.h"
 
-#include <QLineEdit>
+#include <QClipboard>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -54,6 +57,7 @@ private slots:
     void selectsTheLineAfterASend_data();
     void selectsTheLineAfterASend();
     void enterInTheLineBoxSends();
+    void pastedMegabyteLineSendsEveryByte();
     void modeSwitchSetsTheCrLfBox();
 
 private:
@@ -64,7 +68,7 @@ private:
     QByteArray receivedBeforeMarker();
     QString log() const { return w->form->logBox()->text(); }
 
-    QLineEdit* txtLine() const { return w->find<QLineEdit>(QStringLiteral("txtLine")); }
+    LineBox* txtLine() const { return w->find<LineBox>(QStringLiteral("txtLine")); }
     CheckBox* chkAppenCrLf() const { return w->find<CheckBox>(QStringLiteral("chkAppenCrLf")); }
     CheckBox* chkShow() const { return w->find<CheckBox>(QStringLiteral("chkShow")); }
 
@@ -305,6 +309,22 @@ void TestLineSend::enterInTheLineBoxSends()
     QTest::keyClick(txtLine(), Qt::Key_Return);
     QCOMPARE(clicks.count(), 1);
     QCOMPARE(receivedBeforeMarker(), QByteArray("by enter\r\n"));
+}
+
+void TestLineSend::pastedMegabyteLineSendsEveryByte()
+{
+    connectWindow();
+    setMode(true);
+    chkShow()->setValue(0);
+    // A megabyte of spaced hex, far past the 32,767 characters of a stock line box.
+    const QByteArray payload = TestData::pattern(350000);
+    QGuiApplication::clipboard()->setText(SpacedHex(QString::fromLatin1(payload)));
+    txtLine()->setText(QString());
+    QTest::keySequence(txtLine(), QKeySequence::Paste);
+    QCOMPARE(txtLine()->text().size(), 3 * payload.size() - 1);
+
+    w->find<QPushButton>(QStringLiteral("cmdSend1"))->click();
+    QCOMPARE(receivedBeforeMarker(), payload);
 }
 
 void TestLineSend::modeSwitchSetsTheCrLfBox()

@@ -9,6 +9,7 @@
 
 #include "log/LogBox.h"
 #include "ui/Controls.h"
+#include "ui/LineBox.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -69,7 +70,7 @@ private slots:
             peakKb = qMax(peakKb, TestSupport::procStatusKb("VmRSS:"));
         };
 
-        auto* line = w.find<QLineEdit>("txtLine");
+        auto* line = w.find<LineBox>("txtLine");
         auto* send = w.find<QPushButton>("cmdSend1");
         int linesSent = 0;
         QTimer sender;

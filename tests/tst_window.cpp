@@ -8,6 +8,7 @@
 #include "platform/CommonDialog.h"
 #include "ui/Controls.h"
 #include "ui/Layout.h"
+#include "ui/LineBox.h"
 
 #include <QAction>
 #include <QApplication>
@@ -117,6 +118,7 @@ private slots:
         QCOMPARE(w.find<QLineEdit>("txtIP")->maxLength(), 4096);
         QCOMPARE(w.find<QLineEdit>("txtRemotePort")->maxLength(), 15);
         QCOMPARE(w.find<QLineEdit>("txtLocalPort")->maxLength(), 15);
+        QCOMPARE(w.find<QLineEdit>("txtInterval")->maxLength(), Layout::NoMaxLength);
         QCOMPARE(w.find<QPushButton>("cmdOpen")->toolTip(), QStringLiteral("Open file"));
         QCOMPARE(w.find<QPushButton>("cmdConnect")->toolTip(), QStringLiteral("Connect/Disconnect"));
         QVERIFY(!w.find<QPushButton>("cmdConnect")->icon().isNull());
@@ -330,6 +332,120 @@ private slots:
         QVERIFY(!b->isChecked());
     }
 
+    void keyboard_data()
+    {
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("clicked"); // the control that must run its click, and only it
+        QTest::newRow("enter on a button clicks that button")
+            << "cmdClear" << int(Qt::Key_Return) << "cmdClear";
+        QTest::newRow("space on a button clicks that button")
+            << "cmdClear" << int(Qt::Key_Space) << "cmdClear";
+        QTest::newRow("enter on the file button, not the default")
+            << "cmdSendFile" << int(Qt::Key_Enter) << "cmdSendFile";
+        QTest::newRow("enter on the flat-view toggle") << "chkFlat" << int(Qt::Key_Return) << "chkFlat";
+        QTest::newRow("space on the flat-view toggle") << "chkFlat" << int(Qt::Key_Space) << "chkFlat";
+        QTest::newRow("enter in a box clicks the default button")
+            << "txtIP" << int(Qt::Key_Return) << "cmdOpen";
+        QTest::newRow("enter on a check box clicks the default button")
+            << "chkShow" << int(Qt::Key_Return) << "cmdOpen";
+        QTest::newRow("enter in the list clicks the default button")
+            << "cboMode" << int(Qt::Key_Return) << "cmdOpen";
+        QTest::newRow("right arrow selects HEX") << "optMode0" << int(Qt::Key_Right) << "optMode1";
+        QTest::newRow("down arrow selects HEX") << "optMode0" << int(Qt::Key_Down) << "optMode1";
+        QTest::newRow("left arrow goes round to HEX") << "optMode0" << int(Qt::Key_Left) << "optMode1";
+        QTest::newRow("up arrow selects ASCII") << "optMode1" << int(Qt::Key_Up) << "optMode0";
+        QTest::newRow("right arrow selects the client role")
+            << "optServer0" << int(Qt::Key_Right) << "optServer1";
+        QTest::newRow("left arrow selects the server role")
+            << "optServer1" << int(Qt::Key_Left) << "optServer0";
+    }
+    void keyboard()
+    {
+        QFETCH(QString, focus);
+        QFETCH(int, key);
+        QFETCH(QString, clicked);
+        Window w;
+        w->show();
+        QVERIFY(QTest::qWaitForWindowActive(w.form.get()));
+        // The first control of the tab order has the focus at start.
+        QCOMPARE(QApplication::focusWidget(), w.find<QWidget>("txtIP"));
+
+        QStringList clicks;
+        for (QAbstractButton* b : w->findChildren<QAbstractButton*>())
+            if (!qobject_cast<OptionButton*>(b))
+                connect(b, &QAbstractButton::clicked, this, [&clicks, b] { clicks << b->objectName(); });
+        for (const char* array : {"optMode", "optServer"})
+            connect(w.find<OptionArray>(array), &OptionArray::clicked, this,
+                    [&clicks, array](int index) { clicks << QLatin1String(array) + QString::number(index); });
+        auto* target = w.find<QWidget>(focus);
+        if (auto* option = qobject_cast<OptionButton*>(target))
+            option->click();
+        clicks.clear();
+        target->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(target->hasFocus());
+
+        QTest::keyClick(target, Qt::Key(key), key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+        QCOMPARE(clicks, QStringList{clicked});
+        if (auto* option = w->findChild<OptionButton*>(clicked)) {
+            QVERIFY(option->isChecked());
+            QVERIFY(option->hasFocus());
+        }
+    }
+
+    void coloursHoldUnderADarkTheme()
+    {
+        const QPalette saved = QApplication::palette();
+        QPalette dark;
+        for (auto role : {QPalette::Window, QPalette::Base, QPalette::Button})
+            dark.setColor(role, QColor(35, 38, 41));
+        for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+            dark.setColor(role, QColor(239, 240, 241));
+        QApplication::setPalette(dark);
+        Window w(false);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.form.get()));
+        const QImage shot = w->grab().toImage();
+        QApplication::setPalette(saved);
+
+        struct Expected
+        {
+            const char* name;
+            QColor background;
+            QColor text;
+        };
+        const QColor white(255, 255, 255);
+        const QColor yellow(255, 255, 192);
+        for (const Expected& e :
+             {Expected{"lblIP", white, Qt::black}, Expected{"txtIP", yellow, Qt::black},
+              Expected{"optServer0", white, Qt::black}, Expected{"chkShow", white, Qt::black},
+              Expected{"lblInfo", white, QColor(128, 128, 128)}}) {
+            auto* control = w.find<QWidget>(e.name);
+            const QRect area(control->mapTo(w.form.get(), QPoint(0, 0)), control->size());
+            // The corner is background; the darkest pixel inside is ink.
+            QCOMPARE(shot.pixelColor(area.bottomRight() - QPoint(1, 1)), e.background);
+            const QPalette::ColorRole ink =
+                qobject_cast<QLineEdit*>(control) ? QPalette::Text : QPalette::WindowText;
+            QCOMPARE(control->palette().color(ink), e.text);
+            int darkest = 255;
+            for (int y = area.top(); y <= area.bottom(); ++y)
+                for (int x = area.left(); x <= area.right(); ++x)
+                    darkest = qMin(darkest, qGray(shot.pixel(x, y)));
+            QVERIFY2(darkest <= qGray(e.text.rgb()) + 40, e.name);
+        }
+    }
+
+    void windowKeepsItsSize()
+    {
+        Window w(false);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.form.get()));
+        const QSize size = w->size();
+        QCOMPARE(w->minimumSize(), size);
+        QCOMPARE(w->maximumSize(), size);
+        QVERIFY(!(w->windowFlags() & Qt::WindowMaximizeButtonHint));
+    }
+
     void enterClicksTheDefaultButton()
     {
         Window w(false);
@@ -359,7 +475,7 @@ private slots:
         QTRY_VERIFY(log->hasFocus());
         QCOMPARE(w->defaultButton(), nullptr);
 
-        auto* line = w.find<QLineEdit>("txtLine");
+        auto* line = w.find<LineBox>("txtLine");
         line->setFocus();
         QTRY_COMPARE(w->defaultButton(), w.find<QPushButton>("cmdSend1"));
         log->setFocus();

@@ -5,8 +5,8 @@
 #include "platform/KvError.h"
 #include "send/Codec.h"
 #include "ui/Controls.h"
+#include "ui/LineBox.h"
 
-#include <QLineEdit>
 
 namespace {
 
@@ -63,7 +63,7 @@ void frmKelvane::cmdSend1_Click()
             }
         }
         // Typing replaces the line; Enter sends it again.
-        txtLine->setSelection(0, int(qMin<qsizetype>(SelectAfterSend, txtLine->text().size())));
+        txtLine->setSelection(0, SelectAfterSend);
     } catch (const KvError& e) {
         Echo({QStringLiteral("Error"), e.description()});
     } catch (const std::exception& e) {

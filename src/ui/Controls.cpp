@@ -2,6 +2,8 @@
 
 #include "platform/KvError.h"
 
+#include <QKeyEvent>
+
 CheckBox::CheckBox(const QString& text, QWidget* parent) : QCheckBox(text, parent) {}
 
 int CheckBox::value() const
@@ -87,6 +89,35 @@ OptionButton::OptionButton(OptionArray* array, int index, const QString& text, Q
 void OptionButton::nextCheckState()
 {
     m_array->setValue(m_index, true);
+}
+
+void OptionButton::keyPressEvent(QKeyEvent* event)
+{
+    int step = 0;
+    switch (event->key()) {
+    case Qt::Key_Left:
+    case Qt::Key_Up:
+        step = -1;
+        break;
+    case Qt::Key_Right:
+    case Qt::Key_Down:
+        step = 1;
+        break;
+    default:
+        QRadioButton::keyPressEvent(event);
+        return;
+    }
+    // As option buttons always have: the arrow moves to the neighbour, round
+    // the ends, selects it and runs its click.
+    const int count = m_array->count();
+    for (int k = 1; k < count; ++k) {
+        OptionButton* next = (*m_array)[((m_index + step * k) % count + count) % count];
+        if (!next->isEnabled())
+            continue;
+        next->setFocus(Qt::OtherFocusReason);
+        m_array->setValue(next->index(), true);
+        return;
+    }
 }
 
 OptionArray::OptionArray(QObject* parent) : QObject(parent) {}

@@ -63,6 +63,8 @@ public:
 
 protected:
     void nextCheckState() override;
+    // The arrow keys select the next or the previous option of the array.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     OptionArray* m_array;

@@ -62,6 +62,9 @@ constexpr int SendGlyphFontPx = 12; // the send button's triangle
 constexpr int PictureSize = 32;
 constexpr int IconSmallSize = 16;
 
+// Only the address and port boxes have limits; QLineEdit's own default of
+// 32767 would cut longer texts without a word.
+constexpr int NoMaxLength = 2147483647;
 constexpr int TxtIPMaxLength = 4096;
 constexpr int PortMaxLength = 15;
 

@@ -9,6 +9,7 @@
 #include "platform/TextStream.h"
 #include "ui/Controls.h"
 #include "ui/Layout.h"
+#include "ui/LineBox.h"
 
 #include <QAction>
 #include <QApplication>
@@ -17,6 +18,7 @@
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -69,12 +71,46 @@ void place(QWidget* w, Layout::Twips t)
     w->setGeometry(Layout::toPixels(t));
 }
 
+// One light palette for the whole window, every role in every state: a dark
+// desktop theme must not put light text on the white window or the yellow boxes.
+QPalette windowPalette()
+{
+    const QColor white(255, 255, 255);
+    const QColor black(0, 0, 0);
+    const QColor face(239, 239, 239); // buttons, as the stock light look has them
+    const QColor greyText(120, 120, 120);
+    QPalette p;
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        const bool disabled = group == QPalette::Disabled;
+        p.setColor(group, QPalette::Window, white);
+        p.setColor(group, QPalette::WindowText, disabled ? greyText : black);
+        p.setColor(group, QPalette::Base, white);
+        p.setColor(group, QPalette::AlternateBase, face);
+        p.setColor(group, QPalette::Text, disabled ? greyText : black);
+        p.setColor(group, QPalette::PlaceholderText, greyText);
+        p.setColor(group, QPalette::Button, face);
+        p.setColor(group, QPalette::ButtonText, disabled ? greyText : black);
+        p.setColor(group, QPalette::BrightText, white);
+        p.setColor(group, QPalette::Light, white);
+        p.setColor(group, QPalette::Midlight, face.darker(115));
+        p.setColor(group, QPalette::Mid, face.darker(130));
+        p.setColor(group, QPalette::Dark, face.darker(150));
+        p.setColor(group, QPalette::Shadow, face.darker(200));
+        p.setColor(group, QPalette::Highlight, disabled ? face.darker(150) : QColor(48, 140, 198));
+        p.setColor(group, QPalette::HighlightedText, white);
+        p.setColor(group, QPalette::ToolTipBase, QColor(255, 255, 225));
+        p.setColor(group, QPalette::ToolTipText, black);
+        p.setColor(group, QPalette::Link, QColor(0, 0, 238));
+        p.setColor(group, QPalette::LinkVisited, QColor(85, 26, 139));
+    }
+    return p;
+}
+
+// Check boxes and options fill with the button colour of their own accord;
+// on this window they stand on white like the labels.
 void whiteBackground(QWidget* w)
 {
-    QPalette p = w->palette();
-    p.setColor(QPalette::Window, Qt::white);
-    p.setColor(QPalette::Base, Qt::white);
-    w->setPalette(p);
+    w->setBackgroundRole(QPalette::Window);
     w->setAutoFillBackground(true);
 }
 
@@ -110,10 +146,16 @@ frmKelvane::frmKelvane(QWidget* parent)
     initResources();
     setObjectName(QStringLiteral("frmKelvane"));
     setAttribute(Qt::WA_DeleteOnClose, false);
+    setPalette(windowPalette());
     buildControls();
     buildMenu();
     connectHandlers();
     setDefaultButton(cmdOpen);
+    // The layout is absolute: the window keeps its size, and can still be minimized.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+    // The first control of the tab order that takes the focus has it at start.
+    txtIP->setFocus(Qt::OtherFocusReason);
     qApp->installEventFilter(this);
 }
 
@@ -180,6 +222,7 @@ void frmKelvane::buildControls()
 
     txtInterval = new QLineEdit(QStringLiteral("1000"), fraSendFile);
     txtInterval->setObjectName(QStringLiteral("txtInterval"));
+    txtInterval->setMaxLength(Layout::NoMaxLength);
     place(txtInterval, Layout::txtInterval);
 
     cmdSendFile = new QPushButton(QStringLiteral("S&end"), fraSendFile);
@@ -217,7 +260,9 @@ void frmKelvane::buildControls()
     cmdSend1->setToolTip(QStringLiteral("Send"));
     place(cmdSend1, Layout::cmdSend1);
 
-    txtLine = new QLineEdit(client);
+    // Lines of any length: a box of our own, since QLineEdit lays out the whole
+    // line on every key and freezes on a pasted megabyte.
+    txtLine = new LineBox(client);
     txtLine->setObjectName(QStringLiteral("txtLine"));
     place(txtLine, Layout::txtLine);
 
@@ -418,12 +463,19 @@ bool frmKelvane::eventFilter(QObject* watched, QEvent* event)
 
     switch (event->type()) {
     case QEvent::KeyPress: {
-        // Enter in a control that is not a button clicks the window's default button.
         auto* key = static_cast<QKeyEvent*>(event);
-        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
-            (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
-            !qobject_cast<QAbstractButton*>(widget) && m_defaultButton && m_defaultButton->isEnabled() &&
-            m_defaultButton->isVisibleTo(this)) {
+        const bool enter = (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+                           (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+        // Only where the key lands: it passes here again on its way up the parents.
+        if (!enter || widget != QApplication::focusWidget())
+            break;
+        // A focused push button takes Enter itself, as it takes Space.
+        if (auto* button = qobject_cast<QPushButton*>(widget)) {
+            button->click();
+            return true;
+        }
+        // In any other control Enter clicks the window's default button.
+        if (m_defaultButton && m_defaultButton->isEnabled() && m_defaultButton->isVisibleTo(this)) {
             m_defaultButton->click();
             return true;
         }

@@ -16,6 +16,7 @@ class QTimer;
 class CheckBox;
 class CommonDialog;
 class Launcher;
+class LineBox;
 class ListCombo;
 class LogBox;
 class MessageBoxService;
@@ -121,7 +122,7 @@ private:
     CheckBox* chkAppenCrLf = nullptr;
     OptionArray* optMode = nullptr;
     QPushButton* cmdSend1 = nullptr;
-    QLineEdit* txtLine = nullptr;
+    LineBox* txtLine = nullptr;
     QTimer* tmrSendFile = nullptr;
     QPushButton* cmdClear = nullptr;
     SocketControl* wsClient = nullptr;

@@ -1,0 +1,103 @@
+// The one-line box for lines of any length: editing keys, undo, selection,
+// and a view that follows the caret however long the line.
+
+#include "testsupport.h"
+
+#include "ui/LineBox.h"
+
+#include <QClipboard>
+#include <QTest>
+
+namespace {
+
+// A key script: "k:<key>" for a key by name, or text typed as it stands.
+void play(LineBox& box, const QStringList& script)
+{
+    for (const QString& step : script) {
+        if (!step.startsWith(QLatin1String("k:"))) {
+            QTest::keyClicks(&box, step);
+            continue;
+        }
+        const QKeySequence key(step.mid(2));
+        QTest::keyClick(&box, Qt::Key(key[0].key()), key[0].keyboardModifiers());
+    }
+}
+
+} // namespace
+
+class TestLineBox : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void editing_data()
+    {
+        QTest::addColumn<QString>("start"); // the caret at its end
+        QTest::addColumn<QStringList>("keys");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("selected");
+        QTest::newRow("typing appends") << "ab" << QStringList{"cd"} << "abcd"
+                                        << "";
+        QTest::newRow("backspace and delete")
+            << "abcd" << QStringList{"k:Backspace", "k:Home", "k:Del"} << "bc"
+            << "";
+        QTest::newRow("typing replaces a selection")
+            << "hello world" << QStringList{"k:Shift+Home", "x"} << "x"
+            << "";
+        QTest::newRow("word left selects a word")
+            << "hello world" << QStringList{"k:Ctrl+Shift+Left"} << "hello world"
+            << "world";
+        QTest::newRow("ctrl backspace deletes a word")
+            << "hello world" << QStringList{"k:Ctrl+Backspace"} << "hello "
+            << "";
+        QTest::newRow("undo takes back a typed run at once") << "ab" << QStringList{"cde", "k:Ctrl+Z"} << "ab"
+                                                             << "";
+        QTest::newRow("redo puts it back")
+            << "ab" << QStringList{"cde", "k:Ctrl+Z", "k:Ctrl+Shift+Z"} << "abcde"
+            << "";
+        QTest::newRow("cut and paste")
+            << "abc" << QStringList{"k:Shift+Left", "k:Ctrl+X", "k:Home", "k:Ctrl+V"} << "cab"
+            << "";
+        QTest::newRow("select all") << "abc" << QStringList{"k:Ctrl+A"} << "abc"
+                                    << "abc";
+        // Control characters are kept as typed or pasted; Enter belongs to the window.
+        QTest::newRow("enter changes nothing") << "abc" << QStringList{"k:Return"} << "abc"
+                                               << "";
+    }
+    void editing()
+    {
+        QFETCH(QString, start);
+        QFETCH(QStringList, keys);
+        QFETCH(QString, text);
+        QFETCH(QString, selected);
+        LineBox box;
+        box.setText(start);
+        play(box, keys);
+        QCOMPARE(box.text(), text);
+        QCOMPARE(box.selectedText(), selected);
+    }
+
+    void pasteKeepsControlCharacters()
+    {
+        LineBox box;
+        const QString pasted = QStringLiteral("a\tb\r\nc") + QChar(0);
+        QGuiApplication::clipboard()->setText(pasted);
+        box.paste();
+        QCOMPARE(box.text(), pasted);
+    }
+
+    void viewFollowsTheCaretInALongLine()
+    {
+        LineBox box;
+        box.resize(200, box.sizeHint().height());
+        box.setText(QString(3000000, QLatin1Char('4')));
+        QVERIFY(box.firstVisibleColumn() > 2990000); // the caret is at the end, and in view
+        QTest::keyClick(&box, Qt::Key_Home);
+        QCOMPARE(box.firstVisibleColumn(), 0);
+        box.setSelection(1500000, 10);
+        QVERIFY(box.firstVisibleColumn() <= 1500010 && box.firstVisibleColumn() > 1499900);
+    }
+};
+
+KELVANE_TEST_MAIN(TestLineBox)
+#include "tst_linebox.moc"
