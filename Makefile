@@ -9,7 +9,7 @@ FUZZ_SECONDS ?= 50
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 PACKAGES = cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev \
-           fonts-dejavu-core
+           fonts-dejavu-core appstream desktop-file-utils
 FUZZ_PACKAGES = clang libclang-rt-14-dev
 
 .PHONY: all run test deps fuzz-deps build asan fuzz bench soak format install clean
