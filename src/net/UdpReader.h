@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QObject>
+
+#include <atomic>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// Reads a bound UDP socket on a thread of its own, as fast as datagrams come,
+// so that a peer faster than the window loses nothing while the window is
+// busy. Datagrams wait here, in order, until the window's thread takes them.
+// What waits is bounded: past the bound the reader stops reading, the
+// socket's own buffer fills, and the system drops what does not fit, which
+// takeDropped() then counts.
+class UdpReader : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Datagram
+    {
+        QByteArray payload;
+        QHostAddress sender;
+        quint16 senderPort = 0;
+    };
+
+    // Reads descriptor, which stays the caller's: stop the reader before the
+    // socket is closed. queueLimit counts payload and bookkeeping together.
+    UdpReader(qintptr descriptor, qint64 queueLimit, QObject* parent = nullptr);
+    ~UdpReader() override;
+
+    // False, with errno set, when the thread cannot be started.
+    bool start();
+    // Ends the thread. Datagrams still waiting are discarded.
+    void stop();
+
+    // Moves the oldest waiting datagram into datagram; false when none waits.
+    // After a false, datagramsWaiting() follows once more has come.
+    bool take(Datagram& datagram);
+    // Asks for datagramsWaiting() on a later turn of the event loop, for a
+    // taker that stopped before the queue was empty.
+    void notifyLater();
+
+    // Datagrams lost since the last call: dropped by the system while the
+    // socket was full, or here when there was no memory to keep them.
+    qint64 takeDropped();
+
+signals:
+    // Datagrams are waiting. Emitted from the reader's thread, and only after
+    // take() has found the queue empty, so one take-up serves any number.
+    void datagramsWaiting();
+    // Reading failed for good with this errno; the thread has ended.
+    void readFailed(int code);
+
+private:
+    void run();
+    void enqueue(std::vector<Datagram>& taken, qint64 unstored, bool counterSeen, quint32 counter);
+    void noteKernelDrops(quint32 counter);
+    void wake();
+
+    const int m_fd;
+    const qint64 m_limit;
+    int m_wake[2] = {-1, -1};
+    std::thread m_thread;
+    std::atomic<bool> m_stopping{false};
+
+    std::mutex m_mutex; // guards everything below
+    std::deque<Datagram> m_queue;
+    qint64 m_queuedBytes = 0;
+    bool m_signalled = false;
+    bool m_readerWaiting = false;
+    // The socket's drop counter counts on from the socket's start and wraps
+    // at 32 bits; the part not yet reported is the difference.
+    quint32 m_kernelDrops = 0;
+    quint32 m_kernelDropsReported = 0;
+    qint64 m_unstored = 0;
+};
