@@ -9,6 +9,7 @@
 #include <memory>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <system_error>
 #include <unistd.h>
@@ -24,16 +25,27 @@ namespace {
 constexpr int BatchSize = 32;
 // Room for the largest datagram UDP carries.
 constexpr int SlotSize = 65536;
-// What one waiting datagram costs beside its payload: its place in the queue,
-// the array's header and the allocator's share. Counted so that even empty
-// datagrams fill the bound.
-constexpr qint64 DatagramOverhead = 128;
+// Waiting datagrams are kept back to back in blocks of this size, so that a
+// flood costs no allocation per datagram.
+constexpr qsizetype BlockSize = 1024 * 1024;
+// Emptied blocks kept for reuse; more go back to the system.
+constexpr size_t SpareBlocks = 8;
 // How long to wait before reading again when the system is short of memory.
 constexpr int ShortOfMemoryWaitMs = 10;
 
-qint64 cost(const UdpReader::Datagram& datagram)
+// What stands before each datagram in a block.
+struct RecordHeader
 {
-    return datagram.payload.size() + DatagramOverhead;
+    quint32 size;
+    quint32 senderSize;
+    char sender[28];
+};
+
+// A record's room in a block: header and payload, kept 8-byte aligned. The
+// header counts against the bound too, so even empty datagrams fill it.
+qsizetype recordSize(qsizetype payload)
+{
+    return (qsizetype(sizeof(RecordHeader)) + payload + 7) & ~qsizetype(7);
 }
 
 // ICMP reports on earlier sends and passing shortages: reading goes on.
@@ -48,8 +60,34 @@ bool shortOfMemory(int code)
     return code == ENOMEM || code == ENOBUFS;
 }
 
-// The buffers of one batch: a slot per datagram, its sender and its control data.
-struct Batch
+// The socket's drop counter as delivered with a datagram; false when absent,
+// which the system does while the counter is still 0.
+bool dropCounter(msghdr& header, quint32& counter)
+{
+#ifdef Q_OS_LINUX
+    for (cmsghdr* c = CMSG_FIRSTHDR(&header); c; c = CMSG_NXTHDR(&header, c)) {
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL) {
+            std::memcpy(&counter, CMSG_DATA(c), sizeof counter);
+            return true;
+        }
+    }
+#else
+    Q_UNUSED(header);
+    Q_UNUSED(counter);
+#endif
+    return false;
+}
+
+void setNonBlocking(int fd)
+{
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    ::fcntl(fd, F_SETFD, ::fcntl(fd, F_GETFD) | FD_CLOEXEC);
+}
+
+} // namespace
+
+// The buffers of one read: a slot per datagram, its sender and its control data.
+struct UdpReader::Batch
 {
     static constexpr size_t ControlSize = 64;
 
@@ -116,105 +154,22 @@ struct Batch
 #else
     msghdr messages[BatchSize] = {};
 #endif
-    std::vector<UdpReader::Datagram> taken;
 };
 
-// The sender of the last datagram, as Qt names it. A flood mostly comes from
-// one sender, so the address is made once, not once a datagram.
-class SenderCache
+// Datagrams back to back, each after its header. The reader writes past
+// `published`, the window reads below it; `sealed` once the reader has moved
+// on to the next block.
+struct UdpReader::Block
 {
-public:
-    void update(const sockaddr_storage& from, socklen_t size)
-    {
-        if (size == m_size && std::memcmp(&from, &m_raw, size) == 0)
-            return;
-        QHostAddress address;
-        quint16 port = 0;
-        if (from.ss_family == AF_INET6) {
-            const auto& a6 = reinterpret_cast<const sockaddr_in6&>(from);
-            address.setAddress(reinterpret_cast<const quint8*>(&a6.sin6_addr));
-            // A link-local sender goes by its interface, as Qt's own sockets name it.
-            if (a6.sin6_scope_id != 0) {
-                QString scope = QNetworkInterface::interfaceNameFromIndex(int(a6.sin6_scope_id));
-                address.setScopeId(scope.isEmpty() ? QString::number(a6.sin6_scope_id) : scope);
-            }
-            port = ntohs(a6.sin6_port);
-        } else if (from.ss_family == AF_INET) {
-            const auto& a4 = reinterpret_cast<const sockaddr_in&>(from);
-            address.setAddress(quint32(ntohl(a4.sin_addr.s_addr)));
-            port = ntohs(a4.sin_port);
-        }
-        m_address = address;
-        m_port = port;
-        std::memcpy(&m_raw, &from, size);
-        m_size = size;
-    }
-    const QHostAddress& address() const { return m_address; }
-    quint16 port() const { return m_port; }
-
-private:
-    sockaddr_storage m_raw = {};
-    socklen_t m_size = 0;
-    QHostAddress m_address;
-    quint16 m_port = 0;
+    char* data = nullptr;
+    qsizetype published = 0;
+    bool sealed = false;
 };
-
-// The socket's drop counter as delivered with a datagram; false when absent,
-// which the system does while the counter is still 0.
-bool dropCounter(msghdr& header, quint32& counter)
-{
-#ifdef Q_OS_LINUX
-    for (cmsghdr* c = CMSG_FIRSTHDR(&header); c; c = CMSG_NXTHDR(&header, c)) {
-        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL) {
-            std::memcpy(&counter, CMSG_DATA(c), sizeof counter);
-            return true;
-        }
-    }
-#else
-    Q_UNUSED(header);
-    Q_UNUSED(counter);
-#endif
-    return false;
-}
-
-// Copies the n datagrams just read out of the batch's slots into batch.taken
-// and returns how many could not be kept for want of memory.
-qint64 collect(Batch& batch, int n, SenderCache& sender, quint32& counter, bool& counterSeen)
-{
-    qint64 unstored = 0;
-    for (int i = 0; i < n; ++i) {
-        msghdr& h = batch.header(i);
-        counterSeen = dropCounter(h, counter) || counterSeen;
-        // Larger than any datagram UDP carries: not shown cut short.
-        if (h.msg_flags & MSG_TRUNC) {
-            ++unstored;
-            continue;
-        }
-        try {
-            sender.update(batch.from[i], h.msg_namelen);
-            UdpReader::Datagram datagram;
-            datagram.payload = QByteArray(batch.slot(i), qsizetype(batch.lengths[i]));
-            datagram.sender = sender.address();
-            datagram.senderPort = sender.port();
-            batch.taken.push_back(std::move(datagram));
-        } catch (const std::bad_alloc&) {
-            ++unstored;
-        }
-    }
-    return unstored;
-}
-
-void setNonBlocking(int fd)
-{
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-    ::fcntl(fd, F_SETFD, ::fcntl(fd, F_GETFD) | FD_CLOEXEC);
-}
-
-} // namespace
 
 UdpReader::UdpReader(qintptr descriptor, qint64 queueLimit, QObject* parent)
     : QObject(parent), m_fd(int(descriptor)), m_limit(queueLimit)
 {
+    static_assert(sizeof(sockaddr_in6) <= SenderSize && sizeof(RecordHeader::sender) == SenderSize);
 }
 
 UdpReader::~UdpReader()
@@ -241,9 +196,13 @@ bool UdpReader::start()
 #endif
     m_stopping = false;
     try {
+        m_spares.reserve(SpareBlocks);
         m_thread = std::thread([this] { run(); });
     } catch (const std::system_error& e) {
         errno = e.code().value();
+        return false;
+    } catch (const std::bad_alloc&) {
+        errno = ENOMEM;
         return false;
     }
     return true;
@@ -257,31 +216,113 @@ void UdpReader::stop()
         m_thread.join();
     }
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_queue.clear();
+    for (Block* block : m_blocks)
+        releaseBlock(block);
+    for (Block* block : m_spares)
+        releaseBlock(block);
+    m_blocks.clear();
+    m_spares.clear();
+    m_readOffset = 0;
     m_queuedBytes = 0;
+    m_writing = nullptr;
+    m_writeOffset = 0;
 }
 
 bool UdpReader::take(Datagram& datagram)
 {
-    bool resume = false;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_queue.empty()) {
-            m_signalled = false;
+    for (;;) {
+        RawSender raw;
+        Block* retired = nullptr;
+        bool got = false;
+        bool lost = false;
+        bool resume = false;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            while (!m_blocks.empty()) {
+                Block* block = m_blocks.front();
+                if (m_readOffset >= block->published) {
+                    if (!block->sealed)
+                        break;
+                    // Read to its end: reuse it, or give it back once enough are spare.
+                    m_blocks.pop_front();
+                    m_readOffset = 0;
+                    if (m_spares.size() < SpareBlocks)
+                        m_spares.push_back(block); // room reserved at start
+                    else if (!retired)
+                        retired = block;
+                    else
+                        releaseBlock(block);
+                    continue;
+                }
+                const char* record = block->data + m_readOffset;
+                RecordHeader header;
+                std::memcpy(&header, record, sizeof header);
+                m_readOffset += recordSize(header.size);
+                m_queuedBytes -= recordSize(header.size);
+                try {
+                    datagram.payload = QByteArray(record + sizeof header, qsizetype(header.size));
+                    std::memcpy(raw.data(), header.sender, SenderSize);
+                    got = true;
+                } catch (const std::bad_alloc&) {
+                    ++m_unstored;
+                    lost = true;
+                }
+                break;
+            }
+            if (!got && !lost)
+                m_signalled = false;
+            // The reader goes on once half the room is free, not at every datagram taken.
+            if (m_readerWaiting && m_queuedBytes <= m_limit / 2) {
+                m_readerWaiting = false;
+                resume = true;
+            }
+        }
+        if (retired)
+            releaseBlock(retired);
+        if (resume)
+            wake();
+        if (lost)
+            continue;
+        if (!got)
             return false;
+        if (raw != m_lastRaw) {
+            try {
+                nameSender(raw);
+            } catch (const std::bad_alloc&) {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                ++m_unstored;
+                continue;
+            }
         }
-        datagram = std::move(m_queue.front());
-        m_queue.pop_front();
-        m_queuedBytes -= cost(datagram);
-        // The reader goes on once half the room is free, not at every datagram taken.
-        if (m_readerWaiting && m_queuedBytes <= m_limit / 2) {
-            m_readerWaiting = false;
-            resume = true;
-        }
+        datagram.sender = m_lastSender;
+        datagram.senderPort = m_lastSenderPort;
+        return true;
     }
-    if (resume)
-        wake();
-    return true;
+}
+
+void UdpReader::nameSender(const RawSender& raw)
+{
+    sockaddr_storage from{};
+    std::memcpy(&from, raw.data(), SenderSize);
+    QHostAddress address;
+    quint16 port = 0;
+    if (from.ss_family == AF_INET6) {
+        const auto& a6 = reinterpret_cast<const sockaddr_in6&>(from);
+        address.setAddress(reinterpret_cast<const quint8*>(&a6.sin6_addr));
+        // A link-local sender goes by its interface, as Qt's own sockets name it.
+        if (a6.sin6_scope_id != 0) {
+            const QString scope = QNetworkInterface::interfaceNameFromIndex(int(a6.sin6_scope_id));
+            address.setScopeId(scope.isEmpty() ? QString::number(a6.sin6_scope_id) : scope);
+        }
+        port = ntohs(a6.sin6_port);
+    } else if (from.ss_family == AF_INET) {
+        const auto& a4 = reinterpret_cast<const sockaddr_in&>(from);
+        address.setAddress(quint32(ntohl(a4.sin_addr.s_addr)));
+        port = ntohs(a4.sin_port);
+    }
+    m_lastSender = address;
+    m_lastSenderPort = port;
+    m_lastRaw = raw;
 }
 
 void UdpReader::notifyLater()
@@ -328,13 +369,122 @@ void UdpReader::wake()
     (void)!::write(m_wake[1], &byte, 1);
 }
 
+UdpReader::Block* UdpReader::newBlock()
+{
+#ifdef Q_OS_LINUX
+    // Filled in one call rather than one page fault at a time.
+    constexpr int Populate = MAP_POPULATE;
+#else
+    constexpr int Populate = 0;
+#endif
+    void* data = ::mmap(nullptr, size_t(BlockSize), PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS | Populate, -1, 0);
+    if (data == MAP_FAILED)
+        return nullptr;
+    try {
+        auto* block = new Block;
+        block->data = static_cast<char*>(data);
+        return block;
+    } catch (const std::bad_alloc&) {
+        ::munmap(data, size_t(BlockSize));
+        return nullptr;
+    }
+}
+
+void UdpReader::releaseBlock(Block* block)
+{
+    ::munmap(block->data, size_t(BlockSize));
+    delete block;
+}
+
+bool UdpReader::startBlock(qint64& unpublished)
+{
+    Block* next = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_spares.empty()) {
+            next = m_spares.back();
+            m_spares.pop_back();
+        }
+    }
+    if (!next)
+        next = newBlock();
+    if (!next)
+        return false;
+    next->published = 0;
+    next->sealed = false;
+
+    std::lock_guard<std::mutex> lock(m_mutex);
+    try {
+        m_blocks.push_back(next);
+    } catch (const std::bad_alloc&) {
+        releaseBlock(next);
+        return false;
+    }
+    if (m_writing) {
+        m_writing->published = m_writeOffset;
+        m_writing->sealed = true;
+    }
+    m_queuedBytes += unpublished;
+    unpublished = 0;
+    m_writing = next;
+    m_writeOffset = 0;
+    return true;
+}
+
+void UdpReader::storeBatch(Batch& batch, int count)
+{
+    qint64 unstored = 0;
+    qint64 unpublished = 0;
+    quint32 counter = 0;
+    bool counterSeen = false;
+    for (int i = 0; i < count; ++i) {
+        msghdr& h = batch.header(i);
+        counterSeen = dropCounter(h, counter) || counterSeen;
+        // Larger than any datagram UDP carries: not shown cut short.
+        if (h.msg_flags & MSG_TRUNC) {
+            ++unstored;
+            continue;
+        }
+        const qsizetype size = qsizetype(batch.lengths[i]);
+        const qsizetype room = recordSize(size);
+        if ((!m_writing || m_writeOffset + room > BlockSize) && !startBlock(unpublished)) {
+            ++unstored;
+            continue;
+        }
+        RecordHeader header{};
+        header.size = quint32(size);
+        header.senderSize = quint32(qMin<socklen_t>(h.msg_namelen, SenderSize));
+        std::memcpy(header.sender, &batch.from[i], header.senderSize);
+        char* record = m_writing->data + m_writeOffset;
+        std::memcpy(record, &header, sizeof header);
+        std::memcpy(record + sizeof header, batch.slot(i), size_t(size));
+        m_writeOffset += room;
+        unpublished += room;
+    }
+
+    bool notify = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_writing)
+            m_writing->published = m_writeOffset;
+        m_queuedBytes += unpublished;
+        if (counterSeen)
+            noteKernelDrops(counter);
+        m_unstored += unstored;
+        notify = m_queuedBytes > 0 && !m_signalled;
+        if (notify)
+            m_signalled = true;
+    }
+    if (notify)
+        emit datagramsWaiting();
+}
+
 void UdpReader::run()
 {
     std::unique_ptr<Batch> batch;
-    SenderCache sender;
     try {
         batch = std::make_unique<Batch>();
-        batch->taken.reserve(BatchSize);
     } catch (const std::bad_alloc&) {
         emit readFailed(ENOMEM);
         return;
@@ -395,36 +545,7 @@ void UdpReader::run()
                 }
                 continue;
             }
-            quint32 counter = 0;
-            bool counterSeen = false;
-            const qint64 unstored = collect(*batch, n, sender, counter, counterSeen);
-            enqueue(batch->taken, unstored, counterSeen, counter);
+            storeBatch(*batch, n);
         }
     }
-}
-
-void UdpReader::enqueue(std::vector<Datagram>& taken, qint64 unstored, bool counterSeen, quint32 counter)
-{
-    bool notify = false;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (counterSeen)
-            noteKernelDrops(counter);
-        m_unstored += unstored;
-        for (Datagram& datagram : taken) {
-            try {
-                const qint64 size = cost(datagram);
-                m_queue.push_back(std::move(datagram));
-                m_queuedBytes += size;
-            } catch (const std::bad_alloc&) {
-                ++m_unstored;
-            }
-        }
-        notify = !m_queue.empty() && !m_signalled;
-        if (notify)
-            m_signalled = true;
-    }
-    taken.clear();
-    if (notify)
-        emit datagramsWaiting();
 }

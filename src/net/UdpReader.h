@@ -4,6 +4,7 @@
 #include <QHostAddress>
 #include <QObject>
 
+#include <array>
 #include <atomic>
 #include <deque>
 #include <mutex>
@@ -42,7 +43,8 @@ public:
     // After a false, datagramsWaiting() follows once more has come.
     bool take(Datagram& datagram);
     // Asks for datagramsWaiting() on a later turn of the event loop, for a
-    // taker that stopped before the queue was empty.
+    // taker that stopped before the queue was empty. Connect with
+    // Qt::QueuedConnection.
     void notifyLater();
 
     // Datagrams lost since the last call: dropped by the system while the
@@ -57,8 +59,18 @@ signals:
     void readFailed(int code);
 
 private:
+    struct Batch;
+    struct Block;
+    // Room for any socket address the socket reports.
+    static constexpr int SenderSize = 28;
+    using RawSender = std::array<char, SenderSize>;
+
     void run();
-    void enqueue(std::vector<Datagram>& taken, qint64 unstored, bool counterSeen, quint32 counter);
+    void storeBatch(Batch& batch, int count);
+    bool startBlock(qint64& unpublished);
+    Block* newBlock();
+    static void releaseBlock(Block* block);
+    void nameSender(const RawSender& raw);
     void noteKernelDrops(quint32 counter);
     void wake();
 
@@ -68,8 +80,20 @@ private:
     std::thread m_thread;
     std::atomic<bool> m_stopping{false};
 
+    // The reader's thread only: the block it writes and how far.
+    Block* m_writing = nullptr;
+    qsizetype m_writeOffset = 0;
+
+    // The window's thread only: the last sender, named once for all its datagrams.
+    RawSender m_lastRaw = {};
+    QHostAddress m_lastSender;
+    quint16 m_lastSenderPort = 0;
+
     std::mutex m_mutex; // guards everything below
-    std::deque<Datagram> m_queue;
+    // Blocks in order of writing; the window reads the first from m_readOffset.
+    std::deque<Block*> m_blocks;
+    std::vector<Block*> m_spares;
+    qsizetype m_readOffset = 0;
     qint64 m_queuedBytes = 0;
     bool m_signalled = false;
     bool m_readerWaiting = false;
