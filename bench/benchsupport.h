@@ -1,6 +1,6 @@
 #pragma once
 
-// Shared by the benchmarks: a watch on the event loop.
+// Shared by the benchmarks: the process set-up and a watch on the event loop.
 
 #include "testsupport.h"
 
@@ -9,6 +9,15 @@
 #include <QTimer>
 
 #include <functional>
+
+// Offscreen unless a platform is asked for, and never the user's settings.
+// Call first thing in main, before the application object exists.
+inline void prepareBenchmark()
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    TestSupport::prepareProcess();
+}
 
 // Runs an event loop until done() says so or the budget is spent, and keeps the
 // longest time the loop was blocked: the largest gap between ticks of a 10 ms timer.

@@ -25,8 +25,7 @@ constexpr int MaxDatagramIPv6 = 65527;
 constexpr int CloseGraceMs = 30000;
 
 // Ask for a large kernel receive buffer so that a burst of datagrams is not
-// dropped while the reader is not running; the system caps it at the most it
-// allows (net.core.rmem_max on Linux).
+// dropped while the reader waits for its turn on a busy machine.
 constexpr int UdpReceiveBuffer = 64 * 1024 * 1024;
 
 // How long the window hands datagrams on before it returns to the event loop,
@@ -401,7 +400,7 @@ void SocketControl::openUdp()
         delete udp;
         throw failure;
     }
-    udp->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, UdpReceiveBuffer);
+    UdpReader::raiseReceiveBuffer(udp->socketDescriptor(), UdpReceiveBuffer);
 
     ++m_generation;
     try {

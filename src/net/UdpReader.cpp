@@ -181,6 +181,18 @@ UdpReader::~UdpReader()
     }
 }
 
+void UdpReader::raiseReceiveBuffer(qintptr descriptor, int bytes)
+{
+    const int fd = int(descriptor);
+    // The usual cap (net.core.rmem_max on Linux) binds ordinary users; a
+    // process the system trusts with more gets the full size.
+#ifdef SO_RCVBUFFORCE
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) == 0)
+        return;
+#endif
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+}
+
 bool UdpReader::start()
 {
     if (m_wake[0] == -1) {
@@ -271,8 +283,9 @@ bool UdpReader::take(Datagram& datagram)
             }
             if (!got && !lost)
                 m_signalled = false;
-            // The reader goes on once half the room is free, not at every datagram taken.
-            if (m_readerWaiting && m_queuedBytes <= m_limit / 2) {
+            // The reader goes on once an eighth of the room is free, not at
+            // every datagram taken.
+            if (m_readerWaiting && m_queuedBytes <= m_limit - m_limit / 8) {
                 m_readerWaiting = false;
                 resume = true;
             }

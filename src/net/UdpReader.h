@@ -29,6 +29,10 @@ public:
         quint16 senderPort = 0;
     };
 
+    // Asks for a receive buffer of bytes on descriptor, or the most the
+    // system allows when that is less.
+    static void raiseReceiveBuffer(qintptr descriptor, int bytes);
+
     // Reads descriptor, which stays the caller's: stop the reader before the
     // socket is closed. queueLimit counts payload and bookkeeping together.
     UdpReader(qintptr descriptor, qint64 queueLimit, QObject* parent = nullptr);
