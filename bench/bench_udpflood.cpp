@@ -98,6 +98,7 @@ struct Result
     int shown = 0;
     qint64 reported = 0; // datagrams the log says were dropped
     double maxBlockMs = 0;
+    double maxBusyMs = 0; // of it, the window's own work
     double sendRate = 0;
 };
 
@@ -162,6 +163,7 @@ Result flood(Reading reading, bool flatView, int count, int perSecond, int quiet
                 sender.start();
         });
     r.maxBlockMs = watch.maxBlockMs();
+    r.maxBusyMs = watch.maxBusyMs();
     r.sent = sender.sent();
     r.sendRate = r.sent / sender.seconds();
     // Read only when drops were reported: the text of a long normal-view log is gigabytes.
@@ -175,16 +177,19 @@ QString shownText(const Result& r)
     return QStringLiteral("%1 of %2, %3 lost").arg(r.shown).arg(r.sent).arg(r.sent - r.shown);
 }
 
+// Named with the rate the sender reached, which a busy machine may hold below the one asked for.
 void lostRow(const char* name, const Result& mine, const Result& today)
 {
-    std::printf("| %s | %s | %s | 0 lost | %s |\n", name, qPrintable(shownText(mine)),
-                qPrintable(shownText(today)), mine.shown == mine.sent ? "PASS" : "MISS");
+    std::printf("| %s (sent at %.0f/s) | %s | %s | 0 lost | %s |\n", name, mine.sendRate,
+                qPrintable(shownText(mine)), qPrintable(shownText(today)),
+                mine.shown == mine.sent ? "PASS" : "MISS");
 }
 
+// The longest block, and in brackets the window's own work within one tick gap.
 void blockRow(const char* name, const Result& mine, const Result& today)
 {
-    std::printf("| %s | %.1f ms | %.1f ms | <= 50 ms | %s |\n", name, mine.maxBlockMs, today.maxBlockMs,
-                mine.maxBlockMs <= 50 ? "PASS" : "MISS");
+    std::printf("| %s | %.1f ms (%.1f ms) | %.1f ms (%.1f ms) | <= 50 ms | %s |\n", name, mine.maxBlockMs,
+                mine.maxBusyMs, today.maxBlockMs, today.maxBusyMs, mine.maxBlockMs <= 50 ? "PASS" : "MISS");
 }
 
 } // namespace
@@ -220,25 +225,25 @@ int main(int argc, char* argv[])
     std::printf(
         "\nUDP flood of %d-byte datagrams from a loopback sender on its own thread (load at the end: %s)\n",
         DatagramSize, load.constData());
+    std::printf(
+        "Blocks: the longest event-loop block; in brackets the window's own work within it, the rest\n"
+        "being the wait for a processor on a busy machine.\n\n");
     std::printf("| case | reader thread | window thread (before) | target | |\n");
     std::printf("|---|---|---|---|---|\n");
     lostRow("burst of 20,000, normal view", burstNormal.mine, burstNormal.today);
     lostRow("burst of 20,000, flat view", burstFlat.mine, burstFlat.today);
     blockRow("burst, normal view, longest block", burstNormal.mine, burstNormal.today);
     blockRow("burst, flat view, longest block", burstFlat.mine, burstFlat.today);
-    lostRow("4 s at 100,000/s, normal view", sustainedNormal.mine, sustainedNormal.today);
-    lostRow("4 s at 200,000/s, flat view", sustainedFlat.mine, sustainedFlat.today);
-    blockRow("4 s, normal view, longest block", sustainedNormal.mine, sustainedNormal.today);
-    blockRow("4 s, flat view, longest block", sustainedFlat.mine, sustainedFlat.today);
+    lostRow("400,000 paced at 100,000/s, normal view", sustainedNormal.mine, sustainedNormal.today);
+    lostRow("800,000 paced at 200,000/s, flat view", sustainedFlat.mine, sustainedFlat.today);
+    blockRow("paced, normal view, longest block", sustainedNormal.mine, sustainedNormal.today);
+    blockRow("paced, flat view, longest block", sustainedFlat.mine, sustainedFlat.today);
     const Result& m = drops.mine;
     const Result& t = drops.today;
-    std::printf("| %d unpaced to a busy window, flat view: lost / in the log | %d / %lld | %d / %lld | equal "
-                "| %s |\n",
-                overBound, m.sent - m.shown, (long long)m.reported, t.sent - t.shown, (long long)t.reported,
-                m.sent - m.shown == m.reported && m.reported > 0 ? "PASS" : "MISS");
-    std::printf("\nsender rate achieved: burst %.0f/s, sustained normal %.0f/s, sustained flat %.0f/s, "
-                "over the bound %.0f/s\n",
-                burstNormal.mine.sendRate, sustainedNormal.mine.sendRate, sustainedFlat.mine.sendRate,
-                m.sendRate);
+    std::printf(
+        "| %d unpaced to a busy window (sent at %.0f/s), flat view: lost / in the log | %d / %lld | %d / "
+        "%lld | equal | %s |\n",
+        overBound, m.sendRate, m.sent - m.shown, (long long)m.reported, t.sent - t.shown,
+        (long long)t.reported, m.sent - m.shown == m.reported && m.reported > 0 ? "PASS" : "MISS");
     return 0;
 }
