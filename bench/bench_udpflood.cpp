@@ -174,7 +174,8 @@ Result flood(Reading reading, bool flatView, int count, int perSecond, int quiet
 
 QString shownText(const Result& r)
 {
-    return QStringLiteral("%1 of %2, %3 lost").arg(r.shown).arg(r.sent).arg(r.sent - r.shown);
+    const QString text = QStringLiteral("%1 of %2, %3 lost").arg(r.shown).arg(r.sent).arg(r.sent - r.shown);
+    return r.shown == r.sent ? text : text + QStringLiteral(" (%1 in the log)").arg(r.reported);
 }
 
 // Named with the rate the sender reached, which a busy machine may hold below the one asked for.
