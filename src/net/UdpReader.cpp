@@ -37,7 +37,6 @@ constexpr int ShortOfMemoryWaitMs = 10;
 struct RecordHeader
 {
     quint32 size;
-    quint32 senderSize;
     char sender[28];
 };
 
@@ -467,8 +466,7 @@ void UdpReader::storeBatch(Batch& batch, int count)
         }
         RecordHeader header{};
         header.size = quint32(size);
-        header.senderSize = quint32(qMin<socklen_t>(h.msg_namelen, SenderSize));
-        std::memcpy(header.sender, &batch.from[i], header.senderSize);
+        std::memcpy(header.sender, &batch.from[i], qMin<size_t>(h.msg_namelen, SenderSize));
         char* record = m_writing->data + m_writeOffset;
         std::memcpy(record, &header, sizeof header);
         std::memcpy(record + sizeof header, batch.slot(i), size_t(size));
