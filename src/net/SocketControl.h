@@ -70,8 +70,8 @@ public:
     // How much received UDP data may wait for the window, payload and
     // bookkeeping together. Past it the system drops further datagrams, and
     // datagramsDropped() says how many. Four seconds of 1 KB datagrams at
-    // 100,000 a second fit even while the window shows none of them: the
-    // normal view writes about 4 KB of log for each, far slower than that.
+    // 100,000 a second fit even while the window shows none of them; the
+    // normal view, with about 4 KB of log for each, shows far fewer a second.
     static constexpr qint64 DefaultDatagramQueueLimit = 512 * 1024 * 1024;
 
     // Where datagrams are read: on a thread of their own, so that no flood
