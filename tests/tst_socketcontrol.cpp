@@ -180,6 +180,8 @@ private slots:
     void udpReaderKeepsOrderSizeAndSender();
     void udpCloseDiscardsWaitingDatagrams_data();
     void udpCloseDiscardsWaitingDatagrams();
+    void udpDropsAreReported_data();
+    void udpDropsAreReported();
 
     void bulkTransferArrivesInOrder_data();
     void bulkTransferArrivesInOrder();
@@ -959,6 +961,54 @@ void TestSocketControl::udpCloseDiscardsWaitingDatagrams()
         reopen.isEmpty() ? QList<QByteArray>{"0"} : QList<QByteArray>{"0", "fresh"};
     QCOMPARE(recorder.chunks, expected);
     QCOMPARE(control.GetData(), QString());
+}
+
+void TestSocketControl::udpDropsAreReported_data()
+{
+    QTest::addColumn<bool>("closeAtOnce");
+    QTest::newRow("while the socket is open") << false;
+    QTest::newRow("after the socket was closed") << true;
+}
+
+void TestSocketControl::udpDropsAreReported()
+{
+    QFETCH(bool, closeAtOnce);
+#ifndef Q_OS_LINUX
+    QSKIP("The system's count of dropped datagrams is read on Linux only");
+#endif
+    SocketControl control;
+    Recorder recorder(control);
+    QSignalSpy dropSpy(&control, &SocketControl::datagramsDropped);
+    // Next to nothing may wait, in the reader or in the socket.
+    control.setDatagramQueueLimit(1);
+    control.setProtocol(1);
+    control.Bind();
+    control.findChild<QUdpSocket*>()->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 1);
+
+    QUdpSocket peer;
+    const int sent = 100;
+    for (int i = 0; i < sent; ++i)
+        QCOMPARE(
+            peer.writeDatagram(QByteArray(1000, 'd'), QHostAddress::LocalHost, quint16(control.LocalPort())),
+            qint64(1000));
+    if (closeAtOnce)
+        control.Close();
+
+    auto reported = [&] {
+        qint64 sum = 0;
+        for (const QList<QVariant>& report : dropSpy)
+            sum += report.at(0).toLongLong();
+        return sum;
+    };
+    if (closeAtOnce) {
+        // Those the reader held are discarded with the socket, not reported.
+        QVERIFY(dropSpy.wait(Timeout));
+        QVERIFY(reported() > 0 && reported() < sent);
+        QCOMPARE(recorder.counts.size(), 0);
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.counts.size() + reported(), qint64(sent), Timeout);
+        QVERIFY(reported() > 0);
+    }
 }
 
 void TestSocketControl::bulkTransferArrivesInOrder_data()
