@@ -88,9 +88,7 @@ void row(const char* name, const Result& mine, const Result& plain, double targe
 
 int main(int argc, char* argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    TestSupport::prepareProcess(); // never the user's settings
+    prepareBenchmark();
     QApplication app(argc, argv);
 
     const qint64 MB = 1024 * 1024;

@@ -11,6 +11,7 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QUdpSocket>
 #include <QtTest>
 
 #include <memory>
@@ -82,6 +83,7 @@ private slots:
     void switchingViewsBetweenArrivals();
     void flatViewCaret_data();
     void flatViewCaret();
+    void droppedDatagramsAreLogged();
 
 private:
     void connectWindow();
@@ -253,6 +255,54 @@ void TestReceived::flatViewCaret()
     QTRY_COMPARE_WITH_TIMEOUT(logBox()->length(), before.size() + bytes.size(), Timeout);
     QCOMPARE(logBox()->text(), before + QString::fromLatin1(bytes));
     QCOMPARE(logBox()->caretPosition(), caret);
+}
+
+void TestReceived::droppedDatagramsAreLogged()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("The system's count of dropped datagrams is read on Linux only");
+#endif
+    // A UDP peer that keeps next to nothing waiting, with the smallest socket buffer.
+    w->find<QPushButton>(QStringLiteral("cmdConnect"))->click();
+    SocketControl* socket = w->form->socket();
+    socket->setDatagramQueueLimit(1);
+    setFlat(0);
+    TestSupport::clickConnect(*w, 0, 1, QStringLiteral("9"));
+    QVERIFY(w->form->isConnected());
+    socket->findChild<QUdpSocket*>()->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 1);
+    logBox()->clear();
+
+    // The window is paused while they are sent: most cannot be kept.
+    const int sent = 200;
+    QUdpSocket sender;
+    for (int i = 0; i < sent; ++i) {
+        QCOMPARE(sender.writeDatagram(TestData::pattern(1000), QHostAddress::LocalHost,
+                                      quint16(socket->LocalPort())),
+                 qint64(1000));
+    }
+
+    static const QRegularExpression dropEntry(
+        QStringLiteral("^(\\d+) datagrams were dropped before they could be read\r\n$"));
+    int shown = 0;
+    int dropped = 0;
+    int dropEntries = 0;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            shown = dropped = dropEntries = 0;
+            for (const QString& entry : entryBodies(logBox()->text())) {
+                const auto m = dropEntry.match(entry);
+                if (m.hasMatch()) {
+                    dropped += m.captured(1).toInt();
+                    ++dropEntries;
+                } else if (parseArrival(entry).count == 1000) {
+                    ++shown;
+                }
+            }
+            return shown + dropped == sent;
+        }(),
+        Timeout);
+    QVERIFY(dropped > 0);
+    QVERIFY(dropEntries >= 1);
 }
 
 KELVANE_TEST_MAIN(TestReceived)

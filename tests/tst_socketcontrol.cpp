@@ -108,6 +108,7 @@ struct Recorder
             chunks.append(chunk);
             data += chunk;
             senders.append(control.RemoteHostIP());
+            ports.append(control.RemotePort());
             events.append(QStringLiteral("data"));
         });
         QObject::connect(&control, &SocketControl::closed, &control,
@@ -121,6 +122,7 @@ struct Recorder
     QList<QByteArray> chunks;
     QByteArray data;
     QStringList senders;
+    QList<qint32> ports;
     QStringList events;
 };
 
@@ -174,6 +176,12 @@ private slots:
     void udpBurstKeepsEveryDatagram();
     void udpDatagramSizeLimit_data();
     void udpDatagramSizeLimit();
+    void udpReaderKeepsOrderSizeAndSender_data();
+    void udpReaderKeepsOrderSizeAndSender();
+    void udpCloseDiscardsWaitingDatagrams_data();
+    void udpCloseDiscardsWaitingDatagrams();
+    void udpDropsAreReported_data();
+    void udpDropsAreReported();
 
     void bulkTransferArrivesInOrder_data();
     void bulkTransferArrivesInOrder();
@@ -850,6 +858,159 @@ void TestSocketControl::udpDatagramSizeLimit()
     }
     QCOMPARE(control.State(), int(SocketControl::sckOpen));
     QCOMPARE(errorSpy.count(), 0);
+}
+
+void TestSocketControl::udpReaderKeepsOrderSizeAndSender_data()
+{
+    QTest::addColumn<QList<int>>("sizes");
+    QTest::addColumn<QStringList>("senders");
+
+    const QStringList v4{"127.0.0.1"};
+    const QStringList v6{"::1"};
+    QTest::newRow("empty datagrams among others, IPv4") << QList<int>{0, 5, 0, 0, 7, 0} << v4;
+    QTest::newRow("one byte each, IPv6") << QList<int>(50, 1) << v6;
+    QTest::newRow("largest, IPv4") << QList<int>{65507, 1, 65507, 65507} << v4;
+    QTest::newRow("largest, IPv6") << QList<int>{65507, 0, 65507} << v6;
+    // 12 MB: the reader's store fills and empties many of its blocks.
+    QTest::newRow("many large ones, IPv4") << QList<int>(200, 60000) << v4;
+    QTest::newRow("IPv4 and IPv6 senders taking turns")
+        << QList<int>{10, 20, 0, 65507, 1, 2, 3, 4} << QStringList{"127.0.0.1", "::1"};
+}
+
+void TestSocketControl::udpReaderKeepsOrderSizeAndSender()
+{
+    QFETCH(QList<int>, sizes);
+    QFETCH(QStringList, senders);
+    if (senders.contains(QStringLiteral("::1")) && !ipv6Available())
+        QSKIP("No IPv6 loopback here");
+
+    SocketControl control;
+    Recorder recorder(control);
+    control.setProtocol(1);
+    control.Bind();
+    const quint16 port = quint16(control.LocalPort());
+
+    std::vector<std::unique_ptr<QUdpSocket>> peers;
+    for (const QString& address : senders) {
+        peers.push_back(std::make_unique<QUdpSocket>());
+        QVERIFY(peers.back()->bind(QHostAddress(address), 0));
+    }
+    // Each datagram differs from the others of its size, so that order shows.
+    auto payload = [](int i, int size) { return TestData::pattern(size + i).mid(i); };
+    // Sent back to back without a turn of the event loop, so that they queue up
+    // in the reader; a few at a time, so that the smallest socket buffer an
+    // ordinary user gets holds them even when the reader is slow to run.
+    const int group = 4;
+    for (int i = 0; i < sizes.size(); ++i) {
+        QUdpSocket& peer = *peers.at(size_t(i) % peers.size());
+        QCOMPARE(peer.writeDatagram(payload(i, sizes.at(i)), peer.localAddress(), port), qint64(sizes.at(i)));
+        if ((i + 1) % group == 0)
+            QTRY_COMPARE_WITH_TIMEOUT(recorder.counts.size(), i + 1, Timeout);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.counts.size(), sizes.size(), Timeout);
+    for (int i = 0; i < sizes.size(); ++i) {
+        const QUdpSocket& peer = *peers.at(size_t(i) % peers.size());
+        QCOMPARE(recorder.counts.at(i), sizes.at(i));
+        QCOMPARE(recorder.chunks.at(i), payload(i, sizes.at(i)));
+        QCOMPARE(recorder.senders.at(i), senders.at(i % senders.size()));
+        QCOMPARE(recorder.ports.at(i), qint32(peer.localPort()));
+    }
+}
+
+void TestSocketControl::udpCloseDiscardsWaitingDatagrams_data()
+{
+    QTest::addColumn<QString>("reopen");
+    QTest::newRow("closed for good") << "";
+    QTest::newRow("bound again, server role") << "bind";
+    QTest::newRow("opened again, client role") << "connect";
+}
+
+void TestSocketControl::udpCloseDiscardsWaitingDatagrams()
+{
+    QFETCH(QString, reopen);
+
+    QUdpSocket peer;
+    QVERIFY(peer.bind(QHostAddress::LocalHost, 0));
+    SocketControl control;
+    Recorder recorder(control);
+    control.setProtocol(1);
+    control.setRemotePort(peer.localPort());
+    control.Bind();
+    const quint16 port = quint16(control.LocalPort());
+    // The window closes the socket while it shows the first of many.
+    QObject::connect(&control, &SocketControl::dataArrival, &control, [&] {
+        if (recorder.counts.size() == 1)
+            control.Close();
+    });
+    for (int i = 0; i < 50; ++i)
+        QCOMPARE(peer.writeDatagram(QByteArray::number(i), QHostAddress::LocalHost, port),
+                 qint64(i < 10 ? 1 : 2));
+    QTRY_COMPARE_WITH_TIMEOUT(control.State(), 0, Timeout);
+    QCOMPARE(recorder.chunks, QList<QByteArray>{"0"});
+
+    // Same port, other role: only what is sent from now on arrives.
+    if (reopen == QLatin1String("bind"))
+        control.Bind();
+    else if (reopen == QLatin1String("connect"))
+        control.Connect();
+    if (!reopen.isEmpty()) {
+        QCOMPARE(control.LocalPort(), qint32(port));
+        QCOMPARE(peer.writeDatagram("fresh", QHostAddress::LocalHost, port), qint64(5));
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.chunks.size(), 2, Timeout);
+    }
+    settle();
+    const QList<QByteArray> expected =
+        reopen.isEmpty() ? QList<QByteArray>{"0"} : QList<QByteArray>{"0", "fresh"};
+    QCOMPARE(recorder.chunks, expected);
+    QCOMPARE(control.GetData(), QString());
+}
+
+void TestSocketControl::udpDropsAreReported_data()
+{
+    QTest::addColumn<bool>("closeAtOnce");
+    QTest::newRow("while the socket is open") << false;
+    QTest::newRow("after the socket was closed") << true;
+}
+
+void TestSocketControl::udpDropsAreReported()
+{
+    QFETCH(bool, closeAtOnce);
+#ifndef Q_OS_LINUX
+    QSKIP("The system's count of dropped datagrams is read on Linux only");
+#endif
+    SocketControl control;
+    Recorder recorder(control);
+    QSignalSpy dropSpy(&control, &SocketControl::datagramsDropped);
+    // Next to nothing may wait, in the reader or in the socket.
+    control.setDatagramQueueLimit(1);
+    control.setProtocol(1);
+    control.Bind();
+    control.findChild<QUdpSocket*>()->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 1);
+
+    QUdpSocket peer;
+    const int sent = 100;
+    for (int i = 0; i < sent; ++i)
+        QCOMPARE(
+            peer.writeDatagram(QByteArray(1000, 'd'), QHostAddress::LocalHost, quint16(control.LocalPort())),
+            qint64(1000));
+    if (closeAtOnce)
+        control.Close();
+
+    auto reported = [&] {
+        qint64 sum = 0;
+        for (const QList<QVariant>& report : dropSpy)
+            sum += report.at(0).toLongLong();
+        return sum;
+    };
+    if (closeAtOnce) {
+        // Those the reader held are discarded with the socket, not reported.
+        QVERIFY(dropSpy.wait(Timeout));
+        QVERIFY(reported() > 0 && reported() < sent);
+        QCOMPARE(recorder.counts.size(), 0);
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.counts.size() + reported(), qint64(sent), Timeout);
+        QVERIFY(reported() > 0);
+    }
 }
 
 void TestSocketControl::bulkTransferArrivesInOrder_data()

@@ -29,3 +29,16 @@ void frmKelvane::wsClient_DataArrival(qint32 bytesTotal)
         Echo({QString::fromLocal8Bit(e.what())});
     }
 }
+
+void frmKelvane::wsClient_DatagramsDropped(qint64 count)
+{
+    // Someone testing a device must not take these for datagrams the device never sent.
+    Echo({count == 1 ? QStringLiteral("1 datagram was dropped before it could be read")
+                     : QString::number(count) +
+                           QStringLiteral(" datagrams were dropped before they could be read")});
+}
+
+void frmKelvane::wsClient_ReadFailed(const QString& description)
+{
+    Echo({description});
+}

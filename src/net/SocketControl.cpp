@@ -1,8 +1,10 @@
 #include "net/SocketControl.h"
 
 #include "net/Address.h"
+#include "net/UdpReader.h"
 #include "platform/KvError.h"
 
+#include <QElapsedTimer>
 #include <QHostInfo>
 #include <QNetworkDatagram>
 #include <QNetworkProxy>
@@ -24,8 +26,18 @@ constexpr int MaxDatagramIPv6 = 65527;
 constexpr int CloseGraceMs = 30000;
 
 // Ask for a large kernel receive buffer so that a burst of datagrams is not
-// dropped while the window is busy; the kernel caps it at its own maximum.
-constexpr int UdpReceiveBuffer = 8 * 1024 * 1024;
+// dropped while the reader waits for its turn on a busy machine.
+constexpr int UdpReceiveBuffer = 64 * 1024 * 1024;
+
+// How long the window hands datagrams on before it returns to the event loop,
+// so that it paints and answers the user during any flood.
+constexpr qint64 DatagramSliceMs = 10;
+
+// Drops are reported at most this often, as one count.
+constexpr int DropReportMs = 1000;
+
+// How soon TCP data that could not be stored for want of memory is read again.
+constexpr int ReadRetryMs = 100;
 
 // Most data one arrival hands to the window. A flood is shown in pieces of
 // this size with a turn of the event loop between them, so that the window
@@ -153,6 +165,8 @@ SocketControl::SocketControl(QObject* parent) : QObject(parent), m_remoteHost(QS
 SocketControl::~SocketControl()
 {
     ++m_generation;
+    // The reader reads the UDP socket's descriptor: it ends before the socket does.
+    m_reader.reset();
     if (m_lookupId != -1)
         QHostInfo::abortHostLookup(m_lookupId);
     // Cut every socket loose first so that nothing they emit while dying
@@ -331,6 +345,8 @@ void SocketControl::Close()
         server->deleteLater();
     }
     releaseTcp();
+    // Datagrams still waiting arrived for a socket the user closed: discarded.
+    stopDatagramReader();
     if (QUdpSocket* udp = m_udp) {
         m_udp = nullptr;
         udp->disconnect(this);
@@ -364,6 +380,18 @@ void SocketControl::SendData(const QString& data)
     throw wrongProtocolOrState();
 }
 
+void SocketControl::setDatagramQueueLimit(qint64 bytes)
+{
+    if (bytes < 0)
+        throw KvErr::invalidPropertyValue();
+    m_datagramQueueLimit = bytes;
+}
+
+void SocketControl::setDatagramReading(DatagramReading reading)
+{
+    m_datagramReading = reading;
+}
+
 QString SocketControl::GetData()
 {
     const QString data = QString::fromLatin1(m_received);
@@ -382,14 +410,19 @@ void SocketControl::openUdp()
         delete udp;
         throw failure;
     }
-    udp->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, UdpReceiveBuffer);
+    UdpReader::raiseReceiveBuffer(udp->socketDescriptor(), UdpReceiveBuffer);
 
     ++m_generation;
+    try {
+        startDatagramReader(udp);
+    } catch (const KvError&) {
+        delete udp;
+        throw;
+    }
     m_udp = udp;
     m_localPort = udp->localPort();
     m_udpTargetPort = quint16(m_remotePort);
     m_state = sckOpen;
-    connect(udp, &QUdpSocket::readyRead, this, &SocketControl::onUdpReadyRead);
     connect(udp, &QAbstractSocket::errorOccurred, this, &SocketControl::onUdpError);
     startUdpLookup();
 }
@@ -488,6 +521,7 @@ void SocketControl::flushHeldDatagrams()
 void SocketControl::attachTcp(QTcpSocket* socket)
 {
     m_peerClosed = false;
+    m_readFailureReported = false;
     socket->setParent(this);
     socket->setReadBufferSize(ReadBufferLimit);
     connect(socket, &QIODevice::readyRead, this, [this, socket] {
@@ -593,7 +627,12 @@ void SocketControl::deliverTcpData()
     if (!socket || m_state != sckConnected)
         return;
     if (socket->bytesAvailable() > 0) {
-        m_received += socket->read(MaxArrival);
+        if (!takeTcpData(socket)) {
+            reportReadFailure();
+            if (self)
+                scheduleTcpDelivery(ReadRetryMs);
+            return;
+        }
         emit dataArrival(clampCount(m_received.size()));
         if (!self || !socket || socket != m_tcp || m_state != sckConnected)
             return;
@@ -611,20 +650,42 @@ void SocketControl::deliverTcpData()
     }
 }
 
-void SocketControl::scheduleTcpDelivery()
+void SocketControl::scheduleTcpDelivery(int delayMs)
 {
     if (m_deliveryQueued)
         return;
     m_deliveryQueued = true;
     const quint32 generation = m_generation;
-    QMetaObject::invokeMethod(
-        this,
-        [this, generation] {
-            m_deliveryQueued = false;
-            if (generation == m_generation)
-                deliverTcpData();
-        },
-        Qt::QueuedConnection);
+    QTimer::singleShot(delayMs, this, [this, generation] {
+        m_deliveryQueued = false;
+        if (generation == m_generation)
+            deliverTcpData();
+    });
+}
+
+// Appends what the socket holds, up to one arrival, to m_received. For want of
+// memory the data stays in the socket and false is returned.
+bool SocketControl::takeTcpData(QTcpSocket* socket)
+{
+    const qsizetype before = m_received.size();
+    const qint64 wanted = qMin(socket->bytesAvailable(), MaxArrival);
+    try {
+        m_received.resize(before + wanted);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    const qint64 got = socket->read(m_received.data() + before, wanted);
+    m_received.resize(before + qMax<qint64>(got, 0));
+    return true;
+}
+
+void SocketControl::reportReadFailure()
+{
+    if (m_readFailureReported)
+        return;
+    m_readFailureReported = true;
+    emit readFailed(
+        QStringLiteral("Out of memory: received data waits in the socket and is read again shortly"));
 }
 
 void SocketControl::onTcpDisconnected()
@@ -690,6 +751,106 @@ void SocketControl::onUdpReadyRead()
         m_received += payload;
         emit dataArrival(clampCount(payload.size()));
     }
+}
+
+void SocketControl::startDatagramReader(QUdpSocket* udp)
+{
+    m_lastSender.clear();
+    m_lastSenderText.clear();
+    m_unreportedDrops = 0;
+    if (m_datagramReading == DatagramReading::WindowThread) {
+        connect(udp, &QUdpSocket::readyRead, this, &SocketControl::onUdpReadyRead);
+        return;
+    }
+
+    auto reader = std::make_unique<UdpReader>(udp->socketDescriptor(), m_datagramQueueLimit);
+    const quint32 generation = m_generation;
+    // Queued in both directions: the reader's thread signals, and so does this
+    // thread when a slice ends with datagrams still waiting.
+    connect(
+        reader.get(), &UdpReader::datagramsWaiting, this,
+        [this, generation] {
+            if (generation == m_generation)
+                deliverDatagrams();
+        },
+        Qt::QueuedConnection);
+    connect(
+        reader.get(), &UdpReader::readFailed, this,
+        [this, generation](int code) {
+            if (generation == m_generation && m_state == sckOpen)
+                reportError(
+                    socketError(QAbstractSocket::UnknownSocketError, qt_error_string(code), QString()));
+        },
+        Qt::QueuedConnection);
+    if (!reader->start())
+        throw socketError(QAbstractSocket::SocketResourceError, QString(), QString());
+    m_reader = std::move(reader);
+
+    if (!m_dropTimer) {
+        m_dropTimer = new QTimer(this);
+        m_dropTimer->setInterval(DropReportMs);
+        connect(m_dropTimer, &QTimer::timeout, this, &SocketControl::reportDrops);
+    }
+    m_dropTimer->start();
+}
+
+void SocketControl::stopDatagramReader()
+{
+    if (!m_reader)
+        return;
+    m_reader->stop();
+    const qint64 dropped = m_unreportedDrops + m_reader->takeDropped();
+    m_unreportedDrops = 0;
+    m_reader.reset();
+    const int untilNextReport = m_dropTimer->remainingTime();
+    m_dropTimer->stop();
+    // Drops before the close are reported still, when their report is due.
+    if (dropped > 0)
+        QTimer::singleShot(qMax(0, untilNextReport), this,
+                           [this, dropped] { emit datagramsDropped(dropped); });
+}
+
+void SocketControl::deliverDatagrams()
+{
+    const QPointer<SocketControl> self(this);
+    const quint32 generation = m_generation;
+    QElapsedTimer slice;
+    slice.start();
+    UdpReader::Datagram datagram;
+    // One event per datagram: each keeps its own size and sender.
+    while (m_reader && m_state == sckOpen) {
+        if (slice.elapsed() >= DatagramSliceMs) {
+            m_reader->notifyLater();
+            return;
+        }
+        if (!m_reader->take(datagram))
+            return;
+        try {
+            if (datagram.sender != m_lastSender || m_lastSenderText.isEmpty()) {
+                m_lastSenderText = addressText(datagram.sender);
+                m_lastSender = datagram.sender;
+            }
+            m_remoteHostIP = m_lastSenderText;
+            m_remotePort = datagram.senderPort;
+            m_received += datagram.payload;
+        } catch (const std::bad_alloc&) {
+            ++m_unreportedDrops;
+            continue;
+        }
+        emit dataArrival(clampCount(datagram.payload.size()));
+        if (!self || generation != m_generation)
+            return;
+    }
+}
+
+void SocketControl::reportDrops()
+{
+    qint64 dropped = m_unreportedDrops;
+    m_unreportedDrops = 0;
+    if (m_reader)
+        dropped += m_reader->takeDropped();
+    if (dropped > 0)
+        emit datagramsDropped(dropped);
 }
 
 void SocketControl::onUdpError()

@@ -400,6 +400,8 @@ void frmKelvane::connectHandlers()
 
     connect(cmdClear, &QPushButton::clicked, this, &frmKelvane::cmdClear_Click);
     connect(wsClient, &SocketControl::dataArrival, this, &frmKelvane::wsClient_DataArrival);
+    connect(wsClient, &SocketControl::datagramsDropped, this, &frmKelvane::wsClient_DatagramsDropped);
+    connect(wsClient, &SocketControl::readFailed, this, &frmKelvane::wsClient_ReadFailed);
 
     connect(cmdConnect, &QPushButton::clicked, this, &frmKelvane::cmdConnect_Click);
     connect(optServer, &OptionArray::clicked, this, &frmKelvane::optServer_Click);

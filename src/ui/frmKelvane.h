@@ -90,6 +90,8 @@ private:
     void cmdClear_Click();
     void txtOutput_GotFocus();
     void wsClient_DataArrival(qint32 bytesTotal);
+    void wsClient_DatagramsDropped(qint64 count);
+    void wsClient_ReadFailed(const QString& description);
 
     // net: the connect button, the role switch and the connection events.
     void cmdConnect_Click();
