@@ -354,6 +354,8 @@ void frmKelvane::connectHandlers()
     connect(mnFile_Close, &QAction::triggered, this, &frmKelvane::mnFile_Close_Click);
 
     connect(cmdClear, &QPushButton::clicked, this, &frmKelvane::cmdClear_Click);
+    if (auto* view = dynamic_cast<LogView*>(txtOutput))
+        connect(view, &LogView::notice, this, &frmKelvane::txtOutput_Notice);
     connect(wsClient, &SocketControl::dataArrival, this, &frmKelvane::wsClient_DataArrival);
 
     connect(cmdConnect, &QPushButton::clicked, this, &frmKelvane::cmdConnect_Click);

@@ -88,6 +88,7 @@ private:
     // log: the output log and the received-data display.
     void cmdClear_Click();
     void txtOutput_GotFocus();
+    void txtOutput_Notice(const QString& text);
     void wsClient_DataArrival(qint32 bytesTotal);
 
     // net: the connect button, the role switch and the connection events.
