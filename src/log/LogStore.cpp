@@ -22,12 +22,20 @@ constexpr qsizetype Unknown = -2;
 // Room left in the working set for the marker line of dropped text.
 constexpr qint64 MarkerRoom = 64;
 
+// Loops over blocks of a fixed length: the compiler turns them into vector code.
+constexpr qsizetype Block = 64;
+
 bool isLatin1(QStringView text)
 {
-    // An OR over all characters: simple enough for the compiler to vectorise.
+    const char16_t* p = reinterpret_cast<const char16_t*>(text.utf16());
+    const qsizetype n = text.size();
     char16_t bits = 0;
-    for (QChar c : text)
-        bits |= c.unicode();
+    qsizetype i = 0;
+    for (; i + Block <= n; i += Block)
+        for (qsizetype j = 0; j < Block; ++j)
+            bits |= p[i + j];
+    for (; i < n; ++i)
+        bits |= p[i];
     return bits < 0x100;
 }
 
@@ -69,13 +77,63 @@ qsizetype nextLf(const Units& u, qsizetype from, qsizetype to)
     return hit < 0 ? -1 : from + hit;
 }
 
+template <typename Unit> qsizetype countIn(const Unit* p, qsizetype n)
+{
+    qsizetype count = 0;
+    qsizetype i = 0;
+    for (; i + Block <= n; i += Block) {
+        int inBlock = 0;
+        for (qsizetype j = 0; j < Block; ++j)
+            inBlock += p[i + j] == Unit('\n');
+        count += inBlock;
+    }
+    for (; i < n; ++i)
+        count += p[i] == Unit('\n');
+    return count;
+}
+
 qsizetype countLf(const Units& u, qsizetype from, qsizetype to)
 {
     if (from >= to)
         return 0;
     if (u.latin1)
-        return std::count(u.latin1 + from, u.latin1 + to, '\n');
-    return std::count(u.utf16 + from, u.utf16 + to, u'\n');
+        return countIn(u.latin1 + from, to - from);
+    return countIn(u.utf16 + from, to - from);
+}
+
+// The n-th LF at or after from (n from 1), -1 when there are fewer. Long
+// stretches are counted in blocks rather than found one LF at a time.
+qsizetype nthLf(const Units& u, qsizetype from, qsizetype to, qsizetype n)
+{
+    constexpr qsizetype Stride = 4096;
+    while (n > 8 && to - from > Stride) {
+        const qsizetype count = countLf(u, from, from + Stride);
+        if (count >= n)
+            break;
+        n -= count;
+        from += Stride;
+    }
+    qsizetype i = from - 1;
+    for (; n > 0 && i < to; --n) {
+        i = nextLf(u, i + 1, to);
+        if (i < 0)
+            return -1;
+    }
+    return i;
+}
+
+qsizetype previousLf(const Units& u, qsizetype from, qsizetype to)
+{
+    if (from >= to)
+        return -1;
+    if (u.latin1) {
+        const void* hit = ::memrchr(u.latin1 + from, '\n', size_t(to - from));
+        return hit ? static_cast<const char*>(hit) - u.latin1 : -1;
+    }
+    for (qsizetype i = to; i-- > from;)
+        if (u[i] == u'\n')
+            return i;
+    return -1;
 }
 
 bool allLatin1(const Units& u, qsizetype from, qsizetype to)
@@ -100,11 +158,17 @@ void copyUnits(QByteArray& dst, bool wide, qsizetype at, const Units& src, qsize
                 d[i] = char16_t(uchar(src.latin1[from + i]));
     } else {
         char* d = dst.data() + at;
-        if (src.latin1)
+        if (src.latin1) {
             std::memcpy(d, src.latin1 + from, size_t(n));
-        else
-            for (qsizetype i = 0; i < n; ++i)
-                d[i] = char(src.utf16[from + i]);
+        } else {
+            const char16_t* p = src.utf16 + from;
+            qsizetype i = 0;
+            for (; i + Block <= n; i += Block)
+                for (qsizetype j = 0; j < Block; ++j)
+                    d[i + j] = char(p[i + j]);
+            for (; i < n; ++i)
+                d[i] = char(p[i]);
+        }
     }
 }
 
@@ -259,20 +323,29 @@ qsizetype LogStore::lineStart(qsizetype line) const
     // The line starts after the LF of its number. Lookups come in runs of
     // neighbouring lines (a paint, a caret move): go on from the last one
     // when it is in the same chunk.
-    int k = chunkOfLf(line);
+    if (m_cursor.lfBefore == line && m_cursor.chunk >= 0) {
+        if (m_cursor.lineStart)
+            return m_cursor.pos;
+        // Back from a place on the line to its LF, when that is in the same chunk.
+        const Chunk& c = m_chunks[size_t(m_cursor.chunk)];
+        const QByteArray bytes = bytesOf(m_cursor.chunk);
+        const qsizetype lf = previousLf(unitsOf(bytes, c.wide), 0, m_cursor.pos - c.start);
+        if (lf >= 0) {
+            m_cursor = {m_cursor.chunk, c.start + lf + 1, line, true};
+            return m_cursor.pos;
+        }
+    }
+    const int k = chunkOfLf(line);
     const Chunk& c = m_chunks[size_t(k)];
-    qsizetype i = -1;
+    qsizetype from = 0;
     qsizetype need = line - c.firstLine;
     if (m_cursor.chunk == k && m_cursor.lfBefore < line && m_cursor.pos >= c.start) {
-        i = m_cursor.pos - c.start - 1;
+        from = m_cursor.pos - c.start;
         need = line - m_cursor.lfBefore;
     }
     const QByteArray bytes = bytesOf(k);
-    const Units u = unitsOf(bytes, c.wide);
-    for (; need > 0; --need)
-        i = nextLf(u, i + 1, c.chars);
-    const qsizetype pos = c.start + i + 1;
-    m_cursor = {k, pos, line};
+    const qsizetype pos = c.start + nthLf(unitsOf(bytes, c.wide), from, c.chars, need) + 1;
+    m_cursor = {k, pos, line, true};
     return pos;
 }
 
@@ -292,7 +365,7 @@ qsizetype LogStore::lineOf(qsizetype pos) const
     }
     const QByteArray bytes = bytesOf(k);
     line += countLf(unitsOf(bytes, c.wide), from, pos - c.start);
-    m_cursor = {k, pos, line};
+    m_cursor = {k, pos, line, false};
     return line;
 }
 
@@ -454,11 +527,19 @@ void LogStore::append(QStringView text)
         }
     }
     std::vector<Chunk> fresh((rest.size() + ChunkChars - 1) / ChunkChars);
+    auto pieceFor = [&rest](size_t i) {
+        const qsizetype from = qsizetype(i) * ChunkChars;
+        return rest.sliced(from, std::min(ChunkChars, rest.size() - from));
+    };
     for (size_t i = 0; i < fresh.size(); ++i) {
         Chunk& c = fresh[i];
-        c.wide = !isLatin1(rest.sliced(qsizetype(i) * ChunkChars)
-                               .first(std::min(ChunkChars, rest.size() - qsizetype(i) * ChunkChars)));
-        c.data.reserve(ChunkChars * (c.wide ? 2 : 1));
+        c.wide = !isLatin1(pieceFor(i));
+        if (!c.wide && !m_spare.isNull()) {
+            c.data.swap(m_spare);
+            c.data.truncate(0);
+        } else {
+            c.data.reserve(ChunkChars * (c.wide ? 2 : 1));
+        }
     }
     reserveFor(m_chunks, fresh.size());
     if (tail)
@@ -484,8 +565,7 @@ void LogStore::append(QStringView text)
         Chunk& c = fresh[i];
         c.start = m_size;
         c.firstLine = m_lfTotal;
-        write(c, rest.sliced(qsizetype(i) * ChunkChars)
-                     .first(std::min(ChunkChars, rest.size() - qsizetype(i) * ChunkChars)));
+        write(c, pieceFor(i));
         m_chunks.push_back(std::move(c));
     }
     enforceWorkingSet();
@@ -580,6 +660,7 @@ void LogStore::replace(qsizetype from, qsizetype count, QStringView with)
 void LogStore::clear()
 {
     std::vector<Chunk>().swap(m_chunks);
+    m_spare = QByteArray();
     m_freeSlots.clear();
     m_cache.clear();
     if (m_file)
@@ -659,6 +740,9 @@ bool LogStore::spill(Chunk& c, QString& reason)
         return false;
     }
     m_memoryBytes -= n;
+    // The next new chunk takes the buffer: its pages are in place already.
+    if (m_spare.isNull() && !c.wide && c.data.capacity() >= ChunkChars && c.data.isDetached())
+        m_spare.swap(c.data);
     c.data = QByteArray();
     return true;
 }

@@ -138,6 +138,7 @@ private:
         int chunk = -1;
         qsizetype pos = 0;
         qsizetype lfBefore = 0;
+        bool lineStart = false;
     };
 
     int chunkAt(qsizetype pos) const;
@@ -168,6 +169,7 @@ private:
     mutable int m_atChunk = -1;
 
     qint64 m_memoryBytes = 0;
+    QByteArray m_spare; // a written chunk's buffer, for the next new chunk
     qint64 m_workingSet = WorkingSetBytes;
     quint64 m_serial = 0;
 
