@@ -293,6 +293,7 @@ void TestLogStore::replaceAcrossChunks_data()
             << Chunk - 1 << qsizetype(2) << QStringLiteral("\r\n\r\n") << workingSet;
         row("insert beyond Latin-1") << Chunk + 1 << qsizetype(0) << QString(QChar(0x263A)) << workingSet;
         row("remove whole chunks between two") << Chunk / 2 << 3 * Chunk << QString() << workingSet;
+        row("remove one chunk's whole text") << Chunk << Chunk << QString() << workingSet;
         row("remove everything") << qsizetype(0) << size << QString() << workingSet;
         row("append at the end") << size << qsizetype(0) << QStringLiteral("end\r\n") << workingSet;
         row("paste that splits the chunk")

@@ -19,6 +19,8 @@ constexpr int CacheChunks = 4;
 // little by an edit finds a freed place again.
 constexpr qint64 SlotGrain = 64 * 1024;
 constexpr qsizetype Unknown = -2;
+// Room a chunk takes on when an edit first grows it, for the keys that follow.
+constexpr qsizetype EditRoom = 64 * 1024;
 // Room left in the working set for the marker line of dropped text.
 constexpr qint64 MarkerRoom = 64;
 
@@ -357,14 +359,18 @@ qsizetype LogStore::lineOf(qsizetype pos) const
         return 0;
     const int k = chunkAt(pos);
     const Chunk& c = m_chunks[size_t(k)];
-    qsizetype from = 0;
-    qsizetype line = c.firstLine;
-    if (m_cursor.chunk == k && m_cursor.pos <= pos && m_cursor.pos >= c.start) {
-        from = m_cursor.pos - c.start;
-        line = m_cursor.lfBefore;
-    }
     const QByteArray bytes = bytesOf(k);
-    line += countLf(unitsOf(bytes, c.wide), from, pos - c.start);
+    const Units u = unitsOf(bytes, c.wide);
+    const qsizetype offset = pos - c.start;
+    // Counted from the last lookup, forwards or backwards, when that is
+    // nearer than the chunk's start.
+    const qsizetype known = m_cursor.pos - c.start;
+    qsizetype line;
+    if (m_cursor.chunk == k && known >= 0 && known <= c.chars && std::abs(offset - known) < offset)
+        line = offset >= known ? m_cursor.lfBefore + countLf(u, known, offset)
+                               : m_cursor.lfBefore - countLf(u, offset, known);
+    else
+        line = c.firstLine + countLf(u, 0, offset);
     m_cursor = {k, pos, line, false};
     return line;
 }
@@ -534,12 +540,7 @@ void LogStore::append(QStringView text)
     for (size_t i = 0; i < fresh.size(); ++i) {
         Chunk& c = fresh[i];
         c.wide = !isLatin1(pieceFor(i));
-        if (!c.wide && !m_spare.isNull()) {
-            c.data.swap(m_spare);
-            c.data.truncate(0);
-        } else {
-            c.data.reserve(ChunkChars * (c.wide ? 2 : 1));
-        }
+        c.data = buffer(ChunkChars * (c.wide ? 2 : 1));
     }
     reserveFor(m_chunks, fresh.size());
     if (tail)
@@ -589,19 +590,23 @@ void LogStore::replace(qsizetype from, qsizetype count, QStringView with)
 
     const int a = chunkAt(from);
     const int b = count > 0 ? chunkAt(from + count - 1) : a;
-    const QByteArray aBytes = bytesOf(a);
-    const QByteArray bBytes = bytesOf(b);
+    if (a == b && replaceInPlace(m_chunks[size_t(a)], from, count, with))
+        return;
+    QByteArray aBytes = bytesOf(a);
+    QByteArray bBytes = bytesOf(b);
     const Chunk& first = m_chunks[size_t(a)];
     const Chunk& last = m_chunks[size_t(b)];
+    const bool marker = first.marker;
     const Units ua = unitsOf(aBytes, first.wide);
     const Units ub = unitsOf(bBytes, last.wide);
     const Units uw = unitsOf(with);
     const qsizetype prefix = from - first.start;
     const qsizetype suffixFrom = from + count - last.start;
-    const qsizetype suffix = last.chars - suffixFrom;
-    const qsizetype total = prefix + with.size() + suffix;
+    const qsizetype suffixEnd = last.chars;
+    const qsizetype total = prefix + with.size() + suffixEnd - suffixFrom;
     // One byte a character again when the edit took the last wide one away.
-    const bool wide = !isLatin1(with) || !allLatin1(ua, 0, prefix) || !allLatin1(ub, suffixFrom, last.chars);
+    const bool wide = !isLatin1(with) || !allLatin1(ua, 0, prefix) || !allLatin1(ub, suffixFrom, suffixEnd);
+    // first and last are not used past here: the reserve below may move them.
 
     const qsizetype pieces = total > SplitChars ? (total + ChunkChars - 1) / ChunkChars : (total > 0);
     std::vector<Chunk> made;
@@ -610,6 +615,7 @@ void LogStore::replace(qsizetype from, qsizetype count, QStringView with)
         Chunk& c = made[size_t(i)];
         c.wide = wide;
         c.chars = total / pieces + (i < total % pieces);
+        c.data = buffer(c.chars * (wide ? 2 : 1));
         c.data.resize(c.chars * (wide ? 2 : 1));
     }
     reserveFor(m_freeSlots, size_t(b - a + 1));
@@ -633,7 +639,7 @@ void LogStore::replace(qsizetype from, qsizetype count, QStringView with)
     };
     put(ua, 0, prefix);
     put(uw, 0, with.size());
-    put(ub, suffixFrom, suffix);
+    put(ub, suffixFrom, suffixEnd - suffixFrom);
     for (Chunk& c : made) {
         const qsizetype chars = c.chars;
         c.chars = 0;
@@ -642,12 +648,14 @@ void LogStore::replace(qsizetype from, qsizetype count, QStringView with)
         m_memoryBytes += c.bytes();
     }
     if (!made.empty())
-        made.front().marker = first.marker;
+        made.front().marker = marker;
 
+    aBytes = bBytes = QByteArray(); // the old buffers are free to be taken again
     for (int k = a; k <= b; ++k) {
         Chunk& c = m_chunks[size_t(k)];
         if (c.inMemory())
             m_memoryBytes -= c.bytes();
+        recycle(c.data);
         freeSlot(c);
     }
     m_chunks.erase(m_chunks.begin() + a, m_chunks.begin() + b + 1);
@@ -655,6 +663,61 @@ void LogStore::replace(qsizetype from, qsizetype count, QStringView with)
                     std::make_move_iterator(made.end()));
     recomputeTotals();
     enforceWorkingSet();
+}
+
+// A typed key, a deletion, a paste into a chunk in memory: the chunk changes
+// where it is, without a new buffer. Returns false where that does not do:
+// the chunk is in the file, would widen, would be emptied or would pass the
+// split limit.
+bool LogStore::replaceInPlace(Chunk& c, qsizetype from, qsizetype count, QStringView with)
+{
+    const qsizetype newChars = c.chars - count + with.size();
+    if (!c.inMemory() || !c.data.isDetached() || c.marker || newChars == 0 || newChars > SplitChars ||
+        (!c.wide && !isLatin1(with)))
+        return false;
+    const qsizetype unit = c.wide ? 2 : 1;
+    const qsizetype oldBytes = c.bytes();
+    const qsizetype newBytes = newChars * unit;
+    // Room first, with some to spare for the next keys: a failure here changes nothing.
+    if (c.data.capacity() < newBytes)
+        c.data.reserve(newBytes + EditRoom * unit);
+    const qsizetype at = (from - c.start) * unit;
+    const qsizetype tailFrom = at + count * unit;
+    const qsizetype tailTo = at + with.size() * unit;
+    if (newBytes > oldBytes)
+        c.data.resize(newBytes);
+    char* d = c.data.data();
+    std::memmove(d + tailTo, d + tailFrom, size_t(oldBytes - tailFrom));
+    c.data.resize(newBytes);
+    copyUnits(c.data, c.wide, from - c.start, unitsOf(with), 0, with.size());
+    c.resetCounts();
+    account(c, 0, newChars, false);
+    c.lastUse = ++m_serial;
+    m_memoryBytes += newBytes - oldBytes;
+    recomputeTotals();
+    enforceWorkingSet();
+    return true;
+}
+
+// A buffer of at least the given room: the one a written chunk left, when
+// there is one, since its pages are in place already.
+QByteArray LogStore::buffer(qsizetype bytes)
+{
+    QByteArray b;
+    if (!m_spare.isNull() && m_spare.capacity() >= bytes) {
+        b.swap(m_spare);
+        b.truncate(0);
+    } else {
+        b.reserve(bytes);
+    }
+    return b;
+}
+
+void LogStore::recycle(QByteArray& bytes)
+{
+    if (m_spare.isNull() && bytes.isDetached() && bytes.capacity() >= ChunkChars)
+        m_spare.swap(bytes);
+    bytes = QByteArray();
 }
 
 void LogStore::clear()
@@ -740,10 +803,7 @@ bool LogStore::spill(Chunk& c, QString& reason)
         return false;
     }
     m_memoryBytes -= n;
-    // The next new chunk takes the buffer: its pages are in place already.
-    if (m_spare.isNull() && !c.wide && c.data.capacity() >= ChunkChars && c.data.isDetached())
-        m_spare.swap(c.data);
-    c.data = QByteArray();
+    recycle(c.data);
     return true;
 }
 

@@ -119,6 +119,13 @@ private:
         quint64 lastUse = 0;
 
         qint64 bytes() const { return qint64(chars) * (wide ? 2 : 1); }
+        // Counts as for no text, before the chunk's text is counted again.
+        void resetCounts()
+        {
+            chars = lf = headRaw = innerMax = tail = 0;
+            headCr = false;
+            lastCrLfLf = -1;
+        }
         bool inMemory() const { return !data.isNull(); }
     };
     struct Slot
@@ -148,6 +155,9 @@ private:
     void takeFailure(int& counter) const;
 
     void account(Chunk& c, qsizetype from, qsizetype to, bool global);
+    bool replaceInPlace(Chunk& c, qsizetype from, qsizetype count, QStringView with);
+    QByteArray buffer(qsizetype bytes);
+    void recycle(QByteArray& bytes);
     void recomputeTotals();
     void enforceWorkingSet();
     bool spill(Chunk& c, QString& reason);

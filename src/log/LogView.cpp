@@ -146,13 +146,14 @@ qsizetype LogView::lineContentEnd(qsizetype line) const
 void LogView::setText(const QString& text)
 {
     m_store->clear();
-    m_store->append(text);
     m_caret = m_anchor = 0;
     m_goalColumn = -1;
     m_topLine = m_leftColumn = 0;
-    updateScrollBars();
+    scheduleScrollBars();
     restartBlink();
     viewport()->update();
+    m_store->append(text);
+    updateScrollBars();
 }
 
 void LogView::append(const QString& text)
@@ -189,21 +190,22 @@ void LogView::frontReplaced(qsizetype count, qsizetype newCount, qsizetype lines
 
 // Runs work; a failure in it (out of memory, the log's file unreadable) is
 // told through notice() with what was left undone.
-template <typename Work> void LogView::guarded(const QString& undone, Work&& work)
+template <typename Work> void LogView::guarded(const char* undone, Work&& work)
 {
     try {
         work();
     } catch (const std::exception& e) {
-        report(e, undone);
+        report(&e, undone);
     } catch (...) {
-        report(std::runtime_error("unknown failure"), undone);
+        report(nullptr, undone);
     }
 }
 
-void LogView::report(const std::exception& failure, const QString& undone)
+void LogView::report(const std::exception* failure, const char* undone)
 {
     try {
-        emit notice(KvErr::describe(failure) + QStringLiteral(": ") + undone);
+        emit notice((failure ? KvErr::describe(*failure) : QStringLiteral("Failure")) + QStringLiteral(": ") +
+                    QLatin1String(undone));
     } catch (...) {
         // Not even the notice fits in memory: the text stays as it was.
     }
@@ -345,19 +347,19 @@ void LogView::removeSelectionOr(int direction)
 
 // Puts the selection on the clipboard unless it is too large for one; says
 // so then, and returns whether it was copied.
-bool LogView::copySelection(const QString& verb)
+bool LogView::copySelection(bool cut)
 {
     const qsizetype size = selectionEnd() - selectionStart();
     if (size > m_copyLimit) {
         emit notice(QStringLiteral("Not %1: the selection holds %2 bytes, more than the clipboard takes "
                                    "(%3 MB).")
-                        .arg(verb)
+                        .arg(cut ? QStringLiteral("cut") : QStringLiteral("copied"))
                         .arg(size)
                         .arg(m_copyLimit >> 20));
         return false;
     }
     bool copied = false;
-    guarded(QStringLiteral("nothing was %1.").arg(verb), [&] {
+    guarded(cut ? "nothing was cut." : "nothing was copied.", [&] {
         QGuiApplication::clipboard()->setText(selectedText());
         copied = true;
     });
@@ -367,18 +369,18 @@ bool LogView::copySelection(const QString& verb)
 void LogView::copy()
 {
     if (hasSelection())
-        copySelection(QStringLiteral("copied"));
+        copySelection(false);
 }
 
 void LogView::cut()
 {
-    if (hasSelection() && copySelection(QStringLiteral("cut")))
-        guarded(QStringLiteral("the selection was copied but not cut."), [this] { removeSelectionOr(0); });
+    if (hasSelection() && copySelection(true))
+        guarded("the selection was copied but not cut.", [this] { removeSelectionOr(0); });
 }
 
 void LogView::paste()
 {
-    guarded(QStringLiteral("nothing was pasted."), [this] {
+    guarded("nothing was pasted.", [this] {
         const QString text = QGuiApplication::clipboard()->text();
         if (!text.isEmpty())
             replaceRange(selectionStart(), selectionEnd(), text);
@@ -583,7 +585,7 @@ void LogView::paintEvent(QPaintEvent* event)
         m_paintFailed = false;
     } catch (const std::exception& e) {
         if (!m_paintFailed)
-            report(e, QStringLiteral("part of the log is not shown."));
+            report(&e, "part of the log is not shown.");
         m_paintFailed = true;
     }
 }
@@ -744,7 +746,7 @@ void LogView::keyPressEvent(QKeyEvent* event)
         event->ignore();
         return;
     }
-    guarded(QStringLiteral("the key was not taken."), [this, event] { handleKey(event); });
+    guarded("the key was not taken.", [this, event] { handleKey(event); });
 }
 
 void LogView::handleKey(QKeyEvent* event)
@@ -867,7 +869,7 @@ void LogView::mousePressEvent(QMouseEvent* event)
         return;
     }
     m_dragging = true;
-    guarded(QStringLiteral("the caret was not moved."), [this, event] {
+    guarded("the caret was not moved.", [this, event] {
         moveCaret(positionAt(event->position().toPoint()), event->modifiers() & Qt::ShiftModifier);
     });
 }
@@ -875,7 +877,7 @@ void LogView::mousePressEvent(QMouseEvent* event)
 void LogView::mouseMoveEvent(QMouseEvent* event)
 {
     if (m_dragging && (event->buttons() & Qt::LeftButton))
-        guarded(QStringLiteral("the selection was not changed."),
+        guarded("the selection was not changed.",
                 [this, event] { moveCaret(positionAt(event->position().toPoint()), true); });
 }
 
@@ -887,7 +889,7 @@ void LogView::mouseReleaseEvent(QMouseEvent* event)
     // The selection clipboard follows the selection, as far as a clipboard sensibly holds.
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (hasSelection() && clipboard->supportsSelection() && selectionEnd() - selectionStart() <= m_copyLimit)
-        guarded(QStringLiteral("the selection clipboard was not set."),
+        guarded("the selection clipboard was not set.",
                 [this, clipboard] { clipboard->setText(selectedText(), QClipboard::Selection); });
 }
 
@@ -895,7 +897,7 @@ void LogView::mouseDoubleClickEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton)
         return;
-    guarded(QStringLiteral("the word was not selected."), [this, event] {
+    guarded("the word was not selected.", [this, event] {
         const qsizetype pos = positionAt(event->position().toPoint());
         qsizetype from = pos;
         qsizetype to = pos;
@@ -925,7 +927,7 @@ void LogView::contextMenuEvent(QContextMenuEvent* event)
 void LogView::inputMethodEvent(QInputMethodEvent* event)
 {
     if (!event->commitString().isEmpty())
-        guarded(QStringLiteral("the text was not taken."),
+        guarded("the text was not taken.",
                 [this, event] { replaceRange(selectionStart(), selectionEnd(), event->commitString()); });
     event->accept();
 }

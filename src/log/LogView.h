@@ -135,9 +135,9 @@ protected:
     bool event(QEvent* event) override;
 
 private:
-    template <typename Work> void guarded(const QString& undone, Work&& work);
-    void report(const std::exception& failure, const QString& undone);
-    bool copySelection(const QString& verb);
+    template <typename Work> void guarded(const char* undone, Work&& work);
+    void report(const std::exception* failure, const char* undone);
+    bool copySelection(bool cut);
     void frontReplaced(qsizetype count, qsizetype newCount, qsizetype lines, qsizetype newLines);
 
     qsizetype lineStart(qsizetype line) const { return m_store->lineStart(line); }
