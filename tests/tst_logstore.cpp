@@ -319,6 +319,8 @@ void TestLogStore::replaceAcrossChunks()
     QString failure = mismatch(*log, text);
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
     QVERIFY(log->memoryBytes() <= std::max<qint64>(workingSet, 4 * Chunk));
+    if (log->size() == 0)
+        QCOMPARE(log->fileBytes(), 0);
     // The text goes on growing after the edit.
     log->append(QStringLiteral("tail\r\n"));
     text += QStringLiteral("tail\r\n");

@@ -661,6 +661,14 @@ void LogStore::replace(qsizetype from, qsizetype count, QStringView with)
     m_chunks.erase(m_chunks.begin() + a, m_chunks.begin() + b + 1);
     m_chunks.insert(m_chunks.begin() + a, std::make_move_iterator(made.begin()),
                     std::make_move_iterator(made.end()));
+    // A deletion that took everything the file held gives the space back.
+    if (m_fileEnd > 0 &&
+        std::all_of(m_chunks.begin(), m_chunks.end(), [](const Chunk& c) { return c.slot < 0; })) {
+        m_file->resize(0);
+        m_fileEnd = 0;
+        m_freeSlots.clear();
+        m_cache.clear();
+    }
     recomputeTotals();
     enforceWorkingSet();
 }
