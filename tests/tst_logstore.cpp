@@ -45,6 +45,7 @@ std::unique_ptr<LogStore> fromPieces(const QString& text, qsizetype piece, qint6
     for (qsizetype i = 0; i < text.size(); i += piece)
         log->append(QStringView(text).mid(i, piece));
     log->append(suffix);
+    log->settle();
     return log;
 }
 
@@ -171,6 +172,7 @@ void TestLogStore::appendAcrossChunks()
             QCOMPARE(log->at(i), text.at(i).unicode());
     const qsizetype from = std::max<qsizetype>(0, std::min(Chunk, length) - 5);
     QCOMPARE(log->mid(from, 10), text.mid(from, 10));
+    log->settle();
     QVERIFY(log->memoryBytes() <= std::max<qint64>(workingSet, Chunk));
 }
 
@@ -266,6 +268,7 @@ void TestLogStore::widensForCharactersBeyondLatin1()
     QCOMPARE(log->at(Chunk + 51), char16_t(0x20AC));
     QCOMPARE(log->lastIndexOf(QString(QChar(0x20AC))), Chunk + 51);
     // Only the chunk that holds it takes two bytes a character.
+    log->settle();
     QVERIFY(log->memoryBytes() + log->fileBytes() < narrow + 5 * Chunk);
     // An edit that takes the wide character away, and one that puts one back.
     log->replace(Chunk + 51, 1, QStringLiteral("E"));
@@ -318,6 +321,7 @@ void TestLogStore::replaceAcrossChunks()
     text.replace(from, count, with);
     QString failure = mismatch(*log, text);
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    log->settle();
     QVERIFY(log->memoryBytes() <= std::max<qint64>(workingSet, 4 * Chunk));
     if (log->size() == 0)
         QCOMPARE(log->fileBytes(), 0);
@@ -393,16 +397,20 @@ void TestLogStore::fileGoesWithTheStore()
 void TestLogStore::diskFullKeepsTheNewestBehindOneMarker_data()
 {
     QTest::addColumn<qint64>("fileLimit");
-    QTest::newRow("the file fills") << qint64(2 * Chunk);
-    QTest::newRow("no room for a file at all") << qint64(0);
+    QTest::addColumn<QString>("file");
+    QTest::newRow("the file reaches its limit") << qint64(2 * Chunk) << QString();
+    QTest::newRow("no room for a file at all") << qint64(0) << QString();
+    QTest::newRow("writes fail: no space left") << qint64(-1) << QStringLiteral("/dev/full");
 }
 
 void TestLogStore::diskFullKeepsTheNewestBehindOneMarker()
 {
     QFETCH(qint64, fileLimit);
+    QFETCH(QString, file);
     LogStore log;
     log.setWorkingSetLimit(2 * Chunk);
     log.setFileLimit(fileLimit);
+    log.setFilePath(file);
     QSignalSpy full(&log, &LogStore::diskFull);
     QSignalSpy front(&log, &LogStore::frontReplaced);
     QString sent;
@@ -411,6 +419,7 @@ void TestLogStore::diskFullKeepsTheNewestBehindOneMarker()
         log.append(piece);
         sent += piece;
     }
+    log.settle();
     QVERIFY(log.isDiskFull());
     QVERIFY(log.memoryBytes() <= 2 * Chunk);
     const QString text = log.mid(0, log.size());
@@ -436,11 +445,13 @@ void TestLogStore::diskFullKeepsTheNewestBehindOneMarker()
     QCOMPARE(full.size(), 1);
     QVERIFY(log.droppedBytes() > dropped);
     QVERIFY(log.mid(0, 3) == QStringLiteral("..."));
+    log.settle();
     QVERIFY(log.memoryBytes() <= 2 * Chunk);
 
     // A clear starts afresh, with the file again.
     log.clear();
     log.setFileLimit(-1);
+    log.setFilePath(QString());
     const QString again = filler(4 * Chunk);
     log.append(again);
     QVERIFY(!log.isDiskFull());

@@ -1,5 +1,7 @@
 #include "log/LogStore.h"
 
+#include "log/LogWriter.h"
+
 #include "platform/KvError.h"
 
 #include <QDir>
@@ -11,6 +13,9 @@
 #include <cstring>
 #include <new>
 
+#include <cerrno>
+#include <unistd.h>
+
 namespace {
 
 // Chunks read back from the file at a time: a paint or a search needs one or two.
@@ -19,6 +24,9 @@ constexpr int CacheChunks = 4;
 // little by an edit finds a freed place again.
 constexpr qint64 SlotGrain = 64 * 1024;
 constexpr qsizetype Unknown = -2;
+// Room in the working set for text on its way to the file: a disk that falls
+// behind this much holds up new text.
+constexpr qint64 WriteQueueBytes = qint64(64) << 20;
 // Room a chunk takes on when an edit first grows it, for the keys that follow.
 constexpr qsizetype EditRoom = 64 * 1024;
 // Room left in the working set for the marker line of dropped text.
@@ -247,9 +255,21 @@ const QByteArray& LogStore::cached(const Chunk& c) const
     }
     entry->slot = -1;
     entry->bytes.resize(c.bytes());
-    if (!m_file || !m_file->seek(c.slot) || m_file->read(entry->bytes.data(), c.bytes()) != c.bytes())
-        throw KvError(KvErr::DeviceIO, QStringLiteral("The log's file could not be read: ") +
-                                           (m_file ? m_file->errorString() : QStringLiteral("closed")));
+    // Read beside the writer's thread, which writes elsewhere in the file.
+    char* data = entry->bytes.data();
+    qint64 left = c.bytes();
+    qint64 offset = c.slot;
+    while (left > 0 && m_file) {
+        const ssize_t n = ::pread(m_file->handle(), data, size_t(left), offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw KvError(KvErr::DeviceIO, QStringLiteral("The log's file could not be read: ") +
+                                               qt_error_string(n < 0 ? errno : EIO));
+        data += n;
+        offset += n;
+        left -= n;
+    }
     entry->slot = c.slot;
     entry->lastUse = ++m_cacheSerial;
     return entry->bytes;
@@ -541,6 +561,7 @@ void LogStore::append(QStringView text)
         Chunk& c = fresh[i];
         c.wide = !isLatin1(pieceFor(i));
         c.data = buffer(ChunkChars * (c.wide ? 2 : 1));
+        c.id = ++m_ids;
     }
     reserveFor(m_chunks, fresh.size());
     if (tail)
@@ -617,6 +638,7 @@ void LogStore::replace(qsizetype from, qsizetype count, QStringView with)
         c.chars = total / pieces + (i < total % pieces);
         c.data = buffer(c.chars * (wide ? 2 : 1));
         c.data.resize(c.chars * (wide ? 2 : 1));
+        c.id = ++m_ids;
     }
     reserveFor(m_freeSlots, size_t(b - a + 1));
     reserveFor(m_chunks, made.size());
@@ -664,6 +686,7 @@ void LogStore::replace(qsizetype from, qsizetype count, QStringView with)
     // A deletion that took everything the file held gives the space back.
     if (m_fileEnd > 0 &&
         std::all_of(m_chunks.begin(), m_chunks.end(), [](const Chunk& c) { return c.slot < 0; })) {
+        stopWriting(); // only writes of text that is gone wait there
         m_file->resize(0);
         m_fileEnd = 0;
         m_freeSlots.clear();
@@ -680,8 +703,8 @@ void LogStore::replace(qsizetype from, qsizetype count, QStringView with)
 bool LogStore::replaceInPlace(Chunk& c, qsizetype from, qsizetype count, QStringView with)
 {
     const qsizetype newChars = c.chars - count + with.size();
-    if (!c.inMemory() || !c.data.isDetached() || c.marker || newChars == 0 || newChars > SplitChars ||
-        (!c.wide && !isLatin1(with)))
+    if (!c.inMemory() || c.writing || !c.data.isDetached() || c.marker || newChars == 0 ||
+        newChars > SplitChars || (!c.wide && !isLatin1(with)))
         return false;
     const qsizetype unit = c.wide ? 2 : 1;
     const qsizetype oldBytes = c.bytes();
@@ -730,6 +753,7 @@ void LogStore::recycle(QByteArray& bytes)
 
 void LogStore::clear()
 {
+    stopWriting();
     std::vector<Chunk>().swap(m_chunks);
     m_spare = QByteArray();
     m_freeSlots.clear();
@@ -747,76 +771,125 @@ void LogStore::clear()
 
 // ---- memory and the file --------------------------------------------------------
 
-// Moves the chunks changed longest ago to the file until the working set
-// fits. The last chunk stays: appends go there.
+// Sends the chunks changed longest ago to the file once the text in memory
+// passes the working set less some room for writes under way. The last chunk
+// stays: appends go there. A chunk keeps its text until its write is done;
+// only when the disk falls so far behind that the working set would not hold,
+// this waits for it, and only for as much as it must.
 void LogStore::enforceWorkingSet()
 {
+    collectWrites();
     if (m_diskFull) {
         if (m_memoryBytes > m_workingSet)
             dropToFit();
         return;
     }
-    while (m_memoryBytes > m_workingSet) {
+    const qint64 resident = m_workingSet - std::min(WriteQueueBytes, m_workingSet / 4);
+    while (m_memoryBytes - m_writingBytes > resident) {
         Chunk* oldest = nullptr;
         for (size_t k = 0; k + 1 < m_chunks.size(); ++k) {
             Chunk& c = m_chunks[k];
-            if (c.inMemory() && (!oldest || c.lastUse < oldest->lastUse))
+            if (c.inMemory() && !c.writing && (!oldest || c.lastUse < oldest->lastUse))
                 oldest = &c;
         }
         if (!oldest)
-            return;
-        bool written = false;
+            break;
+        bool posted = false;
         QString reason;
         try {
-            written = spill(*oldest, reason);
+            posted = startWrite(*oldest, reason);
         } catch (const std::bad_alloc&) {
             return; // the text is whole; the next change tries again
         }
-        if (!written) {
+        if (!posted) {
             enterDiskFull(reason);
             return;
         }
     }
+    const qint64 over = m_memoryBytes - m_workingSet;
+    if (m_writer && over > 0) {
+        m_writer->waitUntilBelow(std::max<qint64>(0, m_writingBytes - over));
+        collectWrites();
+    }
 }
 
-bool LogStore::spill(Chunk& c, QString& reason)
+void LogStore::settle()
+{
+    if (m_writer)
+        m_writer->waitUntilBelow(0);
+    collectWrites();
+}
+
+// Chunks whose writes are done give their memory back. A write that failed
+// means the file takes no more.
+void LogStore::collectWrites()
+{
+    if (!m_writer)
+        return;
+    QString failure;
+    for (const LogWriter::Done& done : m_writer->takeDone()) {
+        if (!done.written) {
+            failure = done.reason;
+            continue;
+        }
+        // The chunk may have been edited or dropped meanwhile: then it is gone.
+        auto it = std::find_if(m_chunks.begin(), m_chunks.end(), [&done](const Chunk& c) {
+            return c.id == done.chunk && c.writing && c.slot == done.offset;
+        });
+        if (it == m_chunks.end())
+            continue;
+        it->writing = false;
+        m_writingBytes -= it->bytes();
+        m_memoryBytes -= it->bytes();
+        recycle(it->data);
+    }
+    if (!failure.isEmpty())
+        enterDiskFull(failure);
+}
+
+bool LogStore::startWrite(Chunk& c, QString& reason)
 {
     if (!m_file && !openFile(reason))
         return false;
+    if (!m_writer)
+        m_writer = std::make_unique<LogWriter>(m_file->handle(), [this] {
+            QMetaObject::invokeMethod(
+                this, [this] { collectWrites(); }, Qt::QueuedConnection);
+        });
     const qint64 n = c.bytes();
-    if (c.slot < 0 || c.slotRoom < n) {
-        freeSlot(c);
-        auto fit =
-            std::find_if(m_freeSlots.begin(), m_freeSlots.end(), [n](const Slot& s) { return s.room >= n; });
-        if (fit != m_freeSlots.end()) {
-            c.slot = fit->offset;
-            c.slotRoom = fit->room;
-            m_freeSlots.erase(fit);
-        } else {
-            const qint64 room = (n + SlotGrain - 1) / SlotGrain * SlotGrain;
-            if (m_fileLimit >= 0 && m_fileEnd + room > m_fileLimit) {
-                reason = QStringLiteral("No space left on device");
-                return false;
-            }
-            c.slot = m_fileEnd;
-            c.slotRoom = room;
-            m_fileEnd += room;
-        }
-    }
-    for (CacheEntry& e : m_cache)
-        if (e.slot == c.slot)
-            e.slot = -1;
-    if (!m_file->seek(c.slot) || m_file->write(c.data.constData(), n) != n) {
-        reason = m_file->errorString();
+    auto fit =
+        std::find_if(m_freeSlots.begin(), m_freeSlots.end(), [n](const Slot& s) { return s.room >= n; });
+    Slot slot{m_fileEnd, (n + SlotGrain - 1) / SlotGrain * SlotGrain};
+    if (fit != m_freeSlots.end()) {
+        slot = *fit;
+    } else if (m_fileLimit >= 0 && m_fileEnd + slot.room > m_fileLimit) {
+        reason = QStringLiteral("No space left on device");
         return false;
     }
-    m_memoryBytes -= n;
-    recycle(c.data);
+    m_writer->post(c.id, slot.offset, c.data);
+    if (fit != m_freeSlots.end())
+        m_freeSlots.erase(fit);
+    else
+        m_fileEnd += slot.room;
+    c.slot = slot.offset;
+    c.slotRoom = slot.room;
+    c.writing = true;
+    m_writingBytes += n;
+    forgetCached(c.slot);
     return true;
 }
 
 bool LogStore::openFile(QString& reason)
 {
+    if (!m_filePath.isEmpty()) {
+        auto file = std::make_unique<QFile>(m_filePath);
+        if (!file->open(QIODevice::ReadWrite)) {
+            reason = file->errorString();
+            return false;
+        }
+        m_file = std::move(file);
+        return true;
+    }
     // The user's cache folder, or the temporary one when that cannot be made.
     QStringList folders;
     const QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
@@ -846,6 +919,7 @@ bool LogStore::openFile(QString& reason)
 
 void LogStore::releaseFile()
 {
+    stopWriting();
     m_file.reset();
     m_fileEnd = 0;
     m_freeSlots.clear();
@@ -856,16 +930,35 @@ void LogStore::releaseFile()
     }
 }
 
+// Writes still waiting are not made: their chunks keep their text in memory.
+void LogStore::stopWriting()
+{
+    m_writer.reset();
+    for (Chunk& c : m_chunks)
+        c.writing = false;
+    m_writingBytes = 0;
+}
+
+// The chunk leaves its place in the file, or goes altogether.
 void LogStore::freeSlot(Chunk& c)
 {
+    if (c.writing) {
+        c.writing = false;
+        m_writingBytes -= c.bytes();
+    }
     if (c.slot < 0)
         return;
-    for (CacheEntry& e : m_cache)
-        if (e.slot == c.slot)
-            e.slot = -1;
+    forgetCached(c.slot);
     m_freeSlots.push_back({c.slot, c.slotRoom});
     c.slot = -1;
     c.slotRoom = 0;
+}
+
+void LogStore::forgetCached(qint64 slot)
+{
+    for (CacheEntry& e : m_cache)
+        if (e.slot == slot)
+            e.slot = -1;
 }
 
 // The file takes no more: from now on the newest text that fits the working
@@ -873,6 +966,7 @@ void LogStore::freeSlot(Chunk& c)
 void LogStore::enterDiskFull(const QString& reason)
 {
     m_diskFull = true;
+    stopWriting();
     dropToFit();
     releaseFile();
     if (!m_diskFullSaid) {
@@ -922,6 +1016,7 @@ void LogStore::dropToFit()
     const QString text = QStringLiteral("... %1 bytes dropped: disk full ...\r\n").arg(dropped);
     Chunk marker;
     marker.marker = true;
+    marker.id = ++m_ids;
     marker.data = text.toLatin1();
     account(marker, 0, text.size(), false);
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+class LogWriter;
 class QFile;
 
 // A stretch of the log's characters as the store holds them: one byte each
@@ -84,7 +85,11 @@ public:
     void setWorkingSetLimit(qint64 bytes);
     qint64 workingSetLimit() const { return m_workingSet; }
     void setFileLimit(qint64 bytes) { m_fileLimit = bytes; }
+    // A file to use in place of a temporary one (/dev/full: a disk that is full).
+    void setFilePath(const QString& path) { m_filePath = path; }
     void failNextAllocations(int appends, int reads);
+    // Waits until the chunks on their way to the file are written.
+    void settle();
 
 signals:
     // The first count characters (lines lines) of the text were replaced by
@@ -117,6 +122,8 @@ private:
         qint64 slot = -1; // place in the file, and its room
         qint64 slotRoom = 0;
         quint64 lastUse = 0;
+        quint64 id = 0;
+        bool writing = false; // its bytes are on their way to the file
 
         qint64 bytes() const { return qint64(chars) * (wide ? 2 : 1); }
         // Counts as for no text, before the chunk's text is counted again.
@@ -160,9 +167,12 @@ private:
     void recycle(QByteArray& bytes);
     void recomputeTotals();
     void enforceWorkingSet();
-    bool spill(Chunk& c, QString& reason);
+    bool startWrite(Chunk& c, QString& reason);
+    void collectWrites();
+    void stopWriting();
     bool openFile(QString& reason);
     void releaseFile();
+    void forgetCached(qint64 slot);
     void enterDiskFull(const QString& reason);
     void dropToFit();
     void freeSlot(Chunk& c);
@@ -186,7 +196,12 @@ private:
     std::unique_ptr<QFile> m_file;
     qint64 m_fileEnd = 0;
     qint64 m_fileLimit = -1;
+    QString m_filePath;
     std::vector<Slot> m_freeSlots;
+    // Declared after the file: it goes first.
+    std::unique_ptr<LogWriter> m_writer;
+    qint64 m_writingBytes = 0;
+    quint64 m_ids = 0;
     mutable std::vector<CacheEntry> m_cache;
     mutable quint64 m_cacheSerial = 0;
 
