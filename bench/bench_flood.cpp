@@ -165,9 +165,9 @@ void printStoreTable(const StoreRun& file, qint64 fileBytes, const StoreRun& mem
                                      : QStringLiteral("differs at byte %1").arg(r.firstDifference);
     };
     std::vector<QStringList> rows;
-    rows.push_back({QStringLiteral("flat flood, MB/s shown (file: %1 GB, memory: %2 GB)")
-                        .arg(fileBytes / GB)
-                        .arg(memoryBytes / GB),
+    rows.push_back({QStringLiteral("flat flood, MB/s shown (file: %1 MB, memory: %2 MB)")
+                        .arg(fileBytes / MB)
+                        .arg(memoryBytes / MB),
                     QStringLiteral("%1 MB/s").arg(rate(file), 0, 'f', 1),
                     QStringLiteral("%1 MB/s").arg(rate(memory), 0, 'f', 1), QStringLiteral(">= 200 MB/s"),
                     verdict(rate(file) >= 200)});

@@ -27,7 +27,8 @@ constexpr qsizetype Unknown = -2;
 // Room in the working set for text on its way to the file: a disk that falls
 // behind this much holds up new text.
 constexpr qint64 WriteQueueBytes = qint64(64) << 20;
-// Room a chunk takes on when an edit first grows it, for the keys that follow.
+// Room a chunk has beyond its text, for keys typed into it; untouched, it
+// takes no memory.
 constexpr qsizetype EditRoom = 64 * 1024;
 // Room left in the working set for the marker line of dropped text.
 constexpr qint64 MarkerRoom = 64;
@@ -545,11 +546,11 @@ void LogStore::append(QStringView text)
         const bool widen = !tail->wide && !isLatin1(head);
         const qsizetype unit = tail->wide || widen ? 2 : 1;
         if (widen) {
-            widened.reserve(ChunkChars * 2);
+            widened.reserve((ChunkChars + EditRoom) * 2);
             widened.resize(tail->chars * 2);
             copyUnits(widened, true, 0, unitsOf(tail->data, false), 0, tail->chars);
         } else if (tail->data.capacity() < (tail->chars + intoTail) * unit) {
-            tail->data.reserve(ChunkChars * unit);
+            tail->data.reserve((ChunkChars + EditRoom) * unit);
         }
     }
     std::vector<Chunk> fresh((rest.size() + ChunkChars - 1) / ChunkChars);
@@ -560,7 +561,7 @@ void LogStore::append(QStringView text)
     for (size_t i = 0; i < fresh.size(); ++i) {
         Chunk& c = fresh[i];
         c.wide = !isLatin1(pieceFor(i));
-        c.data = buffer(ChunkChars * (c.wide ? 2 : 1));
+        c.data = buffer((ChunkChars + EditRoom) * (c.wide ? 2 : 1));
         c.id = ++m_ids;
     }
     reserveFor(m_chunks, fresh.size());
