@@ -68,6 +68,7 @@ Result flood(bool flatView, bool plainBox, qint64 bytes, double budgetSeconds)
     QCoreApplication::processEvents();
 
     const QByteArray payload = TestData::pattern(bytes);
+    resetPeakMemory();
     r.baseKb = TestSupport::procStatusKb("VmRSS:");
 
     qint64 shown = 0;
@@ -139,8 +140,8 @@ StoreRun floodIntoStore(qint64 bytes, bool inMemory)
     QCoreApplication::processEvents();
     // Not a divisor of the flood: a piece lost or doubled anywhere shows.
     const QByteArray payload = TestData::pattern(64 * MB + 13);
-    r.baseKb = TestSupport::procStatusKb("VmRSS:");
     resetPeakMemory();
+    r.baseKb = TestSupport::procStatusKb("VmRSS:");
 
     qint64 shown = 0;
     QObject::connect(window.socket(), &SocketControl::dataArrival, window.socket(),
