@@ -51,6 +51,38 @@ struct Result
     bool complete = false;
 };
 
+struct Watched
+{
+    double seconds = 0;
+    double maxBlockMs = 0;
+    qint64 shown = 0;
+    qint64 baseKb = 0;
+    qint64 peakKb = 0;
+};
+
+// Connects the window to the peer, empties the log, and runs the event loop
+// under a watch while startPeer's flood arrives, until bytes are shown or the
+// budget is spent.
+Watched watchFlood(TestSupport::Window& w, FloodPeer& peer, qint64 bytes, double budgetSeconds,
+                   const std::function<void()>& startPeer)
+{
+    Watched run;
+    TestSupport::connectTcpClient(w, peer.port());
+    w.find<QPushButton>("cmdClear")->click();
+    QCoreApplication::processEvents();
+    resetPeakMemory();
+    run.baseKb = TestSupport::procStatusKb("VmRSS:");
+    const QMetaObject::Connection counting = QObject::connect(
+        w->socket(), &SocketControl::dataArrival, w->socket(), [&run](qint32 count) { run.shown += count; });
+    LoopWatch watch;
+    run.seconds = watch.run(
+        budgetSeconds, [&] { return run.shown >= bytes; }, startPeer);
+    run.maxBlockMs = watch.maxBlockMs();
+    run.peakKb = TestSupport::procStatusKb("VmHWM:");
+    QObject::disconnect(counting);
+    return run;
+}
+
 Result flood(bool flatView, bool plainBox, qint64 bytes, double budgetSeconds)
 {
     Result r;
@@ -63,36 +95,21 @@ Result flood(bool flatView, bool plainBox, qint64 bytes, double budgetSeconds)
     window.show();
 
     FloodPeer peer;
-    TestSupport::connectTcpClient(w, peer.port());
-    w.find<QPushButton>("cmdClear")->click();
-    QCoreApplication::processEvents();
-
     const QByteArray payload = TestData::pattern(bytes);
-    resetPeakMemory();
-    r.baseKb = TestSupport::procStatusKb("VmRSS:");
-
-    qint64 shown = 0;
-    QObject::connect(window.socket(), &SocketControl::dataArrival, window.socket(),
-                     [&](qint32 count) { shown += count; });
-    LoopWatch watch;
-    r.seconds = watch.run(
-        budgetSeconds, [&] { return shown >= bytes; }, [&] { peer.start(payload); });
-    r.maxBlockMs = watch.maxBlockMs();
-    r.bytesShown = shown;
-    r.complete = shown >= bytes;
+    const Watched run = watchFlood(w, peer, bytes, budgetSeconds, [&] { peer.start(payload); });
+    r.seconds = run.seconds;
+    r.maxBlockMs = run.maxBlockMs;
+    r.bytesShown = run.shown;
+    r.complete = run.shown >= bytes;
     r.logChars = window.logBox()->length();
-    r.peakKb = TestSupport::procStatusKb("VmHWM:");
+    r.peakKb = run.peakKb;
+    r.baseKb = run.baseKb;
     peer.stop();
     return r;
 }
 
-struct StoreRun
+struct StoreRun : Watched
 {
-    double seconds = 0;
-    qint64 shown = 0;
-    double maxBlockMs = 0;
-    qint64 peakKb = 0;
-    qint64 baseKb = 0;
     qint64 fileBytes = 0;
     qint64 firstDifference = -1; // -1: the log is the stream, byte for byte
 };
@@ -135,23 +152,10 @@ StoreRun floodIntoStore(qint64 bytes, bool inMemory)
         view->store().setWorkingSetLimit(std::numeric_limits<qint64>::max());
 
     FloodPeer peer;
-    TestSupport::connectTcpClient(w, peer.port());
-    w.find<QPushButton>("cmdClear")->click();
-    QCoreApplication::processEvents();
     // Not a divisor of the flood: a piece lost or doubled anywhere shows.
     const QByteArray payload = TestData::pattern(64 * MB + 13);
-    resetPeakMemory();
-    r.baseKb = TestSupport::procStatusKb("VmRSS:");
-
-    qint64 shown = 0;
-    QObject::connect(window.socket(), &SocketControl::dataArrival, window.socket(),
-                     [&](qint32 count) { shown += count; });
-    LoopWatch watch;
-    r.seconds = watch.run(
-        3600, [&] { return shown >= bytes; }, [&] { peer.start(payload, true, 64 * 1024, bytes); });
-    r.maxBlockMs = watch.maxBlockMs();
-    r.shown = shown;
-    r.peakKb = TestSupport::procStatusKb("VmHWM:");
+    static_cast<Watched&>(r) =
+        watchFlood(w, peer, bytes, 3600, [&] { peer.start(payload, true, 64 * 1024, bytes); });
     r.fileBytes = view->store().fileBytes();
     r.firstDifference = firstDifference(view->store(), payload, bytes);
     peer.stop();
