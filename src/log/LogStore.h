@@ -24,9 +24,11 @@ struct LogPiece
 
 // The log's text, of any length, in bounded memory. The text lies in chunks of
 // about a megabyte; the chunks changed last stay in memory, up to a working
-// set, and older ones move to a temporary file of the store's own, which is
-// read back through a small cache. Each chunk keeps its counts of characters
-// and line feeds, so positions and lines are found without reading the text.
+// set, and older ones move to a temporary file of the store's own, written on
+// a thread of its own (LogWriter) and read back through a small cache. Each
+// chunk keeps its counts of characters and line feeds, so positions and lines
+// are found without reading the text, and an edit rewrites only the chunks it
+// touches. Everything else runs on the thread that owns the store.
 //
 // Characters stay one byte each while they are Latin-1; a chunk that holds
 // anything beyond takes two bytes a character. Positions count characters
