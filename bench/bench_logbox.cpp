@@ -26,70 +26,13 @@
 #include <memory>
 #include <vector>
 
+using namespace BenchSupport;
+
 namespace {
 
 constexpr qsizetype KB = 1024;
 constexpr qsizetype MB = 1024 * 1024;
 constexpr double PlainBudgetSeconds = 20.0;
-
-// ---- helpers that other log benchmarks can take over ----------------------
-
-// One entry as Echo writes it: about 60 characters between CR LFs.
-QString logEntry(int n)
-{
-    return QStringLiteral("\r\n<11/3/2026 10:%1:%2 AM> - 60 bytes received from 127.0.0.1\r\n")
-        .arg(n / 60 % 60, 2, 10, QLatin1Char('0'))
-        .arg(n % 60, 2, 10, QLatin1Char('0'));
-}
-
-QString logOfSize(qsizetype size)
-{
-    QString log;
-    log.reserve(size + 100);
-    for (int n = 0; log.size() < size; ++n)
-        log += logEntry(n);
-    return log;
-}
-
-// Received binary data as the flat view appends it: every character but CR
-// and LF, so the line never breaks.
-QString binaryPiece(qsizetype size, int seed)
-{
-    QString s(size, Qt::Uninitialized);
-    quint32 x = 0x9e3779b9u + quint32(seed);
-    for (qsizetype i = 0; i < size; ++i) {
-        x = x * 1664525u + 1013904223u;
-        char16_t c = char16_t(x >> 24);
-        if (c == u'\r' || c == u'\n')
-            c = u'.';
-        s[i] = QChar(c);
-    }
-    return s;
-}
-
-// Starts a new peak for VmHWM.
-void resetPeakMemory()
-{
-    QFile f(QStringLiteral("/proc/self/clear_refs"));
-    if (f.open(QIODevice::WriteOnly))
-        f.write("5");
-}
-
-// Counts the paints a box's viewport gets, to show that painting happened.
-class PaintCounter : public QObject
-{
-public:
-    explicit PaintCounter(QWidget* viewport) : QObject(viewport) { viewport->installEventFilter(this); }
-    int paints = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
-};
 
 struct Box
 {
@@ -118,14 +61,6 @@ Box makeBox(bool plain)
     return box;
 }
 
-double secondsOf(const std::function<void()>& work)
-{
-    QElapsedTimer timer;
-    timer.start();
-    work();
-    return timer.nsecsElapsed() / 1e9;
-}
-
 // The program's write pattern: append, caret to the end, paint.
 double timeOneAppend(LogBox& log, const QString& text)
 {
@@ -142,14 +77,7 @@ struct Series
     double total = 0;
     bool stopped = false; // the time budget ran out first
 
-    double median() const
-    {
-        if (seconds.empty())
-            return 0;
-        std::vector<double> s = seconds;
-        std::nth_element(s.begin(), s.begin() + s.size() / 2, s.end());
-        return s[s.size() / 2];
-    }
+    double median() const { return BenchSupport::median(seconds); }
     double max() const { return seconds.empty() ? 0 : *std::max_element(seconds.begin(), seconds.end()); }
 };
 
@@ -192,62 +120,13 @@ double extrapolateLinearGrowth(const std::vector<double>& measured, int count)
 
 // ---- the table ---------------------------------------------------------------
 
-struct Row
-{
-    QString name;
-    QString view;
-    QString plain;
-    QString ratio;
-    QString target;
-    QString verdict;
-};
-
-std::vector<Row> rows;
-
-QString ms(double seconds)
-{
-    return QStringLiteral("%1 ms").arg(seconds * 1e3, 0, 'f', seconds < 0.01 ? 3 : 1);
-}
-
-QString sec(double seconds)
-{
-    return QStringLiteral("%1 s").arg(seconds, 0, 'f', 2);
-}
+std::vector<QStringList> rows;
 
 QString ratioOf(double plain, double view)
 {
     if (view <= 0)
         return QStringLiteral("-");
     return QStringLiteral("%1x").arg(plain / view, 0, 'f', plain / view < 10 ? 1 : 0);
-}
-
-void printTable()
-{
-    const QString heads[] = {QStringLiteral("case"),           QStringLiteral("LogView"),
-                             QStringLiteral("QPlainTextEdit"), QStringLiteral("ratio"),
-                             QStringLiteral("target"),         QStringLiteral("result")};
-    int width[6];
-    for (int c = 0; c < 6; ++c)
-        width[c] = heads[c].size();
-    auto cell = [](const Row& r, int c) -> const QString& {
-        const QString* cells[] = {&r.name, &r.view, &r.plain, &r.ratio, &r.target, &r.verdict};
-        return *cells[c];
-    };
-    for (const Row& r : rows)
-        for (int c = 0; c < 6; ++c)
-            width[c] = std::max<int>(width[c], cell(r, c).size());
-    auto line = [&](const std::function<QString(int)>& text) {
-        QString out;
-        for (int c = 0; c < 6; ++c)
-            out += text(c).leftJustified(width[c]) + QLatin1String(c < 5 ? " | " : "");
-        while (out.endsWith(QLatin1Char(' ')))
-            out.chop(1);
-        std::printf("%s\n", qPrintable(out));
-    };
-    line([&](int c) { return heads[c]; });
-    line([&](int c) { return QString(width[c], QLatin1Char('-')); });
-    for (const Row& r : rows)
-        line([&](int c) { return cell(r, c); });
 }
 
 // ---- the cases -----------------------------------------------------------------
@@ -316,7 +195,7 @@ void appendCost()
     const double growth = viewLarge / viewSmall;
     rows.push_back({QStringLiteral("append cost, 100 MB log / 100 KB log"),
                     QStringLiteral("%1x").arg(growth, 0, 'f', 2), QString(), QString(),
-                    QStringLiteral("<= 2x"), growth <= 2 ? QStringLiteral("PASS") : QStringLiteral("MISS")});
+                    QStringLiteral("<= 2x"), verdict(growth <= 2)});
 }
 
 void longLine()
@@ -351,11 +230,11 @@ void longLine()
                                        : sec(plain.total);
     rows.push_back({QStringLiteral("64 MB line in 64 KB pieces, total (%1 paints)").arg(viewPaints),
                     sec(view.total), plainTotalText, ratioOf(plainTotal, view.total), QStringLiteral("< 2 s"),
-                    view.total < 2 ? QStringLiteral("PASS") : QStringLiteral("MISS")});
+                    verdict(view.total < 2)});
     rows.push_back({QStringLiteral("64 MB line, slowest append"), ms(view.max()),
                     plain.stopped ? ms(plain.max()) + QStringLiteral(" (partial)") : ms(plain.max()),
                     ratioOf(plain.max(), view.max()), QStringLiteral("< 20 ms"),
-                    view.max() < 0.020 ? QStringLiteral("PASS") : QStringLiteral("MISS")});
+                    verdict(view.max() < 0.020)});
     rows.push_back(
         {QStringLiteral("64 MB line, last append"), ms(view.seconds.back()),
          plain.stopped ? ms(plain.seconds.back()) + QStringLiteral(" (partial)") : ms(plain.seconds.back()),
@@ -381,8 +260,7 @@ void memory()
     const double perChar = double(peakKb - baseKb) * 1024 / double(box.log->length());
     rows.push_back({QStringLiteral("peak memory per logged character, 100 MB of entries"),
                     QStringLiteral("%1 bytes").arg(perChar, 0, 'f', 2), QStringLiteral("not measured"),
-                    QString(), QStringLiteral("< 4 bytes"),
-                    perChar < 4 ? QStringLiteral("PASS") : QStringLiteral("MISS")});
+                    QString(), QStringLiteral("< 4 bytes"), verdict(perChar < 4)});
 }
 
 } // namespace
@@ -392,14 +270,15 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM",
             qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
-    QFile loadavg(QStringLiteral("/proc/loadavg"));
-    const QByteArray load = loadavg.open(QIODevice::ReadOnly) ? loadavg.readAll().split(' ').value(0) : "?";
+    const QByteArray load = loadAverage();
     std::printf("Log box: LogView against QPlainTextEdit (PlainLogBox); QPlainTextEdit series stop after "
                 "%.0f s.\nLoad average at the start: %s (the machine has %d cores).\n\n",
                 PlainBudgetSeconds, load.constData(), QThread::idealThreadCount());
     memory();
     appendCost();
     longLine();
-    printTable();
+    printTable({QStringLiteral("case"), QStringLiteral("LogView"), QStringLiteral("QPlainTextEdit"),
+                QStringLiteral("ratio"), QStringLiteral("target"), QStringLiteral("result")},
+               rows);
     return 0;
 }

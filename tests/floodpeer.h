@@ -45,11 +45,13 @@ public:
     quint16 port() const { return m_port; }
 
     // Accepts one client, then sends payload in chunks while reading whatever arrives.
-    // With loop set, the payload is sent over and over until stop().
-    void start(const QByteArray& payload, bool loop = false, qsizetype chunk = 64 * 1024)
+    // With loop set, the payload is sent over and over until stop(), or until
+    // total bytes are sent when total is not negative.
+    void start(const QByteArray& payload, bool loop = false, qsizetype chunk = 64 * 1024, qint64 total = -1)
     {
         m_payload = payload;
         m_loop = loop;
+        m_total = total;
         m_thread = std::thread([this, chunk] { run(chunk); });
     }
 
@@ -91,9 +93,11 @@ private:
         char buffer[64 * 1024];
         qint64 offset = 0;
         while (!m_stop) {
-            if (m_loop && offset == m_payload.size())
+            const bool due = m_total < 0 || m_sent < m_total;
+            if (m_loop && offset == m_payload.size() && due)
                 offset = 0;
-            pollfd p{fd, short(POLLIN | (offset < m_payload.size() ? POLLOUT : 0)), 0};
+            const bool more = due && offset < m_payload.size();
+            pollfd p{fd, short(POLLIN | (more ? POLLOUT : 0)), 0};
             if (::poll(&p, 1, 20) < 0)
                 break;
             if (p.revents & POLLIN) {
@@ -107,8 +111,10 @@ private:
                     m_received.append(buffer, n);
                 }
             }
-            if ((p.revents & POLLOUT) && offset < m_payload.size()) {
-                const qsizetype n = qMin<qsizetype>(chunk, m_payload.size() - offset);
+            if ((p.revents & POLLOUT) && more) {
+                qint64 n = qMin<qsizetype>(chunk, m_payload.size() - offset);
+                if (m_total >= 0)
+                    n = qMin<qint64>(n, m_total - m_sent);
                 const ssize_t w = ::send(fd, m_payload.constData() + offset, size_t(n), MSG_NOSIGNAL);
                 if (w > 0) {
                     offset += w;
@@ -125,6 +131,7 @@ private:
     quint16 m_port = 0;
     QByteArray m_payload;
     bool m_loop = false;
+    qint64 m_total = -1;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_accepted{false};

@@ -3,12 +3,15 @@
 #include "testsupport.h"
 
 #include "log/LogBox.h"
+#include "log/LogStore.h"
+#include "log/LogView.h"
 #include "log/Timestamp.h"
 
 #include <QApplication>
 #include <QDateTime>
 #include <QLocale>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 
 using TestSupport::Window;
@@ -123,6 +126,52 @@ private slots:
         QCOMPARE(w->logBox()->caretPosition(), w->logBox()->length());
         QVERIFY(w->logBox()->widget()->isEnabled());
     }
+
+    // The log is never replaced: an entry that cannot be written leaves
+    // everything as it was and a short entry says so.
+    void failingEntryKeepsTheLog()
+    {
+        Window w;
+        w.find<QPushButton>("cmdClear")->click();
+        w->Echo({"kept"});
+        const QString before = w->logBox()->text();
+        store(w).failNextAllocations(1, 0);
+        w->Echo({"lost", "entry"});
+        const QString log = w->logBox()->text();
+        QVERIFY(log.startsWith(before));
+        QCOMPARE(TestSupport::entryBodies(log),
+                 (QStringList{"kept\r\n", "Out of memory: an entry of 9 characters was not written.\r\n"}));
+        QCOMPARE(w->logBox()->caretPosition(), w->logBox()->length());
+        QVERIFY(w->logBox()->widget()->isEnabled());
+    }
+
+    // When the log's file cannot grow, the log says so once and goes on with
+    // its newest text behind a marker line.
+    void diskFullIsSaidOnce()
+    {
+        Window w;
+        LogStore& s = store(w);
+        s.setWorkingSetLimit(2 * LogStore::ChunkChars);
+        s.setFileLimit(LogStore::ChunkChars);
+        QSignalSpy said(&s, &LogStore::diskFull);
+        w.find<QPushButton>("cmdClear")->click();
+        const QString item(LogStore::ChunkChars / 3, QLatin1Char('x'));
+        for (int i = 0; i < 12; ++i)
+            w->Echo({item});
+        QTRY_VERIFY(w->logBox()->text().contains(QLatin1String("cannot grow")));
+        for (int i = 0; i < 6; ++i)
+            w->Echo({item});
+        QTest::qWait(20);
+        QCOMPARE(said.size(), 1);
+        const QString log = w->logBox()->text();
+        QVERIFY(
+            log.startsWith(QStringLiteral("... %1 bytes dropped: disk full ...\r\n").arg(s.droppedBytes())));
+        QVERIFY(log.endsWith(item + QStringLiteral("\r\n")));
+        QVERIFY(s.memoryBytes() <= 2 * LogStore::ChunkChars);
+    }
+
+private:
+    static LogStore& store(const Window& w) { return dynamic_cast<LogView*>(w->logBox())->store(); }
 };
 
 KELVANE_TEST_MAIN(TestEcho)

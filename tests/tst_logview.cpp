@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QLineEdit>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QtTest>
 #include <memory>
 
@@ -87,6 +88,14 @@ private slots:
     void typedCharacterBeyondLatin1();
     void display_data();
     void display();
+
+    void scrollScaleReachesEveryPlace_data();
+    void scrollScaleReachesEveryPlace();
+    void largeSelectionIsNotCopied_data();
+    void largeSelectionIsNotCopied();
+    void failureLeavesTheTextAndIsTold_data();
+    void failureLeavesTheTextAndIsTold();
+    void droppedTextMovesCaretAndView();
 };
 
 // ---- the contract, for both boxes -----------------------------------------
@@ -648,6 +657,155 @@ void TestLogView::display()
     view.setText(other);
     const QImage second = view.viewport()->grab().toImage();
     QCOMPARE(first == second, same);
+}
+
+// ---- a log of any size ------------------------------------------------------
+
+void TestLogView::scrollScaleReachesEveryPlace_data()
+{
+    QTest::addColumn<qint64>("maximum");
+    QTest::newRow("nothing to scroll") << qint64(0);
+    QTest::newRow("a short log") << qint64(1000);
+    QTest::newRow("just within the bar") << ScrollScale::BarLimit;
+    QTest::newRow("one past the bar") << ScrollScale::BarLimit + 1;
+    QTest::newRow("an 8 GB line") << qint64(8) * 1024 * 1024 * 1024;
+    QTest::newRow("three trillion lines") << qint64(3'000'000'000'000);
+}
+
+void TestLogView::scrollScaleReachesEveryPlace()
+{
+    QFETCH(qint64, maximum);
+    const ScrollScale scale(maximum);
+    QVERIFY(scale.barMaximum() >= 0 && scale.barMaximum() <= ScrollScale::BarLimit + 1);
+    QCOMPARE(scale.fromBar(0), 0);
+    QCOMPARE(scale.fromBar(scale.barMaximum()), maximum);
+    QCOMPARE(scale.toBar(maximum), scale.barMaximum());
+    // Any place shows on the bar at the step that holds it, and the bar's
+    // steps go up without a gap.
+    qint64 previous = -1;
+    for (qint64 place : {qint64(0), maximum / 3, maximum / 2 + 1, maximum - 1, maximum}) {
+        place = std::clamp<qint64>(place, 0, maximum);
+        const int bar = scale.toBar(place);
+        QVERIFY(scale.fromBar(bar) <= place);
+        QVERIFY(place - scale.fromBar(bar) < scale.step);
+        QVERIFY(bar >= previous);
+        previous = bar;
+    }
+    QVERIFY(scale.fromBar(1) - scale.fromBar(0) <= std::max<qint64>(1, scale.step));
+}
+
+void TestLogView::largeSelectionIsNotCopied_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<qsizetype>("selected");
+    QTest::addColumn<bool>("taken");
+    QTest::addColumn<QString>("notice");
+    // The limit is 10 characters here.
+    QTest::newRow("copy at the limit") << int(Qt::Key_C) << qsizetype(10) << true << QString();
+    QTest::newRow("copy past the limit") << int(Qt::Key_C) << qsizetype(11) << false
+                                         << QStringLiteral("Not copied: the selection holds 11 bytes");
+    QTest::newRow("cut past the limit keeps the text")
+        << int(Qt::Key_X) << qsizetype(11) << false
+        << QStringLiteral("Not cut: the selection holds 11 bytes");
+}
+
+void TestLogView::largeSelectionIsNotCopied()
+{
+    QFETCH(int, key);
+    QFETCH(qsizetype, selected);
+    QFETCH(bool, taken);
+    QFETCH(QString, notice);
+    LogView view;
+    view.setCopyLimit(10);
+    QSignalSpy notices(&view, &LogView::notice);
+    const QString text = QStringLiteral("0123456789abcdef");
+    view.setText(text);
+    view.setSelection(2, 2 + selected);
+    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+    QTest::keyClick(&view, Qt::Key(key), Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), taken ? text.mid(2, selected) : QStringLiteral("before"));
+    QCOMPARE(view.text(), taken && key == Qt::Key_X ? text.left(2) + text.mid(2 + selected) : text);
+    QCOMPARE(notices.size(), notice.isEmpty() ? 0 : 1);
+    if (!notice.isEmpty())
+        QVERIFY2(notices.at(0).at(0).toString().startsWith(notice),
+                 qPrintable(notices.at(0).at(0).toString()));
+}
+
+void TestLogView::failureLeavesTheTextAndIsTold_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<int>("failedAppends");
+    QTest::addColumn<int>("failedReads");
+    QTest::addColumn<QString>("notice");
+    QTest::newRow("typing") << "type" << 1 << 0 << "Out of memory: the key was not taken.";
+    QTest::newRow("deleting") << "delete" << 1 << 0 << "Out of memory: the key was not taken.";
+    QTest::newRow("pasting") << "paste" << 1 << 0 << "Out of memory: nothing was pasted.";
+    QTest::newRow("copying") << "copy" << 0 << 1 << "Out of memory: nothing was copied.";
+    QTest::newRow("cutting") << "cut" << 0 << 1 << "Out of memory: nothing was cut.";
+}
+
+void TestLogView::failureLeavesTheTextAndIsTold()
+{
+    QFETCH(QString, action);
+    QFETCH(int, failedAppends);
+    QFETCH(int, failedReads);
+    QFETCH(QString, notice);
+    LogView view;
+    QSignalSpy notices(&view, &LogView::notice);
+    const QString text = QStringLiteral("one\r\ntwo\r\nthree");
+    view.setText(text);
+    view.setSelection(5, 8);
+    QGuiApplication::clipboard()->setText(QStringLiteral("pasted"));
+    view.store().failNextAllocations(failedAppends, failedReads);
+    if (action == QLatin1String("type"))
+        QTest::keyClicks(&view, QStringLiteral("x"));
+    else if (action == QLatin1String("delete"))
+        QTest::keyClick(&view, Qt::Key_Delete);
+    else
+        QTest::keyClick(&view,
+                        action == QLatin1String("paste")  ? Qt::Key_V
+                        : action == QLatin1String("copy") ? Qt::Key_C
+                                                          : Qt::Key_X,
+                        Qt::ControlModifier);
+    QCOMPARE(view.text(), text);
+    QCOMPARE(view.selectionStart(), 5);
+    QCOMPARE(view.selectionEnd(), 8);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("pasted"));
+    QCOMPARE(notices.size(), 1);
+    QCOMPARE(notices.at(0).at(0).toString(), notice);
+    // The next edit goes through.
+    QTest::keyClicks(&view, QStringLiteral("x"));
+    QCOMPARE(view.text(), QStringLiteral("one\r\nx\r\nthree"));
+}
+
+// With the disk full the store drops old text at the start; the caret, the
+// selection and the view keep to the text they were on.
+void TestLogView::droppedTextMovesCaretAndView()
+{
+    constexpr qsizetype Chunk = LogStore::ChunkChars;
+    LogView view;
+    view.resize(300, 200);
+    view.store().setWorkingSetLimit(2 * Chunk);
+    view.store().setFileLimit(0);
+    QSignalSpy notices(&view, &LogView::notice);
+    QString line = longLine(Chunk / 4 - 2) + QStringLiteral("\r\n");
+    for (int i = 0; i < 10; ++i)
+        view.append(line);
+    const qint64 droppedBefore = view.store().droppedBytes();
+    QVERIFY(droppedBefore > 0);
+    const qsizetype anchor = view.length() - 10;
+    view.setSelection(anchor, anchor + 4);
+    const QString selected = view.selectedText();
+    for (int i = 0; i < 3; ++i)
+        view.append(line);
+    QVERIFY(view.store().droppedBytes() > droppedBefore);
+    QVERIFY(view.text().startsWith(
+        QStringLiteral("... %1 bytes dropped: disk full ...\r\n").arg(view.store().droppedBytes())));
+    QCOMPARE(view.selectedText(), selected);
+    QCOMPARE(view.lineCount(), view.store().lineCount());
+    QVERIFY(view.topLine() < view.lineCount());
+    QTRY_COMPARE(notices.size(), 1);
+    QVERIFY(notices.at(0).at(0).toString().contains(QLatin1String("No space left on device")));
 }
 
 QTEST_MAIN(TestLogView)

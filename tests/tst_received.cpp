@@ -2,6 +2,7 @@
 #include "testsupport.h"
 
 #include "log/LogBox.h"
+#include "log/LogView.h"
 #include "net/SocketControl.h"
 #include "send/Codec.h"
 #include "ui/Controls.h"
@@ -84,6 +85,8 @@ private slots:
     void flatViewCaret_data();
     void flatViewCaret();
     void droppedDatagramsAreLogged();
+    void dataThatCannotBeShownIsCounted_data();
+    void dataThatCannotBeShownIsCounted();
 
 private:
     void connectWindow();
@@ -303,6 +306,30 @@ void TestReceived::droppedDatagramsAreLogged()
         Timeout);
     QVERIFY(dropped > 0);
     QVERIFY(dropEntries >= 1);
+}
+
+void TestReceived::dataThatCannotBeShownIsCounted_data()
+{
+    QTest::addColumn<int>("flat");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("flat view") << 1 << "Out of memory: 5 bytes received were not shown.";
+    // The entry fails as a whole; what it would have held is counted.
+    QTest::newRow("normal view") << 0 << "Out of memory: an entry of 55 characters was not written.";
+}
+
+void TestReceived::dataThatCannotBeShownIsCounted()
+{
+    QFETCH(int, flat);
+    QFETCH(QString, expected);
+    setFlat(flat);
+    logBox()->setText(QStringLiteral("before"));
+    dynamic_cast<LogView*>(logBox())->store().failNextAllocations(1, 0);
+    QSignalSpy arrivalsSpy(w->form->socket(), &SocketControl::dataArrival);
+    peer->write("ABCDE");
+    QVERIFY(arrivalsSpy.wait(Timeout));
+    QCOMPARE(arrivalsSpy.at(0).at(0).toInt(), 5);
+    QVERIFY(logBox()->text().startsWith(QLatin1String("before\r\n<")));
+    QCOMPARE(entryBodies(logBox()->text()), QStringList{expected + QStringLiteral("\r\n")});
 }
 
 KELVANE_TEST_MAIN(TestReceived)

@@ -1,5 +1,7 @@
 #include "log/LogView.h"
 
+#include "platform/KvError.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -21,11 +23,12 @@
 
 namespace {
 
-// Every line start lies less than this many characters after a mark.
-constexpr qsizetype MarkSpacing = 256;
 constexpr int LeftMargin = 3;
 constexpr int TopMargin = 1;
 constexpr int HorizontalStep = 3;
+// A word move or a double click looks this far at most: a line of gigabytes
+// may hold no break between words.
+constexpr qsizetype WordLimit = 64 * 1024;
 
 int toInt(qsizetype value)
 {
@@ -93,6 +96,15 @@ QFont defaultLogFont()
 
 LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent)
 {
+    m_store = new LogStore(this);
+    connect(m_store, &LogStore::frontReplaced, this, &LogView::frontReplaced);
+    connect(m_store, &LogStore::diskFull, this, [this](const QString& reason) {
+        emit notice(QStringLiteral("The log's file cannot grow (%1): from now on the log keeps its newest "
+                                   "%2 MB, and its first line counts the bytes dropped before them.")
+                        .arg(reason)
+                        .arg(m_store->workingSetLimit() >> 20));
+    });
+
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled);
     setAttribute(Qt::WA_MacShowFocusRect);
@@ -111,116 +123,37 @@ LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent)
     verticalScrollBar()->setSingleStep(1);
     horizontalScrollBar()->setSingleStep(HorizontalStep);
 
-    resetIndex();
     updateMetrics();
     updateScrollBars();
 }
 
 LogView::~LogView() = default;
 
-// ---- text and index ------------------------------------------------------
-
-void LogView::resetIndex()
-{
-    m_marks.clear();
-    m_marks.push_back({0, 0});
-    m_lineCount = 1;
-    m_lastLineStart = 0;
-    m_longest = 0;
-    m_lastCrLf = -1;
-}
-
-// Indexes the line breaks from scanFrom on; everything before it is indexed
-// already and the last line starts at m_lastLineStart.
-void LogView::indexFrom(qsizetype scanFrom)
-{
-    qsizetype line = m_lineCount - 1;
-    qsizetype start = m_lastLineStart;
-    qsizetype longest = m_longest;
-    for (qsizetype i = m_text.indexOfLf(scanFrom); i >= 0; i = m_text.indexOfLf(i + 1)) {
-        qsizetype contentEnd = i;
-        if (i > start && m_text.at(i - 1) == u'\r') {
-            contentEnd = i - 1;
-            m_lastCrLf = i - 1;
-        }
-        longest = std::max(longest, contentEnd - start);
-        start = i + 1;
-        ++line;
-        if (start - m_marks.back().pos >= MarkSpacing)
-            m_marks.push_back({line, start});
-    }
-    m_lineCount = line + 1;
-    m_lastLineStart = start;
-    m_longest = std::max(longest, m_text.size() - start);
-}
-
-// Indexes again from the start of a line on, after an edit at or after it.
-void LogView::reindexFromLine(qsizetype line)
-{
-    const qsizetype start = lineStart(line);
-    auto firstStale = std::upper_bound(m_marks.begin(), m_marks.end(), line,
-                                       [](qsizetype l, const Mark& m) { return l < m.line; });
-    m_marks.erase(firstStale, m_marks.end());
-    m_lineCount = line + 1;
-    m_lastLineStart = start;
-    m_lastCrLf = -2;
-    indexFrom(start);
-}
-
-qsizetype LogView::lineStart(qsizetype line) const
-{
-    if (line <= 0)
-        return 0;
-    if (line >= m_lineCount - 1)
-        return m_lastLineStart;
-    auto it = std::upper_bound(m_marks.begin(), m_marks.end(), line,
-                               [](qsizetype l, const Mark& m) { return l < m.line; });
-    --it;
-    qsizetype pos = it->pos;
-    for (qsizetype l = it->line; l < line; ++l)
-        pos = m_text.indexOfLf(pos) + 1;
-    return pos;
-}
+// ---- text ----------------------------------------------------------------
 
 // End of a line's text, before its CR LF or LF.
 qsizetype LogView::lineContentEnd(qsizetype line) const
 {
-    if (line >= m_lineCount - 1)
-        return m_text.size();
+    if (line >= lineCount() - 1)
+        return m_store->size();
     const qsizetype start = lineStart(line);
     const qsizetype lf = lineStart(line + 1) - 1;
-    if (lf > start && m_text.at(lf - 1) == u'\r')
+    if (lf > start && m_store->at(lf - 1) == u'\r')
         return lf - 1;
     return lf;
 }
 
-qsizetype LogView::lineOf(qsizetype pos) const
-{
-    if (pos >= m_lastLineStart)
-        return m_lineCount - 1;
-    auto it = std::upper_bound(m_marks.begin(), m_marks.end(), pos,
-                               [](qsizetype p, const Mark& m) { return p < m.pos; });
-    --it;
-    // Any break between the mark and pos lies within MarkSpacing of the mark.
-    const qsizetype end = std::min(pos, it->pos + MarkSpacing);
-    qsizetype line = it->line;
-    for (qsizetype i = m_text.indexOfLf(it->pos, end); i >= 0; i = m_text.indexOfLf(i + 1, end))
-        ++line;
-    return line;
-}
-
 void LogView::setText(const QString& text)
 {
-    m_text.set(text);
-    resetIndex();
-    indexFrom(0);
+    m_store->clear();
     m_caret = m_anchor = 0;
     m_goalColumn = -1;
-    updateScrollBars();
-    verticalScrollBar()->setValue(0);
-    horizontalScrollBar()->setValue(0);
+    m_topLine = m_leftColumn = 0;
+    scheduleScrollBars();
     restartBlink();
     viewport()->update();
+    m_store->append(text);
+    updateScrollBars();
 }
 
 void LogView::append(const QString& text)
@@ -228,9 +161,7 @@ void LogView::append(const QString& text)
     if (text.isEmpty())
         return;
     holdPaintUntilNextFrame();
-    const qsizetype oldSize = m_text.size();
-    m_text.append(text);
-    indexFrom(oldSize);
+    m_store->append(text);
     scheduleScrollBars();
     viewport()->update();
 }
@@ -242,12 +173,42 @@ void LogView::clear()
 
 qsizetype LogView::lastIndexOf(const QString& needle) const
 {
-    if (needle == QLatin1String("\r\n")) {
-        if (m_lastCrLf == -2)
-            m_lastCrLf = m_text.lastIndexOf(needle);
-        return m_lastCrLf;
+    return m_store->lastIndexOf(needle);
+}
+
+// The store dropped old text at the start (the disk is full): what the view
+// points at moves with the text that stays.
+void LogView::frontReplaced(qsizetype count, qsizetype newCount, qsizetype lines, qsizetype newLines)
+{
+    auto moved = [&](qsizetype pos) { return pos >= count ? pos - count + newCount : 0; };
+    m_caret = moved(m_caret);
+    m_anchor = moved(m_anchor);
+    m_topLine = m_topLine >= lines ? m_topLine - lines + newLines : 0;
+    scheduleScrollBars();
+    viewport()->update();
+}
+
+// Runs work; a failure in it (out of memory, the log's file unreadable) is
+// told through notice() with what was left undone.
+template <typename Work> void LogView::guarded(const char* undone, Work&& work)
+{
+    try {
+        work();
+    } catch (const std::exception& e) {
+        report(&e, undone);
+    } catch (...) {
+        report(nullptr, undone);
     }
-    return m_text.lastIndexOf(needle);
+}
+
+void LogView::report(const std::exception* failure, const char* undone)
+{
+    try {
+        emit notice((failure ? KvErr::describe(*failure) : QStringLiteral("Failure")) + QStringLiteral(": ") +
+                    QLatin1String(undone));
+    } catch (...) {
+        // Not even the notice fits in memory: the text stays as it was.
+    }
 }
 
 // ---- caret and selection -------------------------------------------------
@@ -270,12 +231,12 @@ qsizetype LogView::selectionEnd() const
 
 QString LogView::selectedText() const
 {
-    return m_text.mid(selectionStart(), selectionEnd() - selectionStart());
+    return m_store->mid(selectionStart(), selectionEnd() - selectionStart());
 }
 
 void LogView::setSelection(qsizetype anchor, qsizetype caret)
 {
-    const qsizetype size = m_text.size();
+    const qsizetype size = m_store->size();
     m_anchor = std::clamp<qsizetype>(anchor, 0, size);
     m_caret = std::clamp<qsizetype>(caret, 0, size);
     m_goalColumn = -1;
@@ -293,17 +254,17 @@ qsizetype LogView::stepLeft(qsizetype pos) const
 {
     if (pos <= 0)
         return 0;
-    if (pos >= 2 && m_text.at(pos - 1) == u'\n' && m_text.at(pos - 2) == u'\r')
+    if (pos >= 2 && m_store->at(pos - 1) == u'\n' && m_store->at(pos - 2) == u'\r')
         return pos - 2;
     return pos - 1;
 }
 
 qsizetype LogView::stepRight(qsizetype pos) const
 {
-    const qsizetype size = m_text.size();
+    const qsizetype size = m_store->size();
     if (pos >= size)
         return size;
-    if (pos + 1 < size && m_text.at(pos) == u'\r' && m_text.at(pos + 1) == u'\n')
+    if (pos + 1 < size && m_store->at(pos) == u'\r' && m_store->at(pos + 1) == u'\n')
         return pos + 2;
     return pos + 1;
 }
@@ -313,9 +274,10 @@ qsizetype LogView::wordStart(qsizetype pos) const
     const qsizetype start = lineStart(lineOf(pos));
     if (pos <= start)
         return stepLeft(pos);
-    while (pos > start && !isWordChar(m_text.at(pos - 1)))
+    const qsizetype limit = std::max(start, pos - WordLimit);
+    while (pos > limit && !isWordChar(m_store->at(pos - 1)))
         --pos;
-    while (pos > start && isWordChar(m_text.at(pos - 1)))
+    while (pos > limit && isWordChar(m_store->at(pos - 1)))
         --pos;
     return pos;
 }
@@ -325,9 +287,10 @@ qsizetype LogView::wordEnd(qsizetype pos) const
     const qsizetype end = lineContentEnd(lineOf(pos));
     if (pos >= end)
         return stepRight(pos);
-    while (pos < end && isWordChar(m_text.at(pos)))
+    const qsizetype limit = std::min(end, pos + WordLimit);
+    while (pos < limit && isWordChar(m_store->at(pos)))
         ++pos;
-    while (pos < end && !isWordChar(m_text.at(pos)))
+    while (pos < limit && !isWordChar(m_store->at(pos)))
         ++pos;
     return pos;
 }
@@ -340,27 +303,29 @@ qsizetype LogView::verticalTarget(qsizetype lines) const
     const qsizetype start = lineStart(line);
     const qsizetype column =
         m_goalColumn >= 0 ? m_goalColumn : std::min(m_caret, lineContentEnd(line)) - start;
-    const qsizetype target = std::clamp<qsizetype>(line + lines, 0, m_lineCount - 1);
+    const qsizetype target = std::clamp<qsizetype>(line + lines, 0, lineCount() - 1);
     const qsizetype targetStart = lineStart(target);
     return targetStart + std::min(column, lineContentEnd(target) - targetStart);
 }
 
 // ---- editing -------------------------------------------------------------
 
+// The store rewrites only the chunks the range touches. The caret goes after
+// the new text; text the store drops meanwhile moves it along.
 void LogView::replaceRange(qsizetype from, qsizetype to, const QString& with)
 {
     if (from == to && with.isEmpty())
         return;
-    const qsizetype line = lineOf(from);
-    m_text.replace(from, to - from, with);
-    if (to > from) {
-        // The widest line may have shrunk: measure them all again.
-        resetIndex();
-        indexFrom(0);
-    } else {
-        reindexFromLine(line);
-    }
+    const qsizetype caret = m_caret;
+    const qsizetype anchor = m_anchor;
     m_caret = m_anchor = from + with.size();
+    try {
+        m_store->replace(from, to - from, with);
+    } catch (...) {
+        m_caret = caret;
+        m_anchor = anchor;
+        throw;
+    }
     m_goalColumn = -1;
     updateScrollBars();
     ensureCaretVisible();
@@ -380,31 +345,52 @@ void LogView::removeSelectionOr(int direction)
         replaceRange(m_caret, stepRight(m_caret), QString());
 }
 
-void LogView::copy() const
+// Puts the selection on the clipboard unless it is too large for one; says
+// so then, and returns whether it was copied.
+bool LogView::copySelection(bool cut)
+{
+    const qsizetype size = selectionEnd() - selectionStart();
+    if (size > m_copyLimit) {
+        emit notice(QStringLiteral("Not %1: the selection holds %2 bytes, more than the clipboard takes "
+                                   "(%3 MB).")
+                        .arg(cut ? QStringLiteral("cut") : QStringLiteral("copied"))
+                        .arg(size)
+                        .arg(m_copyLimit >> 20));
+        return false;
+    }
+    bool copied = false;
+    guarded(cut ? "nothing was cut." : "nothing was copied.", [&] {
+        QGuiApplication::clipboard()->setText(selectedText());
+        copied = true;
+    });
+    return copied;
+}
+
+void LogView::copy()
 {
     if (hasSelection())
-        QGuiApplication::clipboard()->setText(selectedText());
+        copySelection(false);
 }
 
 void LogView::cut()
 {
-    if (!hasSelection())
-        return;
-    copy();
-    removeSelectionOr(0);
+    if (hasSelection() && copySelection(true))
+        guarded("the selection was copied but not cut.", [this] { removeSelectionOr(0); });
 }
 
 void LogView::paste()
 {
-    const QString text = QGuiApplication::clipboard()->text();
-    if (!text.isEmpty())
-        replaceRange(selectionStart(), selectionEnd(), text);
+    guarded("nothing was pasted.", [this] {
+        const QString text = QGuiApplication::clipboard()->text();
+        if (!text.isEmpty())
+            replaceRange(selectionStart(), selectionEnd(), text);
+    });
 }
 
 void LogView::selectAll()
 {
     m_anchor = 0;
-    m_caret = m_text.size();
+    m_caret = m_store->size();
     m_goalColumn = -1;
     viewport()->update();
 }
@@ -441,14 +427,47 @@ void LogView::updateScrollBars()
 {
     m_scrollBarsPending = false;
     const int rows = visibleRows();
-    QScrollBar* v = verticalScrollBar();
-    v->setPageStep(rows);
-    v->setRange(0, toInt(m_lineCount - rows));
     const int columns = visibleColumns();
-    QScrollBar* h = horizontalScrollBar();
-    h->setPageStep(columns);
+    m_vScale = ScrollScale(lineCount() - rows);
     // One cell more than the widest line, for the caret at its end.
-    h->setRange(0, toInt(m_longest + 1 - columns));
+    m_hScale = ScrollScale(longestLineLength() + 1 - columns);
+    m_topLine = std::clamp<qsizetype>(m_topLine, 0, m_vScale.maximum);
+    m_leftColumn = std::clamp<qsizetype>(m_leftColumn, 0, m_hScale.maximum);
+    setBar(verticalScrollBar(), m_vScale, rows, m_topLine);
+    setBar(horizontalScrollBar(), m_hScale, columns, m_leftColumn);
+}
+
+// Shows the place on a bar without taking the bar's rounded value back.
+void LogView::setBar(QScrollBar* bar, const ScrollScale& scale, int visible, qsizetype place)
+{
+    m_settingBars = true;
+    if (visible > 0) {
+        bar->setRange(0, scale.barMaximum());
+        bar->setPageStep(toInt(std::max<qint64>(1, visible / scale.step)));
+    }
+    bar->setValue(scale.toBar(place));
+    m_settingBars = false;
+}
+
+void LogView::scrollTo(QScrollBar* bar, const ScrollScale& scale, qsizetype& place, qsizetype value)
+{
+    place = std::clamp<qsizetype>(value, 0, scale.maximum);
+    setBar(bar, scale, 0, place);
+    viewport()->update();
+}
+
+void LogView::setTopLine(qsizetype line)
+{
+    if (m_scrollBarsPending)
+        updateScrollBars();
+    scrollTo(verticalScrollBar(), m_vScale, m_topLine, line);
+}
+
+void LogView::setLeftColumn(qsizetype column)
+{
+    if (m_scrollBarsPending)
+        updateScrollBars();
+    scrollTo(horizontalScrollBar(), m_hScale, m_leftColumn, column);
 }
 
 // Appends only mark the scroll bars stale: setting a range posts an event, so
@@ -475,21 +494,19 @@ void LogView::ensureCaretVisible()
     const qsizetype start = lineStart(line);
     const qsizetype column = std::min(m_caret, lineContentEnd(line)) - start;
 
-    QScrollBar* v = verticalScrollBar();
     const int rows = visibleRows();
-    if (line < v->value())
-        v->setValue(toInt(line));
-    else if (line >= qsizetype(v->value()) + rows)
-        v->setValue(toInt(line - rows + 1));
+    if (line < m_topLine)
+        setTopLine(line);
+    else if (line >= m_topLine + rows)
+        setTopLine(line - rows + 1);
 
-    QScrollBar* h = horizontalScrollBar();
     const int columns = visibleColumns();
     // Jump a quarter of the view at a time, so typing does not scroll each key.
     const int jump = columns / 4;
-    if (column < h->value())
-        h->setValue(toInt(column - jump));
-    else if (column >= qsizetype(h->value()) + columns)
-        h->setValue(toInt(column - columns + 1 + jump));
+    if (column < m_leftColumn)
+        setLeftColumn(column - jump);
+    else if (column >= m_leftColumn + columns)
+        setLeftColumn(column - columns + 1 + jump);
 }
 
 QRect LogView::caretRect() const
@@ -497,8 +514,8 @@ QRect LogView::caretRect() const
     const qsizetype line = lineOf(m_caret);
     const qsizetype start = lineStart(line);
     const qsizetype column = std::min(m_caret, lineContentEnd(line)) - start;
-    const qreal x = LeftMargin + (column - horizontalScrollBar()->value()) * m_charWidth;
-    const qsizetype row = line - verticalScrollBar()->value();
+    const qreal x = LeftMargin + qreal(column - m_leftColumn) * m_charWidth;
+    const qsizetype row = line - m_topLine;
     const int width = std::max(1, style()->pixelMetric(QStyle::PM_TextCursorWidth, nullptr, this));
     const qreal y = TopMargin + qreal(row) * m_lineHeight;
     return QRect(int(std::floor(std::clamp<qreal>(x, -1e6, 1e6))), int(std::clamp<qreal>(y, -1e6, 1e6)),
@@ -509,11 +526,11 @@ qsizetype LogView::positionAt(const QPoint& viewportPos) const
 {
     const int y = viewportPos.y() - TopMargin;
     const qsizetype row = y >= 0 ? y / m_lineHeight : -((-y + m_lineHeight - 1) / m_lineHeight);
-    const qsizetype line = std::clamp<qsizetype>(verticalScrollBar()->value() + row, 0, m_lineCount - 1);
+    const qsizetype line = std::clamp<qsizetype>(m_topLine + row, 0, lineCount() - 1);
     const qsizetype start = lineStart(line);
     const qsizetype length = lineContentEnd(line) - start;
     const qsizetype column =
-        horizontalScrollBar()->value() + qsizetype(std::lround((viewportPos.x() - LeftMargin) / m_charWidth));
+        m_leftColumn + qsizetype(std::lround((viewportPos.x() - LeftMargin) / m_charWidth));
     return start + std::clamp<qsizetype>(column, 0, length);
 }
 
@@ -548,20 +565,28 @@ void LogView::paintEvent(QPaintEvent* event)
     QPainter painter(viewport());
     painter.setFont(font());
     const QRect area = event->rect();
-    const qsizetype first = verticalScrollBar()->value();
     const int rows = viewport()->height() / m_lineHeight + 1;
-    for (int r = 0; r < rows; ++r) {
-        const qsizetype line = first + r;
-        if (line >= m_lineCount)
-            break;
-        const int y = TopMargin + r * m_lineHeight;
-        if (y + m_lineHeight < area.top() || y > area.bottom())
-            continue;
-        drawRow(painter, line, y);
-    }
-    if (hasFocus() && isEnabled() && m_caretShown) {
-        const QPalette::ColorGroup group = isActiveWindow() ? QPalette::Active : QPalette::Inactive;
-        painter.fillRect(caretRect(), palette().color(group, QPalette::Text));
+    // A paint that fails (out of memory, the log's file unreadable) leaves its
+    // rows blank; it is said once, not at every paint after it.
+    try {
+        for (int r = 0; r < rows; ++r) {
+            const qsizetype line = m_topLine + r;
+            if (line >= lineCount())
+                break;
+            const int y = TopMargin + r * m_lineHeight;
+            if (y + m_lineHeight < area.top() || y > area.bottom())
+                continue;
+            drawRow(painter, line, y);
+        }
+        if (hasFocus() && isEnabled() && m_caretShown) {
+            const QPalette::ColorGroup group = isActiveWindow() ? QPalette::Active : QPalette::Inactive;
+            painter.fillRect(caretRect(), palette().color(group, QPalette::Text));
+        }
+        m_paintFailed = false;
+    } catch (const std::exception& e) {
+        if (!m_paintFailed)
+            report(&e, "part of the log is not shown.");
+        m_paintFailed = true;
     }
 }
 
@@ -569,7 +594,7 @@ void LogView::drawRow(QPainter& painter, qsizetype line, int y) const
 {
     const qsizetype start = lineStart(line);
     const qsizetype end = lineContentEnd(line);
-    const qsizetype firstColumn = horizontalScrollBar()->value();
+    const qsizetype firstColumn = m_leftColumn;
     const qsizetype columns = visibleColumns() + 1;
     const qsizetype from = start + std::min(firstColumn, end - start);
     const qsizetype to = start + std::min(firstColumn + columns, end - start);
@@ -588,20 +613,23 @@ void LogView::drawRow(QPainter& painter, qsizetype line, int y) const
     if (selStart < selEnd) {
         const qsizetype a = std::max(selStart, from);
         qsizetype b = std::min(selEnd, to);
-        if (selEnd > end && line < m_lineCount - 1 && to == end)
+        if (selEnd > end && line < lineCount() - 1 && to == end)
             b = end + 1;
         if (a < b)
             painter.fillRect(QRectF(cellX(a), y, (b - a) * m_charWidth, m_lineHeight),
                              pal.color(group, QPalette::Highlight));
     }
 
+    // The cells in view, and the one after them for a surrogate pair.
+    const QString cells = m_store->mid(from, std::min(to + 1, end) - from);
+    auto cell = [&](qsizetype pos) { return cells.at(pos - from).unicode(); };
     auto inkOf = [&](qsizetype pos, char16_t c) {
         if (selected(pos))
             return Ink::Selected;
         return isC0(c) ? Ink::C0 : isC1(c) ? Ink::C1 : Ink::Text;
     };
     for (qsizetype i = from; i < to; ++i) {
-        const Ink ink = inkOf(i, m_text.at(i));
+        const Ink ink = inkOf(i, cell(i));
         if (ink == Ink::C0 || ink == Ink::C1)
             painter.fillRect(QRectF(cellX(i) + 0.5, y + 1, m_charWidth - 1, m_lineHeight - 2),
                              ink == Ink::C1 ? C1Tint : C0Tint);
@@ -628,7 +656,7 @@ void LogView::drawRow(QPainter& painter, qsizetype line, int y) const
     };
     run.reserve(to - from);
     for (qsizetype i = from; i < to; ++i) {
-        const char16_t c = m_text.at(i);
+        const char16_t c = cell(i);
         const Ink ink = inkOf(i, c);
         if (c < 256 && m_evenAdvance[c]) {
             if (!run.isEmpty() && ink != runInk)
@@ -642,11 +670,12 @@ void LogView::drawRow(QPainter& painter, qsizetype line, int y) const
         }
         // Anything wider or narrower gets a cell of its own.
         flush();
-        if (QChar::isLowSurrogate(c) && i > start && QChar::isHighSurrogate(m_text.at(i - 1)))
+        if (QChar::isLowSurrogate(c) && i > start &&
+            QChar::isHighSurrogate(i > from ? cell(i - 1) : m_store->at(i - 1)))
             continue;
         QString single = QString(displayChar(c));
-        if (QChar::isHighSurrogate(c) && i + 1 < end && QChar::isLowSurrogate(m_text.at(i + 1)))
-            single.append(QChar(m_text.at(i + 1)));
+        if (QChar::isHighSurrogate(c) && i + 1 < end && QChar::isLowSurrogate(cell(i + 1)))
+            single.append(QChar(cell(i + 1)));
         painter.setPen(pen(ink));
         painter.drawText(QPointF(cellX(i), baseline), single);
     }
@@ -659,8 +688,13 @@ void LogView::resizeEvent(QResizeEvent* event)
     updateScrollBars();
 }
 
+// The user moved a scroll bar: its step may stand for many lines or columns.
 void LogView::scrollContentsBy(int, int)
 {
+    if (!m_settingBars) {
+        m_topLine = m_vScale.fromBar(verticalScrollBar()->value());
+        m_leftColumn = m_hScale.fromBar(horizontalScrollBar()->value());
+    }
     viewport()->update();
 }
 
@@ -712,6 +746,11 @@ void LogView::keyPressEvent(QKeyEvent* event)
         event->ignore();
         return;
     }
+    guarded("the key was not taken.", [this, event] { handleKey(event); });
+}
+
+void LogView::handleKey(QKeyEvent* event)
+{
     if (event == QKeySequence::SelectAll) {
         selectAll();
         return;
@@ -756,16 +795,14 @@ void LogView::keyPressEvent(QKeyEvent* event)
                 m_goalColumn >= 0 ? m_goalColumn : std::min(m_caret, lineContentEnd(line)) - lineStart(line);
             const int lines = m.step == Step::Page ? dir * visibleRows() : dir;
             target = verticalTarget(lines);
-            if (m.step == Step::Page) {
-                QScrollBar* v = verticalScrollBar();
-                v->setValue(v->value() + lines);
-            }
+            if (m.step == Step::Page)
+                setTopLine(m_topLine + lines);
             moveCaret(target, select);
             m_goalColumn = goal;
             return;
         }
         case Step::Document:
-            target = dir < 0 ? 0 : m_text.size();
+            target = dir < 0 ? 0 : m_store->size();
             break;
         }
         moveCaret(target, select);
@@ -832,13 +869,16 @@ void LogView::mousePressEvent(QMouseEvent* event)
         return;
     }
     m_dragging = true;
-    moveCaret(positionAt(event->position().toPoint()), event->modifiers() & Qt::ShiftModifier);
+    guarded("the caret was not moved.", [this, event] {
+        moveCaret(positionAt(event->position().toPoint()), event->modifiers() & Qt::ShiftModifier);
+    });
 }
 
 void LogView::mouseMoveEvent(QMouseEvent* event)
 {
     if (m_dragging && (event->buttons() & Qt::LeftButton))
-        moveCaret(positionAt(event->position().toPoint()), true);
+        guarded("the selection was not changed.",
+                [this, event] { moveCaret(positionAt(event->position().toPoint()), true); });
 }
 
 void LogView::mouseReleaseEvent(QMouseEvent* event)
@@ -846,23 +886,27 @@ void LogView::mouseReleaseEvent(QMouseEvent* event)
     if (event->button() != Qt::LeftButton)
         return;
     m_dragging = false;
+    // The selection clipboard follows the selection, as far as a clipboard sensibly holds.
     QClipboard* clipboard = QGuiApplication::clipboard();
-    if (hasSelection() && clipboard->supportsSelection())
-        clipboard->setText(selectedText(), QClipboard::Selection);
+    if (hasSelection() && clipboard->supportsSelection() && selectionEnd() - selectionStart() <= m_copyLimit)
+        guarded("the selection clipboard was not set.",
+                [this, clipboard] { clipboard->setText(selectedText(), QClipboard::Selection); });
 }
 
 void LogView::mouseDoubleClickEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton)
         return;
-    const qsizetype pos = positionAt(event->position().toPoint());
-    qsizetype from = pos;
-    qsizetype to = pos;
-    while (from > 0 && isWordChar(m_text.at(from - 1)))
-        --from;
-    while (to < m_text.size() && isWordChar(m_text.at(to)))
-        ++to;
-    setSelection(from, to);
+    guarded("the word was not selected.", [this, event] {
+        const qsizetype pos = positionAt(event->position().toPoint());
+        qsizetype from = pos;
+        qsizetype to = pos;
+        while (from > 0 && pos - from < WordLimit && isWordChar(m_store->at(from - 1)))
+            --from;
+        while (to < m_store->size() && to - pos < WordLimit && isWordChar(m_store->at(to)))
+            ++to;
+        setSelection(from, to);
+    });
 }
 
 void LogView::contextMenuEvent(QContextMenuEvent* event)
@@ -876,14 +920,15 @@ void LogView::contextMenuEvent(QContextMenuEvent* event)
     cutAction->setEnabled(hasSelection());
     copyAction->setEnabled(hasSelection());
     pasteAction->setEnabled(!QGuiApplication::clipboard()->text().isEmpty());
-    allAction->setEnabled(!m_text.isEmpty());
+    allAction->setEnabled(!m_store->isEmpty());
     menu.exec(event->globalPos());
 }
 
 void LogView::inputMethodEvent(QInputMethodEvent* event)
 {
     if (!event->commitString().isEmpty())
-        replaceRange(selectionStart(), selectionEnd(), event->commitString());
+        guarded("the text was not taken.",
+                [this, event] { replaceRange(selectionStart(), selectionEnd(), event->commitString()); });
     event->accept();
 }
 
@@ -897,7 +942,7 @@ QVariant LogView::inputMethodQuery(Qt::InputMethodQuery query) const
     case Qt::ImFont:
         return font();
     case Qt::ImCursorPosition:
-        return int(m_caret - lineStart(lineOf(m_caret)));
+        return toInt(m_caret - lineStart(lineOf(m_caret)));
     case Qt::ImAnchorPosition:
         return int(std::clamp(m_anchor - lineStart(lineOf(m_caret)), qsizetype(0), qsizetype(INT_MAX)));
     default:

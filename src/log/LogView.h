@@ -1,13 +1,15 @@
 #pragma once
 
 #include "log/LogBox.h"
-#include "log/LogText.h"
+#include "log/LogStore.h"
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
 #include <QElapsedTimer>
 #include <QString>
-#include <vector>
+#include <algorithm>
+
+class QScrollBar;
 
 // The output log's box. It holds the log's exact text and draws only the rows
 // and columns in view on a fixed-pitch grid, so appending to a log of any size,
@@ -20,8 +22,40 @@
 //
 // Editing keeps to the log's CR LF convention: Enter inserts CR LF, and
 // Backspace or Delete next to a CR LF removes the pair.
+//
+// The text lives in a LogStore, which keeps old text on disk. Scroll bars
+// step more than one line or column at a time where a log passes their
+// range, so every line and column can still be reached. A failure while
+// editing, copying or painting leaves the text as it was and is told through
+// notice(); so is a selection too large to copy.
+
 // A fixed-pitch font for a log box that is given none of its own.
 QFont defaultLogFont();
+
+// A scroll bar's int range over a range of any size: past BarLimit the bar
+// moves more than one line or column a step, and its last step lands on the
+// maximum.
+struct ScrollScale
+{
+    static constexpr qint64 BarLimit = qint64(1) << 30;
+
+    explicit ScrollScale(qint64 maximum = 0)
+        : maximum(std::max<qint64>(0, maximum)), step(this->maximum / BarLimit + 1)
+    {
+    }
+    int barMaximum() const { return int((maximum + step - 1) / step); }
+    int toBar(qint64 value) const
+    {
+        return value >= maximum ? barMaximum() : int(std::max<qint64>(0, value) / step);
+    }
+    qint64 fromBar(int bar) const
+    {
+        return bar >= barMaximum() ? maximum : std::min(maximum, qint64(bar) * step);
+    }
+
+    qint64 maximum;
+    qint64 step;
+};
 
 class LogView : public QAbstractScrollArea, public LogBox
 {
@@ -33,8 +67,11 @@ public:
 
     QWidget* widget() override { return this; }
 
-    QString text() const override { return m_text.toString(); }
-    qsizetype length() const override { return m_text.size(); }
+    // Selections larger than this are not copied: no clipboard holds them sensibly.
+    static constexpr qsizetype CopyLimitChars = qsizetype(256) << 20;
+
+    QString text() const override { return m_store->mid(0, m_store->size()); }
+    qsizetype length() const override { return m_store->size(); }
     void setText(const QString& text) override;
     void append(const QString& text) override;
     void clear() override;
@@ -52,8 +89,15 @@ public:
     bool hasSelection() const { return m_anchor != m_caret; }
 
     // Rows and the widest row, as the scroll bars see them.
-    qsizetype lineCount() const { return m_lineCount; }
-    qsizetype longestLineLength() const { return m_longest; }
+    qsizetype lineCount() const { return m_store->lineCount(); }
+    qsizetype longestLineLength() const { return m_store->longestLine(); }
+    // The first line and column in view.
+    qsizetype topLine() const { return m_topLine; }
+    qsizetype leftColumn() const { return m_leftColumn; }
+
+    LogStore& store() { return *m_store; }
+    const LogStore& store() const { return *m_store; }
+    void setCopyLimit(qsizetype chars) { m_copyLimit = chars; }
 
     // The text position under a point of the viewport.
     qsizetype positionAt(const QPoint& viewportPos) const;
@@ -62,8 +106,12 @@ public:
 
     QSize sizeHint() const override;
 
+signals:
+    // Something the user should read in the log: a failure, a refused copy.
+    void notice(const QString& text);
+
 public slots:
-    void copy() const;
+    void copy();
     void cut();
     void paste();
     void selectAll();
@@ -87,22 +135,16 @@ protected:
     bool event(QEvent* event) override;
 
 private:
-    // A known line start: line number and its position. The index keeps one
-    // wherever a line starts at least MarkSpacing characters after the last
-    // one, so any line start is at most that far from a mark before it.
-    struct Mark
-    {
-        qsizetype line;
-        qsizetype pos;
-    };
+    template <typename Work> void guarded(const char* undone, Work&& work);
+    void report(const std::exception* failure, const char* undone);
+    bool copySelection(bool cut);
+    void frontReplaced(qsizetype count, qsizetype newCount, qsizetype lines, qsizetype newLines);
 
-    void resetIndex();
-    void indexFrom(qsizetype scanFrom);
-    void reindexFromLine(qsizetype line);
-    qsizetype lineStart(qsizetype line) const;
+    qsizetype lineStart(qsizetype line) const { return m_store->lineStart(line); }
     qsizetype lineContentEnd(qsizetype line) const;
-    qsizetype lineOf(qsizetype pos) const;
+    qsizetype lineOf(qsizetype pos) const { return m_store->lineOf(pos); }
 
+    void handleKey(QKeyEvent* event);
     void replaceRange(qsizetype from, qsizetype to, const QString& with);
     void removeSelectionOr(int direction);
     void moveCaret(qsizetype pos, bool keepAnchor);
@@ -115,6 +157,10 @@ private:
     void updateMetrics();
     void updateScrollBars();
     void scheduleScrollBars();
+    void setBar(QScrollBar* bar, const ScrollScale& scale, int visible, qsizetype place);
+    void scrollTo(QScrollBar* bar, const ScrollScale& scale, qsizetype& place, qsizetype value);
+    void setTopLine(qsizetype line);
+    void setLeftColumn(qsizetype column);
     void holdPaintUntilNextFrame();
     void ensureCaretVisible();
     void restartBlink();
@@ -122,13 +168,8 @@ private:
     int visibleColumns() const;
     void drawRow(QPainter& painter, qsizetype line, int y) const;
 
-    LogText m_text;
-    std::vector<Mark> m_marks;
-    qsizetype m_lineCount = 1;
-    qsizetype m_lastLineStart = 0;
-    qsizetype m_longest = 0;
-    // Position of the last CR LF; -1 none, -2 not known since the last edit.
-    mutable qsizetype m_lastCrLf = -1;
+    LogStore* m_store = nullptr;
+    qsizetype m_copyLimit = CopyLimitChars;
 
     qsizetype m_caret = 0;
     qsizetype m_anchor = 0;
@@ -136,6 +177,13 @@ private:
     bool m_caretShown = true;
     bool m_dragging = false;
     bool m_scrollBarsPending = false;
+    bool m_paintFailed = false;
+    // The view's place, exact; the scroll bars show it in their own steps.
+    qsizetype m_topLine = 0;
+    qsizetype m_leftColumn = 0;
+    ScrollScale m_vScale;
+    ScrollScale m_hScale;
+    bool m_settingBars = false;
     QBasicTimer m_blink;
     // Program appends paint at most once a frame; between frames they only store.
     QElapsedTimer m_lastPaint;

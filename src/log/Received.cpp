@@ -8,9 +8,11 @@
 
 void frmKelvane::wsClient_DataArrival(qint32 bytesTotal)
 {
+    qsizetype taken = -1;
     try {
         // Everything waiting, whatever its length: nothing that arrived may go unshown.
         const QString data = wsClient->GetData();
+        taken = data.size();
         if (chkFlat->value() == 1) {
             // Raw, NULs and all, so that arrivals read as one stream.
             txtOutput->append(data);
@@ -23,10 +25,14 @@ void frmKelvane::wsClient_DataArrival(qint32 bytesTotal)
                       wsClient->RemoteHostIP(),
                   QStringLiteral("Data:"), data, dump});
         }
-    } catch (const KvError& e) {
-        Echo({e.description()});
+    } catch (const std::bad_alloc&) {
+        // Data taken from the socket but not shown is lost: say how much.
+        if (taken >= 0)
+            Echo({QStringLiteral("Out of memory: %1 bytes received were not shown.").arg(taken)});
+        else
+            Echo({KvErr::describe(std::bad_alloc())});
     } catch (const std::exception& e) {
-        Echo({QString::fromLocal8Bit(e.what())});
+        Echo({KvErr::describe(e)});
     }
 }
 

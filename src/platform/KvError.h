@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <exception>
+#include <new>
 
 // The one failure type of the program: a number and a description, as the
 // handlers report them. Whatever can fail throws this and the event handler
@@ -27,7 +28,9 @@ private:
 // Numbers and descriptions shared by more than one layer.
 namespace KvErr {
 constexpr int Overflow = 6;
+constexpr int OutOfMemory = 7;
 constexpr int TypeMismatch = 13;
+constexpr int DeviceIO = 57;
 constexpr int InvalidPropertyValue = 380;
 constexpr int UnclosedQuote = 512;
 constexpr int DialogCancel = 32755;
@@ -46,12 +49,14 @@ inline KvError invalidPropertyValue()
     return KvError(InvalidPropertyValue, QStringLiteral("Invalid property value"));
 }
 
-// The text a handler reports for any failure: the description of ours, the
-// library's words for anything else (an allocation that failed, say).
+// The text a handler reports for any failure it caught: the description of
+// ours, plain words for an allocation that failed, the library's for the rest.
 inline QString describe(const std::exception& e)
 {
     if (const auto* failure = dynamic_cast<const KvError*>(&e))
         return failure->description();
+    if (dynamic_cast<const std::bad_alloc*>(&e))
+        return QStringLiteral("Out of memory");
     return QString::fromLocal8Bit(e.what());
 }
 } // namespace KvErr

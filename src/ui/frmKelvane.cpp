@@ -399,6 +399,8 @@ void frmKelvane::connectHandlers()
     connect(mnFile_Close, &QAction::triggered, this, &frmKelvane::mnFile_Close_Click);
 
     connect(cmdClear, &QPushButton::clicked, this, &frmKelvane::cmdClear_Click);
+    if (auto* view = dynamic_cast<LogView*>(txtOutput))
+        connect(view, &LogView::notice, this, &frmKelvane::txtOutput_Notice);
     connect(wsClient, &SocketControl::dataArrival, this, &frmKelvane::wsClient_DataArrival);
     connect(wsClient, &SocketControl::datagramsDropped, this, &frmKelvane::wsClient_DatagramsDropped);
     connect(wsClient, &SocketControl::readFailed, this, &frmKelvane::wsClient_ReadFailed);

@@ -89,6 +89,7 @@ private:
     // log: the output log and the received-data display.
     void cmdClear_Click();
     void txtOutput_GotFocus();
+    void txtOutput_Notice(const QString& text);
     void wsClient_DataArrival(qint32 bytesTotal);
     void wsClient_DatagramsDropped(qint64 count);
     void wsClient_ReadFailed(const QString& description);

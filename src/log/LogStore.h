@@ -1,0 +1,216 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class LogWriter;
+class QFile;
+
+// A stretch of the log's characters as the store holds them: one byte each
+// (Latin-1) or two (UTF-16). Valid only during the call that hands it out.
+struct LogPiece
+{
+    qsizetype position = 0;
+    qsizetype length = 0;
+    const char* latin1 = nullptr;
+    const char16_t* utf16 = nullptr;
+};
+
+// The log's text, of any length, in bounded memory. The text lies in chunks of
+// about a megabyte; the chunks changed last stay in memory, up to a working
+// set, and older ones move to a temporary file of the store's own, written on
+// a thread of its own (LogWriter) and read back through a small cache. Each
+// chunk keeps its counts of characters and line feeds, so positions and lines
+// are found without reading the text, and an edit rewrites only the chunks it
+// touches. Everything else runs on the thread that owns the store.
+//
+// Characters stay one byte each while they are Latin-1; a chunk that holds
+// anything beyond takes two bytes a character. Positions count characters
+// from 0; a line ends with its LF (a CR right before it belongs to the break).
+//
+// When the file cannot grow (disk full), the store keeps the newest text that
+// fits the working set and puts one marker line at the start in place of
+// everything older. Failed allocations throw std::bad_alloc and leave the
+// text as it was.
+class LogStore : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Text kept in memory before older chunks go to the file.
+    static constexpr qint64 WorkingSetBytes = qint64(256) << 20;
+    // Appends fill chunks to this many characters.
+    static constexpr qsizetype ChunkChars = qsizetype(1) << 20;
+    // An edit splits a chunk that grows past this.
+    static constexpr qsizetype SplitChars = 2 * ChunkChars;
+
+    explicit LogStore(QObject* parent = nullptr);
+    ~LogStore() override;
+
+    qsizetype size() const { return m_size; }
+    bool isEmpty() const { return m_size == 0; }
+    char16_t at(qsizetype pos) const;
+    QString mid(qsizetype from, qsizetype count) const;
+    // Hands the text of [from, to) to visit piece by piece, in order, until
+    // visit returns false. Returns false when it was stopped.
+    bool forEachPiece(qsizetype from, qsizetype to, const std::function<bool(const LogPiece&)>& visit) const;
+
+    void append(QStringView text);
+    void replace(qsizetype from, qsizetype count, QStringView with);
+    // Empties the text and the file.
+    void clear();
+
+    qsizetype lineCount() const { return m_lfTotal + 1; }
+    qsizetype lineStart(qsizetype line) const;
+    // The line that holds pos (the number of LFs before it).
+    qsizetype lineOf(qsizetype pos) const;
+    // Characters of the longest line, without its line break.
+    qsizetype longestLine() const { return std::max(m_longest, m_lineRun); }
+    // Position of the last CR LF, -1 when there is none.
+    qsizetype lastCrLf() const;
+    qsizetype lastIndexOf(QStringView needle) const;
+
+    // Bytes of text in memory and in the file.
+    qint64 memoryBytes() const { return m_memoryBytes; }
+    qint64 fileBytes() const { return m_fileEnd; }
+    bool isDiskFull() const { return m_diskFull; }
+    qint64 droppedBytes() const { return m_dropped; }
+
+    // For tests and benchmarks: a smaller working set, a file that stops
+    // growing at a given size as a full disk would, and allocations that fail.
+    void setWorkingSetLimit(qint64 bytes);
+    qint64 workingSetLimit() const { return m_workingSet; }
+    void setFileLimit(qint64 bytes) { m_fileLimit = bytes; }
+    // A file to use in place of a temporary one (/dev/full: a disk that is full).
+    void setFilePath(const QString& path) { m_filePath = path; }
+    void failNextAllocations(int appends, int reads);
+    // Waits until the chunks on their way to the file are written.
+    void settle();
+
+signals:
+    // The first count characters (lines lines) of the text were replaced by
+    // newCount characters (newLines lines): old text dropped at the start.
+    void frontReplaced(qsizetype count, qsizetype newCount, qsizetype lines, qsizetype newLines);
+    // The file could not take more text; said once until the store is cleared.
+    void diskFull(const QString& reason);
+
+private:
+    struct Chunk
+    {
+        qsizetype start = 0;     // position of the first character
+        qsizetype firstLine = 0; // LFs before the chunk
+        qsizetype chars = 0;
+        qsizetype lf = 0;
+        // Before the first LF: characters, and whether a CR ends them.
+        qsizetype headRaw = 0;
+        bool headCr = false;
+        // The longest line that starts and ends in the chunk, without its break.
+        qsizetype innerMax = 0;
+        // Characters after the last LF (all of them when there is none).
+        qsizetype tail = 0;
+        // Offset of the last LF with a CR before it in the chunk; -1 none.
+        qsizetype lastCrLfLf = -1;
+        char16_t first = 0;
+        char16_t last = 0;
+        bool wide = false;
+        bool marker = false;
+        QByteArray data;  // the bytes while in memory
+        qint64 slot = -1; // place in the file, and its room
+        qint64 slotRoom = 0;
+        quint64 lastUse = 0;
+        quint64 id = 0;
+        bool writing = false; // its bytes are on their way to the file
+
+        qint64 bytes() const { return qint64(chars) * (wide ? 2 : 1); }
+        // Counts as for no text, before the chunk's text is counted again.
+        void resetCounts()
+        {
+            chars = lf = headRaw = innerMax = tail = 0;
+            headCr = false;
+            lastCrLfLf = -1;
+        }
+        bool inMemory() const { return !data.isNull(); }
+    };
+    struct Slot
+    {
+        qint64 offset;
+        qint64 room;
+    };
+    struct CacheEntry
+    {
+        qint64 slot = -1;
+        QByteArray bytes;
+        quint64 lastUse = 0;
+    };
+    // A known pair of a position and the LFs before it, for lookups nearby.
+    struct Cursor
+    {
+        int chunk = -1;
+        qsizetype pos = 0;
+        qsizetype lfBefore = 0;
+        bool lineStart = false;
+    };
+
+    int chunkAt(qsizetype pos) const;
+    int chunkOfLf(qsizetype number) const;
+    QByteArray bytesOf(int k) const;
+    const QByteArray& cached(const Chunk& c) const;
+    void takeFailure(int& counter) const;
+
+    void account(Chunk& c, qsizetype from, qsizetype to, bool global);
+    bool replaceInPlace(Chunk& c, qsizetype from, qsizetype count, QStringView with);
+    QByteArray buffer(qsizetype bytes);
+    void recycle(QByteArray& bytes);
+    void recomputeTotals();
+    void enforceWorkingSet();
+    bool startWrite(Chunk& c, QString& reason);
+    void collectWrites();
+    void stopWriting();
+    bool openFile(QString& reason);
+    void releaseFile();
+    void forgetCached(qint64 slot);
+    void enterDiskFull(const QString& reason);
+    void dropToFit();
+    void freeSlot(Chunk& c);
+
+    std::vector<Chunk> m_chunks;
+    qsizetype m_size = 0;
+    qsizetype m_lfTotal = 0;
+    qsizetype m_longest = 0; // of the lines that have their LF
+    qsizetype m_lineRun = 0; // characters of the last line
+    qsizetype m_lastLineStart = 0;
+    char16_t m_lastChar = 0;
+    mutable qsizetype m_lastCrLf = -1; // -2 not known since the last edit
+    mutable Cursor m_cursor;
+    mutable int m_atChunk = -1;
+
+    qint64 m_memoryBytes = 0;
+    QByteArray m_spare; // a written chunk's buffer, for the next new chunk
+    qint64 m_workingSet = WorkingSetBytes;
+    quint64 m_serial = 0;
+
+    std::unique_ptr<QFile> m_file;
+    qint64 m_fileEnd = 0;
+    qint64 m_fileLimit = -1;
+    QString m_filePath;
+    std::vector<Slot> m_freeSlots;
+    // Declared after the file: it goes first.
+    std::unique_ptr<LogWriter> m_writer;
+    qint64 m_writingBytes = 0;
+    quint64 m_ids = 0;
+    mutable std::vector<CacheEntry> m_cache;
+    mutable quint64 m_cacheSerial = 0;
+
+    bool m_diskFull = false;
+    bool m_diskFullSaid = false;
+    qint64 m_dropped = 0;
+
+    int m_failAppends = 0;
+    mutable int m_failReads = 0;
+};

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// Writes the log's chunks to its file on a thread of its own, in the order
+// they are posted, so that a slow or busy disk never holds up the window.
+// What is posted is a shared copy of a chunk's bytes: the chunk keeps its
+// text, and is read from memory, until its write is reported done.
+class LogWriter
+{
+public:
+    struct Done
+    {
+        quint64 chunk;
+        qint64 offset;
+        bool written;
+        QString reason;
+    };
+
+    // notify runs on the writer's thread when writes are done and nobody has
+    // been told yet: it should post, nothing more.
+    LogWriter(int fd, std::function<void()> notify);
+    // Stops after the write under way; the writes still waiting are not made.
+    ~LogWriter();
+
+    void post(quint64 chunk, qint64 offset, const QByteArray& bytes);
+    // The writes done since the last call; the next one done notifies again.
+    std::vector<Done> takeDone();
+    // Waits until no more than bytes wait to be written.
+    void waitUntilBelow(qint64 bytes);
+
+private:
+    struct Job
+    {
+        quint64 chunk;
+        qint64 offset;
+        QByteArray bytes;
+    };
+
+    void run();
+    QString write(const Job& job);
+
+    const int m_fd;
+    const std::function<void()> m_notify;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_progress;
+    std::deque<Job> m_jobs;
+    std::vector<Done> m_done;
+    qint64 m_waiting = 0;
+    bool m_stop = false;
+    std::atomic<bool> m_told{false};
+    // Writes started but perhaps not on the disk yet, oldest first.
+    std::deque<std::pair<qint64, qint64>> m_unsettled;
+    std::thread m_thread;
+};

@@ -1,0 +1,499 @@
+#include "log/LogStore.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <memory>
+#include <new>
+#include <unistd.h>
+
+namespace {
+
+constexpr qsizetype Chunk = LogStore::ChunkChars;
+// A working set this small sends all but the newest chunk or two to the file.
+constexpr qint64 Spilling = qint64(3) * Chunk / 2;
+constexpr qint64 InMemory = LogStore::WorkingSetBytes;
+
+// Every Latin-1 character but LF, so lines break only where a test puts them.
+QString filler(qsizetype length, int seed = 0)
+{
+    QString s(length, Qt::Uninitialized);
+    for (qsizetype i = 0; i < length; ++i) {
+        char16_t c = char16_t((i * 13 + seed) % 256);
+        if (c == u'\n')
+            c = u'n';
+        s[i] = QChar(c);
+    }
+    return s;
+}
+
+// The text with the given characters written at the given places.
+QString withAt(QString text, const QList<QPair<qsizetype, QString>>& marks)
+{
+    for (const auto& m : marks)
+        text.replace(m.first, m.second.size(), m.second);
+    return text;
+}
+
+// The text appended in pieces, then the suffix, to a store with the given working set.
+std::unique_ptr<LogStore> fromPieces(const QString& text, qsizetype piece, qint64 workingSet = InMemory,
+                                     const QString& suffix = QString())
+{
+    auto log = std::make_unique<LogStore>();
+    log->setWorkingSetLimit(workingSet);
+    for (qsizetype i = 0; i < text.size(); i += piece)
+        log->append(QStringView(text).mid(i, piece));
+    log->append(suffix);
+    log->settle();
+    return log;
+}
+
+// Everything the store tells about its text, against the text itself; an
+// empty result when all agree.
+QString mismatch(const LogStore& log, const QString& text)
+{
+    if (log.size() != text.size())
+        return QStringLiteral("size %1, expected %2").arg(log.size()).arg(text.size());
+    if (log.mid(0, log.size()) != text)
+        return QStringLiteral("text differs");
+    QList<qsizetype> starts{0};
+    qsizetype longest = 0;
+    for (qsizetype i = text.indexOf(QLatin1Char('\n')); i >= 0; i = text.indexOf(QLatin1Char('\n'), i + 1)) {
+        const qsizetype start = starts.last();
+        longest = std::max(longest, i - start - (i > start && text.at(i - 1) == u'\r'));
+        starts << i + 1;
+    }
+    longest = std::max(longest, text.size() - starts.last());
+    if (log.lineCount() != starts.size())
+        return QStringLiteral("%1 lines, expected %2").arg(log.lineCount()).arg(starts.size());
+    if (log.longestLine() != longest)
+        return QStringLiteral("longest line %1, expected %2").arg(log.longestLine()).arg(longest);
+    if (log.lastCrLf() != text.lastIndexOf(QStringLiteral("\r\n")))
+        return QStringLiteral("last CR LF at %1").arg(log.lastCrLf());
+    // Every line start, backwards and forwards, and the line of a place inside each.
+    const qsizetype step = std::max<qsizetype>(1, starts.size() / 200);
+    for (qsizetype l = starts.size() - 1; l >= 0; l -= step)
+        if (log.lineStart(l) != starts[l])
+            return QStringLiteral("line %1 starts at %2, expected %3")
+                .arg(l)
+                .arg(log.lineStart(l))
+                .arg(starts[l]);
+    for (qsizetype l = 0; l < starts.size(); l += step) {
+        const qsizetype end = l + 1 < starts.size() ? starts[l + 1] : text.size() + 1;
+        for (qsizetype pos : {starts[l], (starts[l] + end - 1) / 2, end - 1})
+            if (log.lineOf(pos) != l)
+                return QStringLiteral("position %1 on line %2, expected %3")
+                    .arg(pos)
+                    .arg(log.lineOf(pos))
+                    .arg(l);
+    }
+    return QString();
+}
+
+// Open files of this process that have no name any more, as a log's file has.
+int unnamedFiles()
+{
+    int count = 0;
+    const QString fds = QStringLiteral("/proc/self/fd");
+    for (const QString& fd : QDir(fds).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)) {
+        char target[4096];
+        const ssize_t n =
+            ::readlink(QFile::encodeName(fds + QLatin1Char('/') + fd).constData(), target, sizeof target - 1);
+        if (n > 0 && QByteArray(target, n).endsWith(" (deleted)"))
+            ++count;
+    }
+    return count;
+}
+
+void addResidence()
+{
+    QTest::addColumn<qint64>("workingSet");
+}
+
+} // namespace
+
+class TestLogStore : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void appendAcrossChunks_data();
+    void appendAcrossChunks();
+    void lineIndex_data();
+    void lineIndex();
+    void lastIndexOf_data();
+    void lastIndexOf();
+    void widensForCharactersBeyondLatin1_data();
+    void widensForCharactersBeyondLatin1();
+    void replaceAcrossChunks_data();
+    void replaceAcrossChunks();
+    void readBackAcrossMemoryAndFile_data();
+    void readBackAcrossMemoryAndFile();
+    void clearEmptiesTextAndFile();
+    void fileGoesWithTheStore();
+    void diskFullKeepsTheNewestBehindOneMarker_data();
+    void diskFullKeepsTheNewestBehindOneMarker();
+    void failedAllocationChangesNothing_data();
+    void failedAllocationChangesNothing();
+};
+
+void TestLogStore::appendAcrossChunks_data()
+{
+    QTest::addColumn<qsizetype>("length");
+    QTest::addColumn<qsizetype>("piece");
+    addResidence();
+    for (qint64 workingSet : {InMemory, Spilling}) {
+        const char* where = workingSet == InMemory ? "memory" : "file";
+        auto row = [&](const char* name) -> QTestData& { return QTest::addRow("%s: %s", where, name); };
+        row("64 KB pieces fill chunks exactly") << 3 * Chunk << qsizetype(65536) << workingSet;
+        row("odd pieces straddle chunk ends") << 2 * Chunk + 777 << qsizetype(333333) << workingSet;
+        row("one piece of two and a half chunks") << 2 * Chunk + Chunk / 2 << 3 * Chunk << workingSet;
+        row("one character at a time near the end") << Chunk + 3 << qsizetype(1) << workingSet;
+        row("a single character") << qsizetype(1) << qsizetype(1) << workingSet;
+    }
+}
+
+void TestLogStore::appendAcrossChunks()
+{
+    QFETCH(qsizetype, length);
+    QFETCH(qsizetype, piece);
+    QFETCH(qint64, workingSet);
+    const QString text = filler(length);
+    const qsizetype bulk = std::max<qsizetype>(0, length - 6);
+    auto log = fromPieces(text.first(bulk), piece == 1 ? 65536 : piece, workingSet);
+    // Single characters across the chunk end.
+    for (qsizetype i = bulk; i < length; ++i)
+        log->append(QStringView(text).mid(i, 1));
+    QCOMPARE(log->size(), length);
+    QVERIFY(log->mid(0, length) == text);
+    for (qsizetype i : {qsizetype(0), Chunk - 1, Chunk, Chunk + 1, length - 1})
+        if (i < length)
+            QCOMPARE(log->at(i), text.at(i).unicode());
+    const qsizetype from = std::max<qsizetype>(0, std::min(Chunk, length) - 5);
+    QCOMPARE(log->mid(from, 10), text.mid(from, 10));
+    log->settle();
+    QVERIFY(log->memoryBytes() <= std::max<qint64>(workingSet, Chunk));
+}
+
+void TestLogStore::lineIndex_data()
+{
+    QTest::addColumn<QList<qsizetype>>("feeds");
+    addResidence();
+    for (qint64 workingSet : {InMemory, Spilling}) {
+        const char* where = workingSet == InMemory ? "memory" : "file";
+        QTest::addRow("%s: last place of a chunk", where) << QList<qsizetype>{Chunk - 1} << workingSet;
+        QTest::addRow("%s: first place of a chunk", where) << QList<qsizetype>{Chunk} << workingSet;
+        QTest::addRow("%s: a chunk without any", where) << QList<qsizetype>{5, 2 * Chunk + 5} << workingSet;
+        QTest::addRow("%s: dense lines over a chunk end", where)
+            << QList<qsizetype>{Chunk - 4, Chunk - 2, Chunk, Chunk + 1, Chunk + 3} << workingSet;
+        QTest::addRow("%s: at the very start and end", where)
+            << QList<qsizetype>{0, 2 * Chunk + 99} << workingSet;
+        QTest::addRow("%s: none at all", where) << QList<qsizetype>{} << workingSet;
+    }
+}
+
+void TestLogStore::lineIndex()
+{
+    QFETCH(QList<qsizetype>, feeds);
+    QFETCH(qint64, workingSet);
+    QString text = filler(2 * Chunk + 100);
+    for (qsizetype f : feeds)
+        text[f] = QLatin1Char('\n');
+    QString failure = mismatch(*fromPieces(text, 100000, workingSet), text);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    const QString wideText = text + QChar(0x20AC);
+    failure = mismatch(*fromPieces(text, 100000, workingSet, QString(QChar(0x20AC))), wideText);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+}
+
+void TestLogStore::lastIndexOf_data()
+{
+    QTest::addColumn<qsizetype>("length");
+    QTest::addColumn<QList<qsizetype>>("places");
+    QTest::addColumn<QString>("needle");
+    QTest::addColumn<qsizetype>("expected");
+    const QString crlf = QStringLiteral("\r\n");
+    QTest::newRow("cr lf across a chunk end")
+        << 2 * Chunk << QList<qsizetype>{10, Chunk - 1} << crlf << Chunk - 1;
+    QTest::newRow("cr lf right after a chunk end")
+        << 2 * Chunk << QList<qsizetype>{Chunk - 2, Chunk} << crlf << Chunk;
+    QTest::newRow("cr lf at the very end") << Chunk + 2 << QList<qsizetype>{3, Chunk} << crlf << Chunk;
+    QTest::newRow("cr lf in an earlier chunk") << 3 * Chunk << QList<qsizetype>{7} << crlf << qsizetype(7);
+    QTest::newRow("no cr lf in three chunks") << 3 * Chunk << QList<qsizetype>{} << crlf << qsizetype(-1);
+    QTest::newRow("three characters, two in the next chunk")
+        << 2 * Chunk << QList<qsizetype>{Chunk - 1} << QStringLiteral("\r\n\r") << Chunk - 1;
+    QTest::newRow("needle longer than the text")
+        << qsizetype(3) << QList<qsizetype>{} << QStringLiteral("abcd") << qsizetype(-1);
+    QTest::newRow("needle beyond Latin-1")
+        << Chunk << QList<qsizetype>{} << QString(QChar(0x20AC)) << qsizetype(-1);
+}
+
+void TestLogStore::lastIndexOf()
+{
+    QFETCH(qsizetype, length);
+    QFETCH(QList<qsizetype>, places);
+    QFETCH(QString, needle);
+    QFETCH(qsizetype, expected);
+    // Filler without CR, then the needle's text written at each place.
+    QString text = filler(length).replace(QLatin1Char('\r'), QLatin1Char('r'));
+    QList<QPair<qsizetype, QString>> marks;
+    for (qsizetype p : places)
+        marks.append(
+            {p, needle == QLatin1String("\r\n\r") ? QStringLiteral("\r\n\r") : QStringLiteral("\r\n")});
+    text = withAt(text, marks);
+    QCOMPARE(fromPieces(text, 65536)->lastIndexOf(needle), expected);
+    QCOMPARE(fromPieces(text, 65536, Spilling, QString(QChar(0x3A9)))->lastIndexOf(needle), expected);
+}
+
+void TestLogStore::widensForCharactersBeyondLatin1_data()
+{
+    addResidence();
+    QTest::newRow("memory") << InMemory;
+    QTest::newRow("file") << Spilling;
+}
+
+void TestLogStore::widensForCharactersBeyondLatin1()
+{
+    QFETCH(qint64, workingSet);
+    const QString head = filler(Chunk + 50);
+    auto log = fromPieces(head, 40000, workingSet);
+    const qint64 narrow = log->memoryBytes() + log->fileBytes();
+    const QString typed = QStringLiteral("x") + QChar(0x20AC) + QStringLiteral("\r\n");
+    log->append(typed);
+    log->append(filler(2 * Chunk));
+    const QString expected = head + typed + filler(2 * Chunk);
+    const QString failure = mismatch(*log, expected);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    QCOMPARE(log->at(Chunk + 51), char16_t(0x20AC));
+    QCOMPARE(log->lastIndexOf(QString(QChar(0x20AC))), Chunk + 51);
+    // Only the chunk that holds it takes two bytes a character.
+    log->settle();
+    QVERIFY(log->memoryBytes() + log->fileBytes() < narrow + 5 * Chunk);
+    // An edit that takes the wide character away, and one that puts one back.
+    log->replace(Chunk + 51, 1, QStringLiteral("E"));
+    QVERIFY(log->mid(Chunk + 50, 2) == QStringLiteral("xE"));
+    log->replace(3, 0, QString(QChar(0x263A)));
+    QCOMPARE(log->at(3), char16_t(0x263A));
+    QCOMPARE(log->size(), expected.size() + 1);
+}
+
+void TestLogStore::replaceAcrossChunks_data()
+{
+    QTest::addColumn<qsizetype>("from");
+    QTest::addColumn<qsizetype>("count");
+    QTest::addColumn<QString>("with");
+    addResidence();
+    // The text is five chunks and a bit; with the small working set the first
+    // three or four lie in the file.
+    const qsizetype size = 5 * Chunk + 10;
+    for (qint64 workingSet : {InMemory, Spilling}) {
+        const char* where = workingSet == InMemory ? "memory" : "file";
+        auto row = [&](const char* name) -> QTestData& { return QTest::addRow("%s: %s", where, name); };
+        row("insert at the start") << qsizetype(0) << qsizetype(0) << QStringLiteral("ab") << workingSet;
+        row("remove across a chunk end") << Chunk - 3 << qsizetype(6) << QString() << workingSet;
+        row("replace across a chunk end")
+            << Chunk - 1 << qsizetype(2) << QStringLiteral("\r\n\r\n") << workingSet;
+        row("insert beyond Latin-1") << Chunk + 1 << qsizetype(0) << QString(QChar(0x263A)) << workingSet;
+        row("remove whole chunks between two") << Chunk / 2 << 3 * Chunk << QString() << workingSet;
+        row("remove one chunk's whole text") << Chunk << Chunk << QString() << workingSet;
+        row("remove everything") << qsizetype(0) << size << QString() << workingSet;
+        row("append at the end") << size << qsizetype(0) << QStringLiteral("end\r\n") << workingSet;
+        row("paste that splits the chunk")
+            << 2 * Chunk + 7 << qsizetype(1) << filler(3 * Chunk, 5).replace(7, 2, QStringLiteral("\r\n"))
+            << workingSet;
+        row("edit from the file into memory")
+            << 3 * Chunk + 5 << Chunk + 3 << QStringLiteral("x\ny") << workingSet;
+    }
+}
+
+void TestLogStore::replaceAcrossChunks()
+{
+    QFETCH(qsizetype, from);
+    QFETCH(qsizetype, count);
+    QFETCH(QString, with);
+    QFETCH(qint64, workingSet);
+    QString text = filler(5 * Chunk + 10);
+    for (qsizetype lf : {qsizetype(100), Chunk + 1, 2 * Chunk + 3, 4 * Chunk})
+        text.replace(lf, 2, QStringLiteral("\r\n"));
+    auto log = fromPieces(text, 500000, workingSet);
+    log->replace(from, count, with);
+    text.replace(from, count, with);
+    QString failure = mismatch(*log, text);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    log->settle();
+    QVERIFY(log->memoryBytes() <= std::max<qint64>(workingSet, 4 * Chunk));
+    if (log->size() == 0)
+        QCOMPARE(log->fileBytes(), 0);
+    // The text goes on growing after the edit.
+    log->append(QStringLiteral("tail\r\n"));
+    text += QStringLiteral("tail\r\n");
+    failure = mismatch(*log, text);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+}
+
+void TestLogStore::readBackAcrossMemoryAndFile_data()
+{
+    QTest::addColumn<QString>("pattern");
+    const QString nul(1, QChar(0));
+    QTest::newRow("nul characters") << nul + QStringLiteral("a") + nul + nul;
+    QTest::newRow("cr lf, lone cr, lone lf") << QStringLiteral("line\r\n\r\n\rx\ny\r");
+    QTest::newRow("all of Latin-1") << filler(256);
+    QTest::newRow("wide text") << QStringLiteral("\r\n") + QChar(0x20AC) + QChar(0xD83D) + QChar(0xDE00) +
+                                      QStringLiteral("z");
+}
+
+void TestLogStore::readBackAcrossMemoryAndFile()
+{
+    QFETCH(QString, pattern);
+    QString text;
+    while (text.size() < 4 * Chunk + 1234)
+        text += pattern + filler(pattern.size() * 7 % 300 + 1, int(text.size()));
+    // Odd pieces, so that CR LF and surrogate pairs fall across appends.
+    auto log = fromPieces(text, 77777, Spilling);
+    QVERIFY(log->fileBytes() >= 2 * Chunk);
+    QVERIFY(log->memoryBytes() <= Spilling);
+    const QString failure = mismatch(*log, text);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    // Piece by piece, as searching and saving read it.
+    QString pieces;
+    qsizetype expectedPos = 5;
+    QVERIFY(log->forEachPiece(5, text.size() - 5, [&](const LogPiece& p) {
+        if (p.position != expectedPos)
+            return false;
+        expectedPos += p.length;
+        pieces += p.latin1 ? QString::fromLatin1(p.latin1, p.length) : QString::fromUtf16(p.utf16, p.length);
+        return true;
+    }));
+    QVERIFY(pieces == text.mid(5, text.size() - 10));
+}
+
+void TestLogStore::clearEmptiesTextAndFile()
+{
+    auto log = fromPieces(filler(3 * Chunk) + QStringLiteral("\r\n"), 100000, Spilling);
+    QVERIFY(log->fileBytes() > 0);
+    log->clear();
+    QCOMPARE(log->size(), 0);
+    QCOMPARE(log->fileBytes(), 0);
+    QCOMPARE(log->memoryBytes(), 0);
+    QCOMPARE(log->lineCount(), 1);
+    QCOMPARE(log->lastCrLf(), -1);
+    QCOMPARE(log->longestLine(), 0);
+    const QString again = QStringLiteral("short\r\n") + filler(3 * Chunk);
+    log->append(again);
+    const QString failure = mismatch(*log, again);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+}
+
+void TestLogStore::fileGoesWithTheStore()
+{
+    const int before = unnamedFiles();
+    auto log = fromPieces(filler(3 * Chunk), 1000000, Spilling);
+    QCOMPARE(unnamedFiles(), before + 1);
+    log.reset();
+    QCOMPARE(unnamedFiles(), before);
+}
+
+void TestLogStore::diskFullKeepsTheNewestBehindOneMarker_data()
+{
+    QTest::addColumn<qint64>("fileLimit");
+    QTest::addColumn<QString>("file");
+    QTest::newRow("the file reaches its limit") << qint64(2 * Chunk) << QString();
+    QTest::newRow("no room for a file at all") << qint64(0) << QString();
+    QTest::newRow("writes fail: no space left") << qint64(-1) << QStringLiteral("/dev/full");
+}
+
+void TestLogStore::diskFullKeepsTheNewestBehindOneMarker()
+{
+    QFETCH(qint64, fileLimit);
+    QFETCH(QString, file);
+    LogStore log;
+    log.setWorkingSetLimit(2 * Chunk);
+    log.setFileLimit(fileLimit);
+    log.setFilePath(file);
+    QSignalSpy full(&log, &LogStore::diskFull);
+    QSignalSpy front(&log, &LogStore::frontReplaced);
+    QString sent;
+    for (int i = 0; i < 12; ++i) {
+        const QString piece = filler(Chunk / 2, i) + QStringLiteral("\r\n");
+        log.append(piece);
+        sent += piece;
+    }
+    log.settle();
+    QVERIFY(log.isDiskFull());
+    QVERIFY(log.memoryBytes() <= 2 * Chunk);
+    const QString text = log.mid(0, log.size());
+    const qsizetype markerEnd = text.indexOf(QStringLiteral("\r\n")) + 2;
+    const qint64 dropped = sent.size() - (text.size() - markerEnd);
+    QCOMPARE(text.first(markerEnd), QStringLiteral("... %1 bytes dropped: disk full ...\r\n").arg(dropped));
+    QCOMPARE(log.droppedBytes(), dropped);
+    QVERIFY(text.mid(markerEnd) == sent.right(text.size() - markerEnd));
+    QString failure = mismatch(log, text);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    QCOMPARE(log.fileBytes(), 0);
+    // Each drop says where the old start went.
+    QVERIFY(!front.isEmpty());
+    QCOMPARE(front.last().at(1).value<qsizetype>(), markerEnd);
+    QCOMPARE(front.last().at(3).value<qsizetype>(), 1);
+
+    // Said once, after the append, however often text is dropped.
+    QCOMPARE(full.size(), 0);
+    QVERIFY(full.wait(2000));
+    for (int i = 0; i < 6; ++i)
+        log.append(filler(Chunk / 2, 20 + i));
+    QTest::qWait(20);
+    QCOMPARE(full.size(), 1);
+    QVERIFY(log.droppedBytes() > dropped);
+    QVERIFY(log.mid(0, 3) == QStringLiteral("..."));
+    log.settle();
+    QVERIFY(log.memoryBytes() <= 2 * Chunk);
+
+    // A clear starts afresh, with the file again.
+    log.clear();
+    log.setFileLimit(-1);
+    log.setFilePath(QString());
+    const QString again = filler(4 * Chunk);
+    log.append(again);
+    QVERIFY(!log.isDiskFull());
+    failure = mismatch(log, again);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+}
+
+void TestLogStore::failedAllocationChangesNothing_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<qint64>("workingSet");
+    for (const char* op : {"append", "replace", "read"}) {
+        QTest::addRow("%s in memory", op) << QString::fromLatin1(op) << InMemory;
+        QTest::addRow("%s across the file", op) << QString::fromLatin1(op) << Spilling;
+    }
+}
+
+void TestLogStore::failedAllocationChangesNothing()
+{
+    QFETCH(QString, operation);
+    QFETCH(qint64, workingSet);
+    const QString text = filler(3 * Chunk) + QStringLiteral("\r\nlast");
+    auto log = fromPieces(text, 300000, workingSet);
+    const bool read = operation == QLatin1String("read");
+    log->failNextAllocations(read ? 0 : 1, read ? 1 : 0);
+    try {
+        if (operation == QLatin1String("append"))
+            log->append(filler(2 * Chunk));
+        else if (operation == QLatin1String("replace"))
+            log->replace(Chunk - 5, Chunk, QStringLiteral("x"));
+        else
+            log->mid(0, log->size());
+        QFAIL("no allocation failed");
+    } catch (const std::bad_alloc&) {
+    }
+    QString failure = mismatch(*log, text);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    // The next one goes through.
+    log->append(QStringLiteral("!"));
+    failure = mismatch(*log, text + QStringLiteral("!"));
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+}
+
+QTEST_GUILESS_MAIN(TestLogStore)
+#include "tst_logstore.moc"
