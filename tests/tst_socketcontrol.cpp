@@ -156,6 +156,8 @@ private slots:
     void clientBindsGivenLocalPort();
     void peerCloseDeliversDataFirst();
     void closeFlushesQueuedData();
+    void lostBytesAreCounted_data();
+    void lostBytesAreCounted();
     void closeRaisesNoClosedEvent_data();
     void closeRaisesNoClosedEvent();
     void closeInsideDataArrival();
@@ -174,6 +176,7 @@ private slots:
     void udpBurstKeepsEveryDatagram();
     void udpDatagramSizeLimit_data();
     void udpDatagramSizeLimit();
+    void udpDatagramsWaitingForTheLookup();
 
     void bulkTransferArrivesInOrder_data();
     void bulkTransferArrivesInOrder();
@@ -439,6 +442,57 @@ void TestSocketControl::closeFlushesQueuedData()
         30000));
     QCOMPARE(received.size(), payload.size());
     QVERIFY(received == payload);
+}
+
+void TestSocketControl::lostBytesAreCounted_data()
+{
+    QTest::addColumn<bool>("closeFirst");
+    QTest::newRow("peer gone while data waits") << false;
+    QTest::newRow("peer gone in the close grace time") << true;
+}
+
+void TestSocketControl::lostBytesAreCounted()
+{
+    QFETCH(bool, closeFirst);
+
+    SocketControl control;
+    QSignalSpy notSent(&control, &SocketControl::bytesNotSent);
+    qint64 written = 0;
+    connect(&control, &SocketControl::bytesWritten, &control, [&](qint64 bytes) { written += bytes; });
+    QTcpServer peerServer;
+    QTcpSocket* peer = connectClient(control, peerServer);
+    QVERIFY(peer);
+    // The peer takes nothing: once the kernel's buffers are full the rest waits here.
+    peer->setReadBufferSize(1024);
+    const qint64 total = 32 * 1024 * 1024;
+    control.SendData(QString(total, QLatin1Char('x')));
+    QCOMPARE(control.bytesToWrite(), total);
+    QTRY_VERIFY(written > 0);
+    QCOMPARE(written + control.bytesToWrite(), total);
+
+    qint64 lost = 0;
+    if (closeFirst) {
+        const qint64 waiting = control.bytesToWrite();
+        control.Close();
+        QCOMPARE(control.bytesToWrite(), 0);
+        QCOMPARE(notSent.count(), 0);
+        peer->abort();
+        QVERIFY(notSent.wait(Timeout));
+        lost = notSent.at(0).at(0).toLongLong();
+        QVERIFY2(lost > 0 && lost <= waiting, qPrintable(QString::number(lost)));
+    } else {
+        QSignalSpy closedSpy(&control, &SocketControl::closed);
+        QSignalSpy errorSpy(&control, &SocketControl::error);
+        peer->abort();
+        QTRY_VERIFY(closedSpy.count() + errorSpy.count() > 0);
+        control.Close();
+        QCOMPARE(notSent.count(), 1);
+        lost = notSent.at(0).at(0).toLongLong();
+        // Every byte either reached the kernel or is counted as lost.
+        QCOMPARE(written + lost, total);
+    }
+    settle();
+    QCOMPARE(notSent.count(), 1);
 }
 
 void TestSocketControl::closeRaisesNoClosedEvent_data()
@@ -848,6 +902,24 @@ void TestSocketControl::udpDatagramSizeLimit()
     }
     QCOMPARE(control.State(), int(SocketControl::sckOpen));
     QCOMPARE(errorSpy.count(), 0);
+}
+
+void TestSocketControl::udpDatagramsWaitingForTheLookup()
+{
+    // A name is looked up in the background; what is sent meanwhile waits
+    // in the program, and is counted as lost when the socket closes first.
+    SocketControl control;
+    QSignalSpy notSent(&control, &SocketControl::bytesNotSent);
+    control.setProtocol(1);
+    control.setRemoteHost(QStringLiteral("localhost"));
+    control.Connect();
+    control.SendData(QString(1000, QLatin1Char('u')));
+    control.SendData(QString(234, QLatin1Char('v')));
+    QCOMPARE(control.bytesToWrite(), 1234);
+    control.Close();
+    QCOMPARE(control.bytesToWrite(), 0);
+    QCOMPARE(notSent.count(), 1);
+    QCOMPARE(notSent.at(0).at(0).toLongLong(), 1234);
 }
 
 void TestSocketControl::bulkTransferArrivesInOrder_data()
