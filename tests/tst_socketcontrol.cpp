@@ -1,3 +1,4 @@
+#include "loopback.h"
 #include "testdata.h"
 
 #include "net/SocketControl.h"
@@ -14,9 +15,11 @@
 #include <functional>
 #include <memory>
 
-namespace {
+using Loopback::connectClient;
+using Loopback::takeClient;
+using Loopback::Timeout;
 
-constexpr int Timeout = 10000;
+namespace {
 
 QString allByteValues()
 {
@@ -61,28 +64,6 @@ void settle()
     probe.writeDatagram("x", QHostAddress::LocalHost, probe.localPort());
     (void)QTest::qWaitFor([&] { return probe.hasPendingDatagrams(); }, Timeout);
     QCoreApplication::processEvents();
-}
-
-// The control's connection as the test peer's server sees it.
-QTcpSocket* takeClient(QTcpServer& server)
-{
-    if (!server.hasPendingConnections() && !server.waitForNewConnection(Timeout))
-        return nullptr;
-    return server.nextPendingConnection();
-}
-
-// Connects the control as a TCP client to a server of the test's own and
-// returns the server's end of the connection.
-QTcpSocket* connectClient(SocketControl& control, QTcpServer& peerServer)
-{
-    if (!peerServer.listen(QHostAddress::LocalHost, 0))
-        return nullptr;
-    QSignalSpy connectedSpy(&control, &SocketControl::connected);
-    control.setRemotePort(peerServer.serverPort());
-    control.Connect();
-    if (!connectedSpy.wait(Timeout))
-        return nullptr;
-    return takeClient(peerServer);
 }
 
 QByteArray readAtLeast(QTcpSocket& socket, qsizetype size, int timeout = Timeout)

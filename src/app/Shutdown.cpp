@@ -3,10 +3,10 @@
 #include "app/Settings.h"
 #include "net/SocketControl.h"
 #include "platform/CommonDialog.h"
+#include "send/FileSender.h"
 #include "ui/Controls.h"
 
 #include <QLineEdit>
-#include <QTimer>
 
 #include <exception>
 
@@ -56,5 +56,5 @@ void frmKelvane::Form_Unload()
     write(Settings::Mode, QString::number(cboMode->listIndex()));
 
     // The window object outlives its closing; nothing may tick in it any more.
-    guarded([this] { tmrSendFile->stop(); });
+    guarded([this] { m_fileSender->stopTicking(); });
 }

@@ -2,21 +2,15 @@
 
 #include "net/SocketControl.h"
 #include "platform/KvError.h"
+#include "platform/NumConv.h"
+#include "send/FileSender.h"
 #include "ui/Controls.h"
 
 #include <QLineEdit>
-#include <QTimer>
 
 #include <functional>
 
 namespace {
-
-QString describe(const std::exception& e)
-{
-    if (const auto* failure = dynamic_cast<const KvError*>(&e))
-        return failure->description();
-    return QString::fromLocal8Bit(e.what());
-}
 
 // A connection handling that fails ends there, with one entry holding the
 // failure's description; nothing is undone.
@@ -25,7 +19,7 @@ void reportFailure(frmKelvane& form, const std::function<void()>& work)
     try {
         work();
     } catch (const std::exception& e) {
-        form.Echo({describe(e)});
+        form.Echo({KvErr::describe(e)});
     }
 }
 
@@ -49,7 +43,7 @@ void frmKelvane::wsClient_Close()
                     // Someone else took the port meanwhile. Say why, then end the
                     // server properly rather than leave a window that claims to
                     // listen on a closed socket.
-                    Echo({describe(e)});
+                    Echo({KvErr::describe(e)});
                     fullClose = true;
                 }
             }
@@ -58,7 +52,7 @@ void frmKelvane::wsClient_Close()
         if (fullClose) {
             setAddressBoxesEnabled(true);
             bConnected = false;
-            tmrSendFile->stop();
+            m_fileSender->stopTicking();
             setRoleOptionsEnabled(true);
             wsClient->Close();
             Echo({QStringLiteral("Server port closed.")});
@@ -98,6 +92,15 @@ void frmKelvane::wsClient_Error(int number, const QString& description)
     Echo({description});
     setAddressBoxesEnabled(true);
     wsClient->Close();
+}
+
+void frmKelvane::wsClient_BytesNotSent(qint64 bytes)
+{
+    // Nothing goes missing unseen: the bytes a connection took with it are counted.
+    Echo({bytes == 1
+              ? QStringLiteral("1 byte was not sent: the connection ended first.")
+              : CountText(bytes) + QStringLiteral(" bytes were not sent: the connection ended first.")});
+    m_fileSender->dataLost();
 }
 
 void frmKelvane::setAddressBoxesEnabled(bool enabled)

@@ -45,4 +45,12 @@ inline KvError invalidPropertyValue()
 {
     return KvError(InvalidPropertyValue, QStringLiteral("Invalid property value"));
 }
+
+// The description a handler reports for any failure that reaches it.
+inline QString describe(const std::exception& e)
+{
+    if (const auto* failure = dynamic_cast<const KvError*>(&e))
+        return failure->description();
+    return QString::fromLocal8Bit(e.what());
+}
 } // namespace KvErr
