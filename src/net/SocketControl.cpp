@@ -533,10 +533,8 @@ void SocketControl::attachTcp(QTcpSocket* socket)
         if (socket == m_tcp)
             onTcpError();
     });
-    connect(socket, &QIODevice::bytesWritten, this, [this, socket](qint64 bytes) {
-        if (socket == m_tcp)
-            emit bytesWritten(bytes);
-    });
+    // Passed on as it is: releaseTcp cuts the socket loose first.
+    connect(socket, &QIODevice::bytesWritten, this, &SocketControl::bytesWritten);
 }
 
 qint64 SocketControl::releaseTcp()

@@ -15,9 +15,9 @@ class FileSendLink
 {
 public:
     virtual ~FileSendLink() = default;
-    // Hands the bytes over to go out; throws KvError when the connection
-    // cannot take them, and then has taken none of them.
-    virtual void send(const QByteArray& bytes) = 0;
+    // Hands the bytes over to go out, one character for each byte; throws
+    // KvError when the connection cannot take them, and then has taken none.
+    virtual void send(const QString& bytes) = 0;
     // Bytes handed over that have not yet left the program.
     virtual qint64 bytesWaiting() const = 0;
     // The most one send may carry where each send is one message (a UDP

@@ -2,11 +2,9 @@
 
 #include "net/SocketControl.h"
 
-#include <QString>
-
-void SocketSendLink::send(const QByteArray& bytes)
+void SocketSendLink::send(const QString& bytes)
 {
-    m_socket->SendData(QString::fromLatin1(bytes));
+    m_socket->SendData(bytes);
 }
 
 qint64 SocketSendLink::bytesWaiting() const
