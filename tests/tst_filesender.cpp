@@ -158,10 +158,11 @@ private slots:
         QCOMPARE(sent.size(), 6);
         QCOMPARE(sent.at(0), QStringList{QStringLiteral("Sent :a\r\n")});
         QCOMPARE(sent.at(5), QStringList{QStringLiteral("Sent :z\r\n")});
+        static_assert(FileSender::PieceBytes == 256 * 1024, "the labels below count in 256 KB pieces");
         const QStringList labels = {QStringLiteral("Sent :"),
-                                    QStringLiteral("Sent (line 2 from byte 1,048,577) :"),
-                                    QStringLiteral("Sent (line 2 from byte 2,097,153) :"),
-                                    QStringLiteral("Sent (line 2 from byte 3,145,729) :")};
+                                    QStringLiteral("Sent (line 2 from byte 262,145) :"),
+                                    QStringLiteral("Sent (line 2 from byte 524,289) :"),
+                                    QStringLiteral("Sent (line 2 from byte 786,433) :")};
         QByteArray shown;
         for (int i = 0; i < labels.size(); ++i) {
             const QString item = sent.at(i + 1).value(0);

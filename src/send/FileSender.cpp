@@ -124,7 +124,7 @@ void FileSender::tick()
             throw KvError(ErrDataLost, QStringLiteral("The connection ended before all the data went out"));
         }
         if (m_skipping && !skipRestOfLine()) {
-            setPace(Pace::Skipping);
+            setPace(Pace::AtOnce);
             return;
         }
         // "Completed." waits until nothing of the file waits inside the program.
@@ -138,26 +138,20 @@ void FileSender::tick()
             complete();
             return;
         }
+        // Over a byte stream a line of any length goes out piece by piece as
+        // it is read. The interval paces the lines; the bytes waiting pace the
+        // pieces of a line.
         const qint64 largest = m_link->largestMessage();
         if (largest > 0)
             sendDatagramLine(largest);
         else
-            sendStreamLine();
-        setPace(m_inLine ? Pace::Waiting : Pace::Lines);
+            sendPiece(nextPiece());
+        setPace(m_inLine ? Pace::AtOnce : Pace::Lines);
     } catch (const KvError& e) {
         fail(e.description());
     } catch (const std::exception& e) {
         fail(QString::fromLocal8Bit(e.what()));
     }
-}
-
-void FileSender::sendStreamLine()
-{
-    // A line of any length goes out piece by piece as it is read. The
-    // interval paces the lines; the bytes waiting pace the pieces.
-    do {
-        sendPiece(nextPiece());
-    } while (m_inLine && m_link->bytesWaiting() < MaxWaitingBytes);
 }
 
 void FileSender::sendDatagramLine(qint64 largest)
@@ -265,7 +259,7 @@ void FileSender::setPace(Pace pace)
     int ms = m_interval;
     if (pace == Pace::Waiting)
         ms = qMax(m_interval, WaitingPollMs);
-    else if (pace == Pace::Skipping)
+    else if (pace == Pace::AtOnce)
         ms = 0;
     // Restarting makes the next line come a whole interval after this tick.
     if (m_timer->isActive())

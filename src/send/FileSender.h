@@ -36,8 +36,9 @@ class FileSender : public QObject
 public:
     // With this much waiting to go out, a tick sends nothing.
     static constexpr qint64 MaxWaitingBytes = 4 * 1024 * 1024;
-    // The longest stretch of a line that is read and handed over at once.
-    static constexpr qsizetype PieceBytes = 1024 * 1024;
+    // The longest stretch of a line that is read and handed over at once:
+    // one piece a pass of the event loop keeps each pass short.
+    static constexpr qsizetype PieceBytes = 256 * 1024;
 
     explicit FileSender(std::unique_ptr<FileSendLink> link, QObject* parent = nullptr);
     ~FileSender() override;
@@ -78,12 +79,13 @@ signals:
 
 private:
     // How the timer ticks: one line an interval; polling while the
-    // connection holds too much; at once while a skipped line is read away.
+    // connection holds too much; at once while a line is under way, sent or
+    // read away piece by piece.
     enum class Pace
     {
         Lines,
         Waiting,
-        Skipping
+        AtOnce
     };
     // A stretch of one line, as read from the file.
     struct Piece
@@ -95,7 +97,6 @@ private:
     };
 
     void tick();
-    void sendStreamLine();
     void sendDatagramLine(qint64 largest);
     void sendPiece(const Piece& piece);
     Piece nextPiece();
