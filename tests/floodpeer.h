@@ -61,6 +61,13 @@ public:
             m_thread.join();
     }
 
+    // A peer that stops reading leaves what comes in the kernel's buffers,
+    // and once they are full the sender has to wait.
+    void setReading(bool reading) { m_reading = reading; }
+    // Counts what it receives without keeping it, so that a large transfer
+    // costs the process no memory of its own. Call before start().
+    void setKeeping(bool keep) { m_keeping = keep; }
+
     qint64 sent() const { return m_sent; }
     bool accepted() const { return m_accepted; }
     bool peerClosed() const { return m_peerClosed; }
@@ -69,11 +76,7 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_received;
     }
-    qsizetype receivedSize() const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_received.size();
-    }
+    qsizetype receivedSize() const { return m_receivedSize; }
 
 private:
     void run(qsizetype chunk)
@@ -93,7 +96,7 @@ private:
         while (!m_stop) {
             if (m_loop && offset == m_payload.size())
                 offset = 0;
-            pollfd p{fd, short(POLLIN | (offset < m_payload.size() ? POLLOUT : 0)), 0};
+            pollfd p{fd, short((m_reading ? POLLIN : 0) | (offset < m_payload.size() ? POLLOUT : 0)), 0};
             if (::poll(&p, 1, 20) < 0)
                 break;
             if (p.revents & POLLIN) {
@@ -102,10 +105,12 @@ private:
                     m_peerClosed = true;
                     break;
                 }
-                if (n > 0) {
+                if (n > 0 && m_keeping) {
                     std::lock_guard<std::mutex> lock(m_mutex);
                     m_received.append(buffer, n);
                 }
+                if (n > 0)
+                    m_receivedSize += n;
             }
             if ((p.revents & POLLOUT) && offset < m_payload.size()) {
                 const qsizetype n = qMin<qsizetype>(chunk, m_payload.size() - offset);
@@ -127,6 +132,9 @@ private:
     bool m_loop = false;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_reading{true};
+    bool m_keeping = true;
+    std::atomic<qsizetype> m_receivedSize{0};
     std::atomic<bool> m_accepted{false};
     std::atomic<bool> m_peerClosed{false};
     std::atomic<qint64> m_sent{0};
