@@ -147,10 +147,8 @@ void FileSender::tick()
         else
             sendPiece(nextPiece());
         setPace(m_inLine ? Pace::AtOnce : Pace::Lines);
-    } catch (const KvError& e) {
-        fail(e.description());
     } catch (const std::exception& e) {
-        fail(QString::fromLocal8Bit(e.what()));
+        fail(KvErr::describe(e));
     }
 }
 
