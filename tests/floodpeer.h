@@ -63,6 +63,13 @@ public:
             m_thread.join();
     }
 
+    // A peer that stops reading leaves what comes in the kernel's buffers,
+    // and once they are full the sender has to wait.
+    void setReading(bool reading) { m_reading = reading; }
+    // Counts what it receives without keeping it, so that a large transfer
+    // costs the process no memory of its own. Call before start().
+    void setKeeping(bool keep) { m_keeping = keep; }
+
     qint64 sent() const { return m_sent; }
     bool accepted() const { return m_accepted; }
     bool peerClosed() const { return m_peerClosed; }
@@ -71,11 +78,7 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_received;
     }
-    qsizetype receivedSize() const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_received.size();
-    }
+    qsizetype receivedSize() const { return m_receivedSize; }
 
 private:
     void run(qsizetype chunk)
@@ -97,7 +100,7 @@ private:
             if (m_loop && offset == m_payload.size() && due)
                 offset = 0;
             const bool more = due && offset < m_payload.size();
-            pollfd p{fd, short(POLLIN | (more ? POLLOUT : 0)), 0};
+            pollfd p{fd, short((m_reading ? POLLIN : 0) | (more ? POLLOUT : 0)), 0};
             if (::poll(&p, 1, 20) < 0)
                 break;
             if (p.revents & POLLIN) {
@@ -106,10 +109,12 @@ private:
                     m_peerClosed = true;
                     break;
                 }
-                if (n > 0) {
+                if (n > 0 && m_keeping) {
                     std::lock_guard<std::mutex> lock(m_mutex);
                     m_received.append(buffer, n);
                 }
+                if (n > 0)
+                    m_receivedSize += n;
             }
             if ((p.revents & POLLOUT) && more) {
                 qint64 n = qMin<qsizetype>(chunk, m_payload.size() - offset);
@@ -134,6 +139,9 @@ private:
     qint64 m_total = -1;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_reading{true};
+    bool m_keeping = true;
+    std::atomic<qsizetype> m_receivedSize{0};
     std::atomic<bool> m_accepted{false};
     std::atomic<bool> m_peerClosed{false};
     std::atomic<qint64> m_sent{0};

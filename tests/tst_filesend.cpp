@@ -1,6 +1,7 @@
 // Sending a text file line by line to a real peer on loopback, driven through
 // the window's own controls, and the file-open dialog the open button uses.
 
+#include "loopback.h"
 #include "testdata.h"
 #include "testsupport.h"
 
@@ -8,11 +9,13 @@
 #include "net/SocketControl.h"
 #include "platform/CommonDialog.h"
 #include "platform/KvError.h"
+#include "send/FileSender.h"
 #include "ui/Controls.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -23,6 +26,8 @@
 #include <QTimer>
 
 #include <functional>
+
+#include <sys/stat.h>
 
 using TestSupport::body;
 using TestSupport::ScriptedFileDialog;
@@ -143,6 +148,18 @@ private:
         w.find<QLineEdit>("txtLocalPort")->setText(QStringLiteral("0"));
         w.find<QPushButton>("cmdConnect")->click();
         return w->socket()->State() == SocketControl::sckListening ? quint16(w->socket()->LocalPort()) : 0;
+    }
+
+    // Connected to the peer with the file open and sent at an interval so
+    // long that only the test's own ticks send.
+    bool startTicksByHand(Window& w, const Peer& peer, const QByteArray& file)
+    {
+        if (!connectTo(w, peer.port()))
+            return false;
+        open(w, m_files.write(file));
+        setInterval(w, QStringLiteral("100000"));
+        clickSend(w);
+        return caption(w) == Sending;
     }
 
     static bool waitForEntry(const Window& w, const QString& entryBody, int timeout = 10000)
@@ -278,10 +295,7 @@ private slots:
         // Ticks by hand: each sends exactly one line.
         Peer peer;
         Window w;
-        QVERIFY(connectTo(w, peer.port()));
-        open(w, m_files.write("A\r\nB\r\nC\r\n"));
-        setInterval(w, QStringLiteral("100000"));
-        clickSend(w);
+        QVERIFY(startTicksByHand(w, peer, "A\r\nB\r\nC\r\n"));
         tick(w);
         QTRY_COMPARE(peer.all(), QByteArray("A\r\n"));
         clickSend(w);
@@ -335,18 +349,119 @@ private slots:
         QTRY_COMPARE(peer.all(), all + "\r\n" + QByteArray(3, '\0') + "\r\n\xff\xfe\r\n");
     }
 
-    void missingFile()
+    void fileThatCannotBeSent_data()
     {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("missing file")
+            << m_files.path(QStringLiteral("no-such-file.txt")) << QStringLiteral("File not found");
+        const QString fifo = m_files.path(QStringLiteral("fifo"));
+        QFile::remove(fifo);
+        if (::mkfifo(QFile::encodeName(fifo).constData(), 0600) != 0)
+            qFatal("cannot make a named pipe");
+        // Opening it must not wait for a writer.
+        QTest::newRow("named pipe") << fifo
+                                    << QStringLiteral(
+                                           "Path/File access error: this is a named pipe (FIFO), not "
+                                           "a regular file; only regular files can be sent");
+        QTest::newRow("endless device")
+            << QStringLiteral("/dev/zero")
+            << QStringLiteral("Path/File access error: this is a character device, "
+                              "not a regular file; only regular files can be sent");
+    }
+
+    void fileThatCannotBeSent()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, said);
         Window w;
         open(w, m_files.write("earlier\r\n"));
         QVERIFY(w->isFileOpen());
-        const QString missing = m_files.path(QStringLiteral("no-such-file.txt"));
-        open(w, missing);
-        QCOMPARE(entries(w).constLast(), body({QStringLiteral("Error"), QStringLiteral("File not found")}));
+        const bool existed = QFileInfo::exists(path);
+        open(w, path);
+        QCOMPARE(entries(w).constLast(), body({QStringLiteral("Error"), said}));
         QVERIFY(!w->isFileOpen());
-        QVERIFY(!QFile::exists(missing));
+        QCOMPARE(QFileInfo::exists(path), existed);
         clickSend(w);
         QCOMPARE(entries(w).constLast(), entry(QStringLiteral("Please select a file to send.")));
+    }
+
+    void failedFileChangeStopsTheSending()
+    {
+        // The old file is closed before the new one fails to open: the next
+        // tick has nothing to read, and must not call that complete.
+        Peer peer;
+        Window w;
+        QVERIFY(startTicksByHand(w, peer, "A\r\nB\r\n"));
+        tick(w);
+        open(w, m_files.path(QStringLiteral("no-such-file.txt")));
+        tick(w);
+        QCOMPARE(entries(w).constLast(),
+                 body({QStringLiteral("*** Error ***"), QStringLiteral("No file is open"),
+                       QStringLiteral("File sending stopped.")}));
+        QCOMPARE(caption(w), Idle);
+        QVERIFY(!timer(w)->isActive());
+        QTRY_COMPARE(peer.all(), QByteArray("A\r\n"));
+    }
+
+    void bytesNotSentAreLogged_data()
+    {
+        QTest::addColumn<bool>("asServer");
+        QTest::newRow("client: the connection ends for good") << false;
+        QTest::newRow("server: it listens again") << true;
+    }
+
+    void bytesNotSentAreLogged()
+    {
+        QFETCH(bool, asServer);
+        Window w;
+        w.find<CheckBox>("chkShow")->setValue(0);
+        QTcpServer server;
+        QTcpSocket client;
+        QTcpSocket* peer = &client;
+        if (asServer) {
+            const quint16 port = listen(w);
+            QVERIFY(port != 0);
+            client.connectToHost(QHostAddress::LocalHost, port);
+            QTRY_VERIFY(w->isConnected());
+        } else {
+            QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+            QVERIFY(connectTo(w, server.serverPort()));
+            QVERIFY((peer = Loopback::takeClient(server)));
+        }
+        // The peer reads nothing, so the file's lines pile up inside the program.
+        peer->setReadBufferSize(1024);
+        // Large lines, so that the kernel's buffers fill in a few ticks.
+        QList<QByteArray> lines;
+        for (int i = 0; i < 200; ++i)
+            lines.append(QByteArray::number(i).leftJustified(100000, '.'));
+        open(w, m_files.write(crlfLines(lines)));
+        setInterval(w, QStringLiteral("0"));
+        clickSend(w);
+        QTRY_VERIFY(w->socket()->bytesToWrite() >= FileSender::MaxWaitingBytes);
+        const qsizetype before = entries(w).size();
+        peer->abort();
+
+        static const QRegularExpression notSent(
+            QStringLiteral("^[1-9][0-9,]* bytes were not sent: the connection ended first.\r\n$"));
+        QTRY_VERIFY(entries(w).size() >= before + 3);
+        const QStringList after = entries(w).mid(before, 3);
+        QCOMPARE(after.at(0), entry(QStringLiteral("Client disconnected: 127.0.0.1")));
+        QVERIFY2(notSent.match(after.at(1)).hasMatch(), qPrintable(after.at(1)));
+        if (asServer) {
+            QVERIFY(after.at(2).startsWith(QStringLiteral("Listening port ")));
+            // Nothing more goes to whoever comes next: the sending stops.
+            QTRY_COMPARE(caption(w), Idle);
+            QCOMPARE(entries(w).constLast(),
+                     body({QStringLiteral("*** Error ***"),
+                           QStringLiteral("The connection ended before all the data went out"),
+                           QStringLiteral("File sending stopped.")}));
+        } else {
+            QCOMPARE(after.at(2), entry(QStringLiteral("Server port closed.")));
+            QCOMPARE(caption(w), Sending);
+            QVERIFY(!timer(w)->isActive());
+        }
+        QVERIFY(!entries(w).contains(entry(QStringLiteral("Completed."))));
     }
 
     void cancelledDialog()
@@ -384,17 +499,15 @@ private slots:
         // The next ticks read the new file from its first line.
         Peer peer;
         Window w;
-        QVERIFY(connectTo(w, peer.port()));
-        open(w, m_files.write("old 1\r\nold 2\r\nold 3\r\n"));
-        setInterval(w, QStringLiteral("100000"));
-        clickSend(w);
+        QVERIFY(startTicksByHand(w, peer, "old 1\r\nold 2\r\nold 3\r\n"));
         tick(w);
         open(w, m_files.write("new 1\r\nnew 2\r\n"));
         QCOMPARE(caption(w), Sending);
         tick(w);
         tick(w);
         tick(w);
-        QCOMPARE(entries(w).constLast(), entry(QStringLiteral("Completed.")));
+        // The end waits until the lines have left the program.
+        QTRY_COMPARE(entries(w).constLast(), entry(QStringLiteral("Completed.")));
         QTRY_COMPARE(peer.all(), QByteArray("old 1\r\nnew 1\r\nnew 2\r\n"));
     }
 

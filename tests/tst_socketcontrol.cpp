@@ -1,3 +1,4 @@
+#include "loopback.h"
 #include "testdata.h"
 
 #include "net/SocketControl.h"
@@ -14,9 +15,11 @@
 #include <functional>
 #include <memory>
 
-namespace {
+using Loopback::connectClient;
+using Loopback::takeClient;
+using Loopback::Timeout;
 
-constexpr int Timeout = 10000;
+namespace {
 
 QString allByteValues()
 {
@@ -61,28 +64,6 @@ void settle()
     probe.writeDatagram("x", QHostAddress::LocalHost, probe.localPort());
     (void)QTest::qWaitFor([&] { return probe.hasPendingDatagrams(); }, Timeout);
     QCoreApplication::processEvents();
-}
-
-// The control's connection as the test peer's server sees it.
-QTcpSocket* takeClient(QTcpServer& server)
-{
-    if (!server.hasPendingConnections() && !server.waitForNewConnection(Timeout))
-        return nullptr;
-    return server.nextPendingConnection();
-}
-
-// Connects the control as a TCP client to a server of the test's own and
-// returns the server's end of the connection.
-QTcpSocket* connectClient(SocketControl& control, QTcpServer& peerServer)
-{
-    if (!peerServer.listen(QHostAddress::LocalHost, 0))
-        return nullptr;
-    QSignalSpy connectedSpy(&control, &SocketControl::connected);
-    control.setRemotePort(peerServer.serverPort());
-    control.Connect();
-    if (!connectedSpy.wait(Timeout))
-        return nullptr;
-    return takeClient(peerServer);
 }
 
 QByteArray readAtLeast(QTcpSocket& socket, qsizetype size, int timeout = Timeout)
@@ -158,6 +139,8 @@ private slots:
     void clientBindsGivenLocalPort();
     void peerCloseDeliversDataFirst();
     void closeFlushesQueuedData();
+    void lostBytesAreCounted_data();
+    void lostBytesAreCounted();
     void closeRaisesNoClosedEvent_data();
     void closeRaisesNoClosedEvent();
     void closeInsideDataArrival();
@@ -182,6 +165,7 @@ private slots:
     void udpCloseDiscardsWaitingDatagrams();
     void udpDropsAreReported_data();
     void udpDropsAreReported();
+    void udpDatagramsWaitingForTheLookup();
 
     void bulkTransferArrivesInOrder_data();
     void bulkTransferArrivesInOrder();
@@ -447,6 +431,57 @@ void TestSocketControl::closeFlushesQueuedData()
         30000));
     QCOMPARE(received.size(), payload.size());
     QVERIFY(received == payload);
+}
+
+void TestSocketControl::lostBytesAreCounted_data()
+{
+    QTest::addColumn<bool>("closeFirst");
+    QTest::newRow("peer gone while data waits") << false;
+    QTest::newRow("peer gone in the close grace time") << true;
+}
+
+void TestSocketControl::lostBytesAreCounted()
+{
+    QFETCH(bool, closeFirst);
+
+    SocketControl control;
+    QSignalSpy notSent(&control, &SocketControl::bytesNotSent);
+    qint64 written = 0;
+    connect(&control, &SocketControl::bytesWritten, &control, [&](qint64 bytes) { written += bytes; });
+    QTcpServer peerServer;
+    QTcpSocket* peer = connectClient(control, peerServer);
+    QVERIFY(peer);
+    // The peer takes nothing: once the kernel's buffers are full the rest waits here.
+    peer->setReadBufferSize(1024);
+    const qint64 total = 32 * 1024 * 1024;
+    control.SendData(QString(total, QLatin1Char('x')));
+    QCOMPARE(control.bytesToWrite(), total);
+    QTRY_VERIFY(written > 0);
+    QCOMPARE(written + control.bytesToWrite(), total);
+
+    qint64 lost = 0;
+    if (closeFirst) {
+        const qint64 waiting = control.bytesToWrite();
+        control.Close();
+        QCOMPARE(control.bytesToWrite(), 0);
+        QCOMPARE(notSent.count(), 0);
+        peer->abort();
+        QVERIFY(notSent.wait(Timeout));
+        lost = notSent.at(0).at(0).toLongLong();
+        QVERIFY2(lost > 0 && lost <= waiting, qPrintable(QString::number(lost)));
+    } else {
+        QSignalSpy closedSpy(&control, &SocketControl::closed);
+        QSignalSpy errorSpy(&control, &SocketControl::error);
+        peer->abort();
+        QTRY_VERIFY(closedSpy.count() + errorSpy.count() > 0);
+        control.Close();
+        QCOMPARE(notSent.count(), 1);
+        lost = notSent.at(0).at(0).toLongLong();
+        // Every byte either reached the kernel or is counted as lost.
+        QCOMPARE(written + lost, total);
+    }
+    settle();
+    QCOMPARE(notSent.count(), 1);
 }
 
 void TestSocketControl::closeRaisesNoClosedEvent_data()
@@ -1011,6 +1046,24 @@ void TestSocketControl::udpDropsAreReported()
         QTRY_COMPARE_WITH_TIMEOUT(recorder.counts.size() + reported(), qint64(sent), Timeout);
         QVERIFY(reported() > 0);
     }
+}
+
+void TestSocketControl::udpDatagramsWaitingForTheLookup()
+{
+    // A name is looked up in the background; what is sent meanwhile waits
+    // in the program, and is counted as lost when the socket closes first.
+    SocketControl control;
+    QSignalSpy notSent(&control, &SocketControl::bytesNotSent);
+    control.setProtocol(1);
+    control.setRemoteHost(QStringLiteral("localhost"));
+    control.Connect();
+    control.SendData(QString(1000, QLatin1Char('u')));
+    control.SendData(QString(234, QLatin1Char('v')));
+    QCOMPARE(control.bytesToWrite(), 1234);
+    control.Close();
+    QCOMPARE(control.bytesToWrite(), 0);
+    QCOMPARE(notSent.count(), 1);
+    QCOMPARE(notSent.at(0).at(0).toLongLong(), 1234);
 }
 
 void TestSocketControl::bulkTransferArrivesInOrder_data()

@@ -4,8 +4,11 @@
 #include "platform/TextStream.h"
 
 #include <QFile>
+#include <QLocalServer>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 namespace {
 constexpr int Chunk = 64 * 1024;
@@ -17,6 +20,7 @@ class TestTextStream : public QObject
 
 private:
     TestData::TempFiles m_files;
+    QLocalServer m_socketFile;
 
     static QStringList readAll(TextStream& ts)
     {
@@ -27,6 +31,12 @@ private:
     }
 
 private slots:
+    void initTestCase()
+    {
+        QVERIFY(::mkfifo(QFile::encodeName(m_files.path(QStringLiteral("fifo"))).constData(), 0600) == 0);
+        QVERIFY(m_socketFile.listen(m_files.path(QStringLiteral("socket"))));
+    }
+
     void lines_data()
     {
         QTest::addColumn<QByteArray>("bytes");
@@ -144,25 +154,76 @@ private slots:
         QVERIFY(ts->AtEndOfStream());
     }
 
+    void pieces_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("maxBytes");
+        // Each piece as read, with "|" after it where its line ends.
+        QTest::addColumn<QStringList>("pieces");
+
+        QTest::newRow("short lines") << QByteArray("ab\r\nc") << 4 << QStringList{"ab|", "c|"};
+        QTest::newRow("a line in pieces")
+            << QByteArray("abcdefghij\nk") << 4 << QStringList{"abcd", "efgh", "ij|", "k|"};
+        QTest::newRow("a line as long as a piece takes its CR LF")
+            << QByteArray("abcd\r\nef") << 4 << QStringList{"abcd|", "ef|"};
+        QTest::newRow("a last line as long as a piece") << QByteArray("abcd") << 4 << QStringList{"abcd|"};
+        QTest::newRow("an empty line") << QByteArray("\r\nab") << 4 << QStringList{"|", "ab|"};
+        QTest::newRow("pieces across chunks")
+            << QByteArray(Chunk + 10, 'x') + "\ry" << Chunk - 1
+            << QStringList{QString(Chunk - 1, 'x'), QString(11, 'x') + "|", "y|"};
+        QByteArray crLfSplit(2 * Chunk - 1, 'x');
+        crLfSplit += "\r\nz";
+        QTest::newRow("CR LF split across chunks after a full piece")
+            << crLfSplit << 2 * Chunk - 1 << QStringList{QString(2 * Chunk - 1, 'x') + "|", "z|"};
+    }
+
+    void pieces()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, maxBytes);
+        QFETCH(QStringList, pieces);
+        auto ts = TextStream::open(m_files.write(bytes));
+        QStringList got;
+        while (!ts->AtEndOfStream()) {
+            bool ended = false;
+            const QByteArray piece = ts->ReadPiece(maxBytes, ended);
+            QVERIFY(piece.size() <= maxBytes);
+            got.append(QString::fromLatin1(piece) + (ended ? "|" : ""));
+        }
+        QCOMPARE(got, pieces);
+    }
+
     void openFailures_data()
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<int>("number");
-        QTest::newRow("missing file") << m_files.path(QStringLiteral("missing.txt")) << 53;
-        QTest::newRow("empty path") << QString() << 53;
-        QTest::newRow("folder") << m_files.folder() << 75;
+        QTest::addColumn<QString>("says");
+        QTest::newRow("missing file")
+            << m_files.path(QStringLiteral("missing.txt")) << 53 << "File not found";
+        QTest::newRow("empty path") << QString() << 53 << "File not found";
+        // Only a regular file is sure to end; opening none of these may block.
+        QTest::newRow("folder") << m_files.folder() << 75 << "this is a folder, not a regular file";
+        QTest::newRow("named pipe without a writer") << m_files.path(QStringLiteral("fifo")) << 75
+                                                     << "this is a named pipe (FIFO), not a regular file";
+        QTest::newRow("endless device")
+            << "/dev/zero" << 75 << "this is a character device, not a regular file";
+        QTest::newRow("empty device")
+            << "/dev/null" << 75 << "this is a character device, not a regular file";
+        QTest::newRow("socket") << m_files.path(QStringLiteral("socket")) << 75
+                                << "this is a socket, not a regular file";
     }
 
     void openFailures()
     {
         QFETCH(QString, path);
         QFETCH(int, number);
+        QFETCH(QString, says);
         try {
             TextStream::open(path);
             QFAIL("opened");
         } catch (const KvError& e) {
             QCOMPARE(e.number(), number);
-            QVERIFY(!e.description().isEmpty());
+            QVERIFY2(e.description().contains(says), qPrintable(e.description()));
         }
     }
 

@@ -4,10 +4,10 @@
 #include "net/SocketControl.h"
 #include "platform/CommonDialog.h"
 #include "platform/KvError.h"
+#include "send/FileSender.h"
 #include "ui/Controls.h"
 
 #include <QLineEdit>
-#include <QTimer>
 
 #include <cstdio>
 #include <exception>
@@ -67,5 +67,5 @@ void frmKelvane::Form_Unload()
     write(Settings::Mode, QString::number(cboMode->listIndex()));
 
     // The window object outlives its closing; nothing may tick in it any more.
-    guarded([this] { tmrSendFile->stop(); });
+    guarded([this] { m_fileSender->stopTicking(); });
 }

@@ -3,10 +3,11 @@
 #include "net/Address.h"
 #include "net/SocketControl.h"
 #include "platform/KvError.h"
+#include "platform/NumConv.h"
+#include "send/FileSender.h"
 #include "ui/Controls.h"
 
 #include <QLineEdit>
-#include <QTimer>
 
 #include <functional>
 
@@ -52,7 +53,7 @@ void frmKelvane::wsClient_Close()
         if (fullClose) {
             setAddressBoxesEnabled(true);
             bConnected = false;
-            tmrSendFile->stop();
+            m_fileSender->stopTicking();
             setRoleOptionsEnabled(true);
             wsClient->Close();
             Echo({QStringLiteral("Server port closed.")});
@@ -91,6 +92,15 @@ void frmKelvane::wsClient_Error(int number, const QString& description)
     Echo({description});
     setAddressBoxesEnabled(true);
     wsClient->Close();
+}
+
+void frmKelvane::wsClient_BytesNotSent(qint64 bytes)
+{
+    // Nothing goes missing unseen: the bytes a connection took with it are counted.
+    Echo({bytes == 1
+              ? QStringLiteral("1 byte was not sent: the connection ended first.")
+              : CountText(bytes) + QStringLiteral(" bytes were not sent: the connection ended first.")});
+    m_fileSender->dataLost();
 }
 
 void frmKelvane::setAddressBoxesEnabled(bool enabled)

@@ -14,6 +14,8 @@
 #include <QUdpSocket>
 
 #include <limits>
+#include <memory>
+#include <utility>
 
 namespace {
 
@@ -333,7 +335,7 @@ void SocketControl::Close()
         QHostInfo::abortHostLookup(m_lookupId);
         m_lookupId = -1;
     }
-    m_heldDatagrams.clear();
+    qint64 unsent = dropHeldDatagrams();
     m_udpTarget.clear();
 
     // Requests waiting in m_requests stay: the window closes the listener and
@@ -344,7 +346,7 @@ void SocketControl::Close()
         server->close();
         server->deleteLater();
     }
-    releaseTcp();
+    unsent += releaseTcp();
     // Datagrams still waiting arrived for a socket the user closed: discarded.
     stopDatagramReader();
     if (QUdpSocket* udp = m_udp) {
@@ -355,6 +357,8 @@ void SocketControl::Close()
     }
     m_received.clear();
     m_state = sckClosed;
+    if (unsent > 0)
+        emit bytesNotSent(unsent);
 }
 
 void SocketControl::SendData(const QString& data)
@@ -399,6 +403,19 @@ QString SocketControl::GetData()
     return data;
 }
 
+qint64 SocketControl::bytesToWrite() const
+{
+    return (m_tcp ? m_tcp->bytesToWrite() : 0) + m_heldBytes;
+}
+
+qint64 SocketControl::largestDatagram() const
+{
+    bool isV4 = false;
+    m_udpTarget.toIPv4Address(&isV4);
+    // Until the lookup answers, the smaller IPv4 limit holds.
+    return (m_udpTarget.isNull() || isV4) ? MaxDatagramIPv4 : MaxDatagramIPv6;
+}
+
 void SocketControl::openUdp()
 {
     auto* udp = new QUdpSocket(this);
@@ -438,8 +455,10 @@ void SocketControl::startUdpLookup()
     if (!isWholeHostText(m_remoteHost)) {
         // Like a lookup that failed: the window hears of it after the open.
         CallScope scope(m_inCall);
-        m_heldDatagrams.clear();
+        const qint64 lost = dropHeldDatagrams();
         reportError(hostNotFound(m_remoteHost));
+        if (lost > 0)
+            emit bytesNotSent(lost);
         return;
     }
     const QString host = bareHost(m_remoteHost);
@@ -451,7 +470,8 @@ void SocketControl::startUdpLookup()
     }
     // No remote host: the socket can still receive; sending is refused.
     if (host.isEmpty()) {
-        m_heldDatagrams.clear();
+        if (const qint64 lost = dropHeldDatagrams())
+            emit bytesNotSent(lost);
         return;
     }
     m_lookupId = QHostInfo::lookupHost(host, this, &SocketControl::onLookupDone);
@@ -465,8 +485,11 @@ void SocketControl::onLookupDone(const QHostInfo& info)
 
     const QList<QHostAddress> addresses = info.addresses();
     if (info.error() != QHostInfo::NoError || addresses.isEmpty()) {
-        m_heldDatagrams.clear();
+        const qint64 lost = dropHeldDatagrams();
+        const QPointer<SocketControl> self(this);
         reportError(hostNotFound(m_remoteHost));
+        if (self && lost > 0)
+            emit bytesNotSent(lost);
         return;
     }
     m_udpTarget = addresses.first();
@@ -484,9 +507,7 @@ void SocketControl::onLookupDone(const QHostInfo& info)
 
 void SocketControl::sendDatagram(const QByteArray& bytes)
 {
-    bool isV4 = m_udpTarget.isNull();
-    m_udpTarget.toIPv4Address(&isV4);
-    const int limit = (m_udpTarget.isNull() || isV4) ? MaxDatagramIPv4 : MaxDatagramIPv6;
+    const qint64 limit = largestDatagram();
     if (bytes.size() > limit) {
         throw KvError(
             ErrDatagramTooLarge,
@@ -496,6 +517,7 @@ void SocketControl::sendDatagram(const QByteArray& bytes)
         if (m_lookupId == -1)
             throw KvError(ErrAddressNotAvailable, QStringLiteral("No remote host to send to"));
         m_heldDatagrams.append(bytes);
+        m_heldBytes += bytes.size();
         return;
     }
     CallScope scope(m_inCall);
@@ -505,25 +527,53 @@ void SocketControl::sendDatagram(const QByteArray& bytes)
 
 void SocketControl::flushHeldDatagrams()
 {
+    qint64 sent = 0;
     while (!m_heldDatagrams.isEmpty() && m_udp && !m_udpTarget.isNull()) {
         const QByteArray bytes = m_heldDatagrams.takeFirst();
+        m_heldBytes -= bytes.size();
         try {
             sendDatagram(bytes);
+            sent += bytes.size();
         } catch (const KvError& failure) {
             // Nobody is waiting on these sends any more; tell the window.
-            m_heldDatagrams.clear();
+            const qint64 lost = bytes.size() + dropHeldDatagrams();
+            const QPointer<SocketControl> self(this);
             reportError(failure);
+            if (self)
+                emit bytesNotSent(lost);
             return;
         }
     }
+    if (sent > 0)
+        emit bytesWritten(sent);
+}
+
+qint64 SocketControl::dropHeldDatagrams()
+{
+    const qint64 bytes = m_heldBytes;
+    m_heldDatagrams.clear();
+    m_heldBytes = 0;
+    return bytes;
 }
 
 void SocketControl::attachTcp(QTcpSocket* socket)
 {
     m_peerClosed = false;
     m_readFailureReported = false;
+    m_unsentAtEnd = 0;
     socket->setParent(this);
     socket->setReadBufferSize(ReadBufferLimit);
+    // Qt empties the socket's write buffer when the connection fails or ends;
+    // what waited in it is counted first, before any handler closes it.
+    auto countUnsent = [this, socket] {
+        if (socket == m_tcp)
+            m_unsentAtEnd = qMax(m_unsentAtEnd, socket->bytesToWrite());
+    };
+    connect(socket, &QAbstractSocket::errorOccurred, this, countUnsent);
+    connect(socket, &QAbstractSocket::stateChanged, this, [countUnsent](QAbstractSocket::SocketState state) {
+        if (state == QAbstractSocket::UnconnectedState)
+            countUnsent();
+    });
     connect(socket, &QIODevice::readyRead, this, [this, socket] {
         if (socket == m_tcp)
             onTcpReadyRead();
@@ -536,21 +586,35 @@ void SocketControl::attachTcp(QTcpSocket* socket)
         if (socket == m_tcp)
             onTcpError();
     });
+    // Passed on as it is: releaseTcp cuts the socket loose first.
+    connect(socket, &QIODevice::bytesWritten, this, &SocketControl::bytesWritten);
 }
 
-void SocketControl::releaseTcp()
+qint64 SocketControl::releaseTcp()
 {
     QTcpSocket* socket = m_tcp;
     m_tcp = nullptr;
     if (!socket)
-        return;
+        return 0;
     socket->disconnect(this);
     if (socket->state() != QAbstractSocket::ConnectedState) {
+        const qint64 unsent = qMax(socket->bytesToWrite(), m_unsentAtEnd);
         socket->abort();
         socket->deleteLater();
-        return;
+        return unsent;
     }
     // Close gracefully so that data SendData queued still reaches the peer.
+    // What still waits when the peer goes or the grace time is over is lost,
+    // and the window is told how much.
+    const auto unsent = std::make_shared<qint64>(socket->bytesToWrite());
+    if (*unsent > 0) {
+        connect(socket, &QIODevice::bytesWritten, this, [unsent](qint64 bytes) { *unsent -= bytes; });
+        connect(socket, &QAbstractSocket::stateChanged, this,
+                [this, unsent](QAbstractSocket::SocketState state) {
+                    if (state == QAbstractSocket::UnconnectedState && *unsent > 0)
+                        emit bytesNotSent(std::exchange(*unsent, 0));
+                });
+    }
     connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
     QTimer::singleShot(CloseGraceMs, socket, [socket] {
         socket->abort();
@@ -559,6 +623,7 @@ void SocketControl::releaseTcp()
     socket->disconnectFromHost();
     if (socket->state() == QAbstractSocket::UnconnectedState)
         socket->deleteLater();
+    return 0;
 }
 
 void SocketControl::reportError(const KvError& failure)

@@ -109,6 +109,11 @@ public:
     // Take effect at the next Bind or Connect.
     void setDatagramQueueLimit(qint64 bytes);
     void setDatagramReading(DatagramReading reading);
+    // Bytes that SendData took and that have not yet left the program: TCP
+    // data the kernel has not taken yet, UDP datagrams waiting for a lookup.
+    qint64 bytesToWrite() const;
+    // The largest datagram SendData takes for the current UDP destination.
+    qint64 largestDatagram() const;
 
 signals:
     void connected();
@@ -123,6 +128,12 @@ signals:
     // Received data could not be stored for want of memory; it waits in the
     // socket and is read again shortly. Once a connection.
     void readFailed(const QString& description);
+    // Some of the bytes waiting to go out have left the program.
+    void bytesWritten(qint64 bytes);
+    // A connection ended while these bytes still waited to go out: they are
+    // lost. Comes from Close, or later, when a closed connection's grace time
+    // is over or its peer goes before it has taken them.
+    void bytesNotSent(qint64 bytes);
 
 private:
     void requireClosed() const;
@@ -130,8 +141,11 @@ private:
     void startUdpLookup();
     void sendDatagram(const QByteArray& bytes);
     void flushHeldDatagrams();
+    // Empties the datagrams waiting for the lookup; returns their bytes.
+    qint64 dropHeldDatagrams();
     void attachTcp(QTcpSocket* socket);
-    void releaseTcp();
+    // Returns the bytes that were waiting and are lost at once.
+    qint64 releaseTcp();
     void reportError(const KvError& failure);
     void setPeer(const QHostAddress& address, quint16 port);
     qint32 nextRequestId();
@@ -193,6 +207,9 @@ private:
     QString m_lastSenderText;
     // The window has been told that received TCP data could not be stored.
     bool m_readFailureReported = false;
+    qint64 m_heldBytes = 0;
+    // What waited to go out when the TCP connection ended; Qt drops it soon after.
+    qint64 m_unsentAtEnd = 0;
     // Set while this class itself calls into a socket, so that errors the
     // call reports synchronously are thrown rather than signalled.
     bool m_inCall = false;

@@ -204,3 +204,9 @@ qint32 TextToInt32(const QString& text)
         throw KvErr::typeMismatch();
     return RoundToInt32(s.value);
 }
+
+QString CountText(qint64 count)
+{
+    static const QLocale english(QLocale::English, QLocale::UnitedStates);
+    return english.toString(count);
+}

@@ -24,3 +24,6 @@ qint32 RoundToInt32(double value);
 // A text that must be a number as a whole (blanks around it allowed), as typed
 // into a port box. Anything else, the empty text included, is a type mismatch.
 qint32 TextToInt32(const QString& text);
+
+// A count as the log shows it, thousands grouped with commas: 1,234,567.
+QString CountText(qint64 count);

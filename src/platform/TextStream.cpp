@@ -3,22 +3,93 @@
 #include "platform/KvError.h"
 
 #include <QFile>
-#include <QFileInfo>
+
+#include <limits>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
+
 constexpr qint64 ChunkSize = 64 * 1024;
+
+constexpr int ErrFileNotFound = 53;
+constexpr int ErrPastEnd = 62;
+constexpr int ErrPathAccess = 75;
+constexpr int ErrDeviceIO = 57;
+
+QString kindOf(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return QStringLiteral("a folder");
+    if (S_ISFIFO(mode))
+        return QStringLiteral("a named pipe (FIFO)");
+    if (S_ISCHR(mode))
+        return QStringLiteral("a character device");
+    if (S_ISBLK(mode))
+        return QStringLiteral("a block device");
+    if (S_ISSOCK(mode))
+        return QStringLiteral("a socket");
+    return QStringLiteral("a special file");
 }
+
+// A pipe can wait for a writer for ever and a device can read without end;
+// only a regular file has an end that reading is sure to reach.
+KvError notRegular(mode_t mode)
+{
+    return KvError(ErrPathAccess,
+                   QStringLiteral("Path/File access error: this is %1, not a regular file; only regular "
+                                  "files can be sent")
+                       .arg(kindOf(mode)));
+}
+
+KvError accessError(int error)
+{
+    return KvError(ErrPathAccess, QStringLiteral("Path/File access error: ") + qt_error_string(error));
+}
+
+} // namespace
 
 std::unique_ptr<TextStream> TextStream::open(const QString& path)
 {
-    const QFileInfo info(path);
-    if (!info.exists())
-        throw KvError(53, QStringLiteral("File not found"));
-    if (info.isDir())
-        throw KvError(75, QStringLiteral("Path/File access error"));
-    auto file = std::make_unique<QFile>(path);
-    if (!file->open(QIODevice::ReadOnly))
-        throw KvError(75, QStringLiteral("Path/File access error: ") + file->errorString());
+    const QByteArray name = QFile::encodeName(path);
+    // Without O_NONBLOCK, opening a named pipe waits for a writer, and the
+    // window with it. The kind of file is then asked of the open descriptor
+    // itself, so nothing can swap the file between the look and the open.
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ENOENT)
+            throw KvError(ErrFileNotFound, QStringLiteral("File not found"));
+        // A socket cannot be opened at all; say what it is rather than what open() says.
+        struct stat info;
+        if (error == ENXIO && ::stat(name.constData(), &info) == 0 && !S_ISREG(info.st_mode))
+            throw notRegular(info.st_mode);
+        throw accessError(error);
+    }
+    struct stat info;
+    if (::fstat(fd, &info) != 0) {
+        const int error = errno;
+        ::close(fd);
+        throw accessError(error);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        ::close(fd);
+        throw notRegular(info.st_mode);
+    }
+    // A regular file never makes a read wait; reads go back to the ordinary kind.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags == -1 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) {
+        const int error = errno;
+        ::close(fd);
+        throw accessError(error);
+    }
+    auto file = std::make_unique<QFile>();
+    if (!file->open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        throw KvError(ErrPathAccess, QStringLiteral("Path/File access error: ") + file->errorString());
+    }
     return std::unique_ptr<TextStream>(new TextStream(std::move(file)));
 }
 
@@ -37,7 +108,7 @@ bool TextStream::fill()
     m_pos = 0;
     if (m_buffer.isEmpty()) {
         if (m_file->error() != QFileDevice::NoError)
-            throw KvError(57, QStringLiteral("Device I/O error: ") + m_file->errorString());
+            throw KvError(ErrDeviceIO, QStringLiteral("Device I/O error: ") + m_file->errorString());
         m_eof = true;
         return false;
     }
@@ -51,29 +122,46 @@ bool TextStream::AtEndOfStream()
 
 QString TextStream::ReadLine()
 {
+    bool lineEnded = false;
+    return QString::fromLatin1(ReadPiece(std::numeric_limits<qsizetype>::max(), lineEnded));
+}
+
+QByteArray TextStream::ReadPiece(qsizetype maxBytes, bool& lineEnded)
+{
     if (!fill())
-        throw KvError(62, QStringLiteral("Input past end of file"));
-    QByteArray line;
-    for (;;) {
-        if (!fill())
-            break; // the last line needs no terminator
+        throw KvError(ErrPastEnd, QStringLiteral("Input past end of file"));
+    QByteArray piece;
+    while (piece.size() < maxBytes) {
+        if (!fill()) {
+            lineEnded = true; // the last line needs no terminator
+            return piece;
+        }
         const char* data = m_buffer.constData();
-        const qsizetype size = m_buffer.size();
-        qsizetype end = m_pos;
-        while (end < size && data[end] != '\n' && data[end] != '\r')
-            ++end;
-        line.append(data + m_pos, end - m_pos);
-        m_pos = end;
-        if (end == size)
-            continue;
-        const char terminator = data[end];
-        ++m_pos;
-        // A CR may be followed by its LF in the next chunk.
-        if (terminator == '\r' && fill() && m_buffer.at(m_pos) == '\n')
-            ++m_pos;
-        break;
+        const qsizetype end = m_pos + qMin(m_buffer.size() - m_pos, maxBytes - piece.size());
+        qsizetype stop = m_pos;
+        while (stop < end && data[stop] != '\n' && data[stop] != '\r')
+            ++stop;
+        piece.append(data + m_pos, stop - m_pos);
+        m_pos = stop;
+        if (stop < end)
+            break; // at a terminator
     }
-    return QString::fromLatin1(line);
+    lineEnded = takeLineEnd();
+    return piece;
+}
+
+bool TextStream::takeLineEnd()
+{
+    if (!fill())
+        return true;
+    const char c = m_buffer.at(m_pos);
+    if (c != '\n' && c != '\r')
+        return false;
+    ++m_pos;
+    // A CR may be followed by its LF in the next chunk.
+    if (c == '\r' && fill() && m_buffer.at(m_pos) == '\n')
+        ++m_pos;
+    return true;
 }
 
 void TextStream::Close()

@@ -13,18 +13,28 @@ class QFile;
 class TextStream
 {
 public:
-    // Opens for reading only, never creates. Throws KvError when it cannot.
+    // Opens for reading only, never creates, and never blocks: only a regular
+    // file is taken, a folder, pipe, device or socket is refused. Throws
+    // KvError when it cannot.
     static std::unique_ptr<TextStream> open(const QString& path);
     ~TextStream();
 
     bool AtEndOfStream();
     // Throws KvError when nothing is left or the file cannot be read.
     QString ReadLine();
+    // The next stretch of the current line, at most maxBytes long, so that a
+    // line of any length can be read in bounded memory. lineEnded tells
+    // whether the line is complete: its terminator, or the end of the file,
+    // came right after the piece. Throws like ReadLine.
+    QByteArray ReadPiece(qsizetype maxBytes, bool& lineEnded);
     void Close();
 
 private:
     explicit TextStream(std::unique_ptr<QFile> file);
     bool fill();
+    // Takes the terminator at the read position if there is one; true when
+    // the line ends there, also at the end of the file.
+    bool takeLineEnd();
 
     std::unique_ptr<QFile> m_file;
     QByteArray m_buffer;

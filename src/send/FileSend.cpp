@@ -4,8 +4,9 @@
 #include "platform/CommonDialog.h"
 #include "platform/KvError.h"
 #include "platform/NumConv.h"
-#include "platform/TextStream.h"
+#include "send/FileSender.h"
 #include "ui/Controls.h"
+#include "ui/SocketSendLink.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -14,8 +15,35 @@
 namespace {
 const QString StopCaption = QStringLiteral("S&top");
 const QString IdleCaption = QStringLiteral("Sen&d");
-const QString CrLf = QStringLiteral("\r\n");
 } // namespace
+
+void frmKelvane::setUpFileSending()
+{
+    m_fileSender = new FileSender(std::make_unique<SocketSendLink>(wsClient), this);
+    QTimer* timer = m_fileSender->timer();
+    timer->setObjectName(QStringLiteral("tmrSendFile"));
+    timer->setInterval(1000);
+
+    connect(m_fileSender, &FileSender::report, this, &frmKelvane::Echo);
+    connect(m_fileSender, &FileSender::runningChanged, this,
+            [this](bool running) { cmdSendFile->setText(running ? StopCaption : IdleCaption); });
+    // A sending that waits for a slow peer goes on as soon as it takes some.
+    connect(wsClient, &SocketControl::bytesWritten, m_fileSender, &FileSender::linkDrained);
+
+    // Each line is shaped by the boxes as they are at its tick.
+    auto followBoxes = [this] {
+        m_fileSender->setAppendCrLf(chkAppenCrLf->value() != 0);
+        m_fileSender->setShowSent(chkShow->value() == 1);
+    };
+    connect(chkAppenCrLf, &QCheckBox::stateChanged, this, followBoxes);
+    connect(chkShow, &QCheckBox::stateChanged, this, followBoxes);
+    followBoxes();
+}
+
+bool frmKelvane::isFileOpen() const
+{
+    return m_fileSender->isFileOpen();
+}
 
 void frmKelvane::cmdOpen_Click()
 {
@@ -27,7 +55,7 @@ void frmKelvane::cmdOpen_Click()
             } catch (const KvError& e) {
                 if (e.number() == KvErr::DialogCancel) {
                     // The stream stays as it was, so a sending under way finishes the old file.
-                    bFileOpen = false;
+                    m_fileSender->forgetFile();
                     return;
                 }
                 if (e.number() != KvErr::DialogBadFileName)
@@ -36,98 +64,24 @@ void frmKelvane::cmdOpen_Click()
                 cdOpenFile->setFileName(QString());
             }
         }
-        if (bFileOpen) {
-            tsSendFile->Close();
-            m_hasUnsentLine = false;
-            m_unsentLine.clear();
-        }
-        fsoFiles = true;
-        const QString path = cdOpenFile->FileName();
-        tsSendFile = TextStream::open(path);
-        // A line held back from the old file has no place in the new one.
-        m_hasUnsentLine = false;
-        m_unsentLine.clear();
-        Echo({QStringLiteral("File open: "), path});
-        bFileOpen = true;
-    } catch (const KvError& e) {
-        Echo({QStringLiteral("Error"), e.description()});
-        bFileOpen = false;
+        m_fileSender->open(cdOpenFile->FileName());
     } catch (const std::exception& e) {
-        Echo({QStringLiteral("Error"), QString::fromLocal8Bit(e.what())});
-        bFileOpen = false;
+        Echo({QStringLiteral("Error"), KvErr::describe(e)});
+        m_fileSender->forgetFile();
     }
 }
 
 void frmKelvane::cmdSendFile_Click()
 {
     try {
-        // The caption tells the state: when the connection ends for good the
-        // timer stops but the caption stays, and the next click stops.
-        if (cmdSendFile->text() == StopCaption) {
-            tmrSendFile->stop();
-            cmdSendFile->setText(IdleCaption);
-            Echo({QStringLiteral("Stopped")});
-            return;
-        }
-        if (!bFileOpen) {
-            Echo({QStringLiteral("Please select a file to send.")});
-            return;
-        }
-        if (!bConnected) {
-            Echo({QStringLiteral("Not connected.")});
-            return;
-        }
-        Echo({QStringLiteral("Sending File: ") + cdOpenFile->FileName()});
-        const qint32 interval = RoundToInt32(Val(txtInterval->text()));
-        // QTimer takes 0 to INT_MAX milliseconds; 0 ticks whenever the event loop is idle.
-        if (interval < 0)
-            throw KvErr::invalidPropertyValue();
-        tmrSendFile->setInterval(interval);
-        tmrSendFile->start();
-        cmdSendFile->setText(StopCaption);
-    } catch (const KvError& e) {
-        Echo({QStringLiteral("Error"), e.description(), QStringLiteral("cmdSendFile_Click")});
+        // When the connection ends for good the ticks stop but the sending
+        // stays under way, and the next click stops it.
+        if (m_fileSender->isRunning())
+            m_fileSender->stop();
+        else
+            m_fileSender->start(cdOpenFile->FileName(), txtInterval->text(), bConnected);
     } catch (const std::exception& e) {
-        Echo(
-            {QStringLiteral("Error"), QString::fromLocal8Bit(e.what()), QStringLiteral("cmdSendFile_Click")});
-    }
-}
-
-void frmKelvane::tmrSendFile_Timer()
-{
-    auto stopSendingAfter = [this](const QString& description) {
-        Echo({QStringLiteral("*** Error ***"), description, QStringLiteral("File sending stopped.")});
-        tmrSendFile->stop();
-        cmdSendFile->setText(IdleCaption);
-    };
-    try {
-        if (!tsSendFile)
-            throw KvError(91, QStringLiteral("Object variable or With block variable not set"));
-        // A line whose send failed goes first; the file is finished only after it.
-        if (!m_hasUnsentLine && tsSendFile->AtEndOfStream()) {
-            Echo({QStringLiteral("Completed.")});
-            tmrSendFile->stop();
-            tsSendFile->Close();
-            bFileOpen = false;
-            cmdSendFile->setText(IdleCaption);
-            return;
-        }
-        if (!m_hasUnsentLine) {
-            m_unsentLine = tsSendFile->ReadLine();
-            m_hasUnsentLine = true;
-        }
-        QString line = m_unsentLine;
-        if (chkAppenCrLf->value() != 0)
-            line += CrLf;
-        wsClient->SendData(line);
-        m_hasUnsentLine = false;
-        m_unsentLine.clear();
-        if (chkShow->value() == 1)
-            Echo({QStringLiteral("Sent :") + line});
-    } catch (const KvError& e) {
-        stopSendingAfter(e.description());
-    } catch (const std::exception& e) {
-        stopSendingAfter(QString::fromLocal8Bit(e.what()));
+        Echo({QStringLiteral("Error"), KvErr::describe(e), QStringLiteral("cmdSendFile_Click")});
     }
 }
 

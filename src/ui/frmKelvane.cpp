@@ -6,7 +6,6 @@
 #include "platform/CommonDialog.h"
 #include "platform/Launcher.h"
 #include "platform/MessageBox.h"
-#include "platform/TextStream.h"
 #include "ui/Controls.h"
 #include "ui/Layout.h"
 #include "ui/LineBox.h"
@@ -22,7 +21,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QTimer>
 
 #include "version.h"
 
@@ -266,11 +264,6 @@ void frmKelvane::buildControls()
     txtLine->setObjectName(QStringLiteral("txtLine"));
     place(txtLine, Layout::txtLine);
 
-    tmrSendFile = new QTimer(this);
-    tmrSendFile->setObjectName(QStringLiteral("tmrSendFile"));
-    tmrSendFile->setInterval(1000);
-    tmrSendFile->setTimerType(Qt::PreciseTimer);
-
     cmdClear = new QPushButton(QStringLiteral("Clea&r"), client);
     cmdClear->setObjectName(QStringLiteral("cmdClear"));
     place(cmdClear, Layout::cmdClear);
@@ -411,12 +404,13 @@ void frmKelvane::connectHandlers()
     connect(wsClient, &SocketControl::connected, this, &frmKelvane::wsClient_Connect);
     connect(wsClient, &SocketControl::connectionRequest, this, &frmKelvane::wsClient_ConnectionRequest);
     connect(wsClient, &SocketControl::error, this, &frmKelvane::wsClient_Error);
+    connect(wsClient, &SocketControl::bytesNotSent, this, &frmKelvane::wsClient_BytesNotSent);
 
     connect(cmdSend1, &QPushButton::clicked, this, &frmKelvane::cmdSend1_Click);
     connect(optMode, &OptionArray::clicked, this, &frmKelvane::optMode_Click);
     connect(cmdOpen, &QPushButton::clicked, this, &frmKelvane::cmdOpen_Click);
     connect(cmdSendFile, &QPushButton::clicked, this, &frmKelvane::cmdSendFile_Click);
-    connect(tmrSendFile, &QTimer::timeout, this, &frmKelvane::tmrSendFile_Timer);
+    setUpFileSending();
 }
 
 void frmKelvane::setDefaultButton(QPushButton* button)

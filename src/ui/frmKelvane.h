@@ -11,10 +11,10 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
-class QTimer;
 
 class CheckBox;
 class CommonDialog;
+class FileSender;
 class Launcher;
 class LineBox;
 class ListCombo;
@@ -23,7 +23,6 @@ class MessageBoxService;
 class OptionArray;
 class SettingsStore;
 class SocketControl;
-class TextStream;
 class ToggleButton;
 
 // The program's one window. It owns its controls, the state its handlers
@@ -62,7 +61,7 @@ public:
     bool isConnected() const { return bConnected; }
     bool isLocalClose() const { return bLocalClose; }
     bool isUnloading() const { return bUnloading; }
-    bool isFileOpen() const { return bFileOpen; }
+    bool isFileOpen() const;
 
     static QString applicationTitle();
     // The title with " V" and the version, as the caption shows it.
@@ -101,6 +100,7 @@ private:
     void wsClient_Connect();
     void wsClient_ConnectionRequest(qint32 requestId);
     void wsClient_Error(int number, const QString& description);
+    void wsClient_BytesNotSent(qint64 bytes);
     // The address and port boxes, and both role options, in their order.
     void setAddressBoxesEnabled(bool enabled);
     void setRoleOptionsEnabled(bool enabled);
@@ -111,8 +111,9 @@ private:
     void txtLine_GotFocus();
     void cmdOpen_Click();
     void cmdSendFile_Click();
-    void tmrSendFile_Timer();
     void txtInterval_Validate();
+    // The file sender with its timer tmrSendFile, wired to the socket and the controls.
+    void setUpFileSending();
 
     // Controls, named as users and tests know them.
     ToggleButton* chkFlat = nullptr;
@@ -126,7 +127,6 @@ private:
     OptionArray* optMode = nullptr;
     QPushButton* cmdSend1 = nullptr;
     LineBox* txtLine = nullptr;
-    QTimer* tmrSendFile = nullptr;
     QPushButton* cmdClear = nullptr;
     SocketControl* wsClient = nullptr;
     LogBox* txtOutput = nullptr;
@@ -150,15 +150,11 @@ private:
 
     // Window-level state shared by the handlers.
     bool bConnected = false;
-    bool bFileOpen = false;
     bool bLocalClose = false;
     bool bUnloading = false;
-    std::unique_ptr<TextStream> tsSendFile;
-    bool fsoFiles = false; // files are opened through TextStream; kept for the "made on first use" rule
     int savedCloseOnDisconnect = 0;
-    // A line read in a tick whose send failed; the next start sends it first.
-    QString m_unsentLine;
-    bool m_hasUnsentLine = false;
+    // The open file, its stream and the state of its sending.
+    FileSender* m_fileSender = nullptr;
 
     QPushButton* m_defaultButton = nullptr;
     std::unique_ptr<MessageBoxService> m_messageBox;

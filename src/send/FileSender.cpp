@@ -1,0 +1,276 @@
+#include "send/FileSender.h"
+
+#include "platform/KvError.h"
+#include "platform/NumConv.h"
+#include "platform/TextStream.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+
+namespace {
+
+constexpr int ErrNoFile = 91;
+constexpr int ErrLineTooLarge = 10040;
+constexpr int ErrDataLost = 10053;
+
+// While the connection holds too much, ticks only look whether it has taken
+// some; a short interval would spin for nothing. The connection's own signal
+// resumes the sending sooner.
+constexpr int WaitingPollMs = 50;
+
+// The most time one tick spends reading away a line that cannot be sent.
+constexpr qint64 SkipSliceMs = 20;
+
+const QString CrLf = QStringLiteral("\r\n");
+
+// Each entry of a line that spans pieces says where its bytes stand in the
+// line, so that the entries together show exactly what went out.
+QString sentLabel(qint64 line, qint64 offset)
+{
+    if (offset == 0)
+        return QStringLiteral("Sent :");
+    return QStringLiteral("Sent (line %1 from byte %2) :").arg(line).arg(CountText(offset + 1));
+}
+
+} // namespace
+
+FileSender::FileSender(std::unique_ptr<FileSendLink> link, QObject* parent)
+    : QObject(parent), m_link(std::move(link)), m_timer(new QTimer(this))
+{
+    m_timer->setTimerType(Qt::PreciseTimer);
+    connect(m_timer, &QTimer::timeout, this, &FileSender::tick);
+}
+
+FileSender::~FileSender() = default;
+
+void FileSender::open(const QString& path)
+{
+    if (m_fileOpen) {
+        m_stream.reset();
+        clearLine();
+    }
+    try {
+        m_stream = TextStream::open(path);
+    } catch (...) {
+        m_fileOpen = false;
+        throw;
+    }
+    // A line held back from the old file has no place in the new one.
+    clearLine();
+    emit report({QStringLiteral("File open: "), path});
+    m_fileOpen = true;
+}
+
+void FileSender::forgetFile()
+{
+    m_fileOpen = false;
+}
+
+void FileSender::start(const QString& fileName, const QString& intervalText, bool connected)
+{
+    if (!m_fileOpen) {
+        emit report({QStringLiteral("Please select a file to send.")});
+        return;
+    }
+    if (!connected) {
+        emit report({QStringLiteral("Not connected.")});
+        return;
+    }
+    emit report({QStringLiteral("Sending File: ") + fileName});
+    const qint32 interval = RoundToInt32(Val(intervalText));
+    // QTimer takes 0 to INT_MAX milliseconds; 0 ticks whenever the event loop is idle.
+    if (interval < 0)
+        throw KvErr::invalidPropertyValue();
+    m_interval = interval;
+    m_pace = Pace::Lines;
+    m_lost = false;
+    m_timer->start(interval);
+    setRunning(true);
+}
+
+void FileSender::stop()
+{
+    m_timer->stop();
+    setRunning(false);
+    emit report({QStringLiteral("Stopped")});
+}
+
+void FileSender::stopTicking()
+{
+    m_timer->stop();
+}
+
+void FileSender::dataLost()
+{
+    if (m_running)
+        m_lost = true;
+}
+
+void FileSender::linkDrained()
+{
+    // The interval paces the lines; only a sending that waits for the
+    // connection goes on early.
+    if (m_pace == Pace::Waiting && m_timer->isActive())
+        tick();
+}
+
+void FileSender::tick()
+{
+    try {
+        if (!m_stream)
+            throw KvError(ErrNoFile, QStringLiteral("No file is open"));
+        if (m_lost) {
+            m_lost = false;
+            throw KvError(ErrDataLost, QStringLiteral("The connection ended before all the data went out"));
+        }
+        if (m_skipping && !skipRestOfLine()) {
+            setPace(Pace::AtOnce);
+            return;
+        }
+        // "Completed." waits until nothing of the file waits inside the program.
+        const bool atEnd = !m_held && !m_inLine && m_stream->AtEndOfStream();
+        const qint64 waiting = m_link->bytesWaiting();
+        if (atEnd ? waiting > 0 : waiting >= MaxWaitingBytes) {
+            setPace(Pace::Waiting);
+            return;
+        }
+        if (atEnd) {
+            complete();
+            return;
+        }
+        // Over a byte stream a line of any length goes out piece by piece as
+        // it is read. The interval paces the lines; the bytes waiting pace the
+        // pieces of a line.
+        const qint64 largest = m_link->largestMessage();
+        if (largest > 0)
+            sendDatagramLine(largest);
+        else
+            sendPiece(nextPiece());
+        setPace(m_inLine ? Pace::AtOnce : Pace::Lines);
+    } catch (const std::exception& e) {
+        fail(KvErr::describe(e));
+    }
+}
+
+void FileSender::sendDatagramLine(qint64 largest)
+{
+    // One line is one datagram. A line too large for one would fail at every
+    // start; it is reported once and skipped instead.
+    const Piece piece = nextPiece();
+    const qint64 size = piece.bytes.size() + (m_appendCrLf ? CrLf.size() : 0);
+    if (!piece.endsLine || size > largest) {
+        m_skipping = m_inLine;
+        throw KvError(
+            ErrLineTooLarge,
+            QStringLiteral("Line %1 does not fit in one datagram: at most %2 bytes fit. It is skipped.")
+                .arg(piece.line)
+                .arg(CountText(largest)));
+    }
+    sendPiece(piece);
+}
+
+void FileSender::sendPiece(const Piece& piece)
+{
+    // One character for each byte, as the connection and the log take them;
+    // built in one allocation, since at interval 0 this runs for every line.
+    const bool crLf = piece.endsLine && m_appendCrLf;
+    QString text;
+    text.reserve(piece.bytes.size() + (crLf ? CrLf.size() : 0));
+    text.append(QLatin1StringView(piece.bytes));
+    if (crLf)
+        text.append(CrLf);
+    try {
+        m_link->send(text);
+    } catch (...) {
+        // The connection took none of it: it goes first at the next start,
+        // so nothing is lost when the user reconnects and resumes.
+        m_held = piece;
+        throw;
+    }
+    if (m_showSent)
+        emit report({sentLabel(piece.line, piece.offset) + text});
+}
+
+FileSender::Piece FileSender::nextPiece()
+{
+    if (m_held) {
+        Piece piece = std::move(*m_held);
+        m_held.reset();
+        return piece;
+    }
+    if (!m_inLine) {
+        ++m_line;
+        m_lineOffset = 0;
+    }
+    Piece piece;
+    piece.bytes = m_stream->ReadPiece(PieceBytes, piece.endsLine);
+    piece.line = m_line;
+    piece.offset = m_lineOffset;
+    m_lineOffset += piece.bytes.size();
+    m_inLine = !piece.endsLine;
+    return piece;
+}
+
+bool FileSender::skipRestOfLine()
+{
+    QElapsedTimer clock;
+    clock.start();
+    do {
+        bool ended = false;
+        m_stream->ReadPiece(PieceBytes, ended);
+        if (ended) {
+            m_skipping = false;
+            m_inLine = false;
+            return true;
+        }
+    } while (!clock.hasExpired(SkipSliceMs));
+    return false;
+}
+
+void FileSender::complete()
+{
+    emit report({QStringLiteral("Completed.")});
+    m_timer->stop();
+    m_stream.reset();
+    m_fileOpen = false;
+    setRunning(false);
+}
+
+void FileSender::fail(const QString& description)
+{
+    emit report({QStringLiteral("*** Error ***"), description, QStringLiteral("File sending stopped.")});
+    m_timer->stop();
+    setRunning(false);
+}
+
+void FileSender::setRunning(bool running)
+{
+    m_running = running;
+    emit runningChanged(running);
+}
+
+void FileSender::setPace(Pace pace)
+{
+    if (pace == m_pace)
+        return;
+    m_pace = pace;
+    int ms = m_interval;
+    if (pace == Pace::Waiting)
+        ms = qMax(m_interval, WaitingPollMs);
+    else if (pace == Pace::AtOnce)
+        ms = 0;
+    // Restarting makes the next line come a whole interval after this tick.
+    if (m_timer->isActive())
+        m_timer->start(ms);
+    else
+        m_timer->setInterval(ms);
+}
+
+void FileSender::clearLine()
+{
+    m_held.reset();
+    m_line = 0;
+    m_lineOffset = 0;
+    m_inLine = false;
+    m_skipping = false;
+}

@@ -1,0 +1,18 @@
+#include "ui/SocketSendLink.h"
+
+#include "net/SocketControl.h"
+
+void SocketSendLink::send(const QString& bytes)
+{
+    m_socket->SendData(bytes);
+}
+
+qint64 SocketSendLink::bytesWaiting() const
+{
+    return m_socket->bytesToWrite();
+}
+
+qint64 SocketSendLink::largestMessage() const
+{
+    return m_socket->Protocol() == SocketControl::UdpProtocol ? m_socket->largestDatagram() : 0;
+}
