@@ -14,7 +14,7 @@
 #include "testsupport.h"
 
 #include "log/LogBox.h"
-#include "log/LogView.h"
+#include "ui/LogView.h"
 #include "log/PlainLogBox.h"
 #include "net/SocketControl.h"
 #include "ui/Controls.h"

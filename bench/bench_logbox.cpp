@@ -11,7 +11,7 @@
 // figures are then marked "partial" (measured on what was done) or
 // "extrapolated". Run on the offscreen platform in a Release build.
 
-#include "log/LogView.h"
+#include "ui/LogView.h"
 #include "log/PlainLogBox.h"
 
 #include "benchsupport.h"

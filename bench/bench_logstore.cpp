@@ -14,7 +14,7 @@
 // check free disk first (8 GB).
 
 #include "log/LogStore.h"
-#include "log/LogView.h"
+#include "ui/LogView.h"
 
 #include "benchsupport.h"
 

@@ -4,7 +4,7 @@
 
 #include "log/LogBox.h"
 #include "log/LogStore.h"
-#include "log/LogView.h"
+#include "ui/LogView.h"
 #include "log/Timestamp.h"
 
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "log/LogView.h"
+#include "ui/LogView.h"
 #include "log/PlainLogBox.h"
 
 #include <QClipboard>

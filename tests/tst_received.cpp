@@ -2,7 +2,7 @@
 #include "testsupport.h"
 
 #include "log/LogBox.h"
-#include "log/LogView.h"
+#include "ui/LogView.h"
 #include "net/SocketControl.h"
 #include "send/Codec.h"
 #include "ui/Controls.h"

@@ -11,7 +11,7 @@
 #include "testsupport.h"
 
 #include "log/LogStore.h"
-#include "log/LogView.h"
+#include "ui/LogView.h"
 #include "ui/Controls.h"
 #include "ui/LineBox.h"
 

@@ -1,6 +1,6 @@
 #include "log/PlainLogBox.h"
 
-#include "log/LogView.h"
+#include "ui/LogView.h"
 
 #include <QTextBlock>
 #include <QTextCursor>

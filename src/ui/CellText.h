@@ -38,14 +38,24 @@ inline QChar displayChar(char16_t c)
 }
 
 // A control character's cell and letter; C0 in blue, C1 in brown.
+inline QColor controlTint(bool c1)
+{
+    return c1 ? QColor(0xf6, 0xd8, 0xb4) : QColor(0xcc, 0xd8, 0xf4);
+}
+
+inline QColor controlInk(bool c1)
+{
+    return c1 ? QColor(0x8c, 0x46, 0x00) : QColor(0x1c, 0x3c, 0x8c);
+}
+
 inline QColor tint(char16_t c)
 {
-    return isC1(c) ? QColor(0xf6, 0xd8, 0xb4) : QColor(0xcc, 0xd8, 0xf4);
+    return controlTint(isC1(c));
 }
 
 inline QColor ink(char16_t c)
 {
-    return isC1(c) ? QColor(0x8c, 0x46, 0x00) : QColor(0x1c, 0x3c, 0x8c);
+    return controlInk(isC1(c));
 }
 
 inline bool isWordChar(char16_t c)

@@ -1,7 +1,7 @@
 #include "ui/frmKelvane.h"
 
 #include "app/Settings.h"
-#include "log/LogView.h"
+#include "ui/LogView.h"
 #include "net/SocketControl.h"
 #include "platform/CommonDialog.h"
 #include "platform/Launcher.h"

@@ -1,6 +1,7 @@
-#include "log/LogView.h"
+#include "ui/LogView.h"
 
 #include "platform/KvError.h"
+#include "ui/CellText.h"
 
 #include <QAction>
 #include <QApplication>
@@ -23,6 +24,11 @@
 
 namespace {
 
+using CellText::displayChar;
+using CellText::isC0;
+using CellText::isC1;
+using CellText::isWordChar;
+
 constexpr int LeftMargin = 3;
 constexpr int TopMargin = 1;
 constexpr int HorizontalStep = 3;
@@ -34,41 +40,6 @@ int toInt(qsizetype value)
 {
     return int(std::clamp<qsizetype>(value, 0, INT_MAX));
 }
-
-bool isC0(char16_t c)
-{
-    return c < 0x20 || c == 0x7F;
-}
-
-bool isC1(char16_t c)
-{
-    return c >= 0x80 && c <= 0x9F;
-}
-
-// What a cell shows: control characters as their caret-notation letter.
-QChar displayChar(char16_t c)
-{
-    if (c < 0x20)
-        return QChar(char16_t(c + 0x40));
-    if (c == 0x7F)
-        return QLatin1Char('?');
-    if (isC1(c))
-        return QChar(char16_t(c - 0x40));
-    if (c == 0xAD) // soft hyphen would vanish in a run of text
-        return QLatin1Char('-');
-    return QChar(c);
-}
-
-bool isWordChar(char16_t c)
-{
-    return QChar(c).isLetterOrNumber() || c == u'_';
-}
-
-// Control characters: a tinted cell with the letter in a colour of its own.
-const QColor C0Tint(0xcc, 0xd8, 0xf4);
-const QColor C0Ink(0x1c, 0x3c, 0x8c);
-const QColor C1Tint(0xf6, 0xd8, 0xb4);
-const QColor C1Ink(0x8c, 0x46, 0x00);
 
 // How a cell is inked.
 enum class Ink
@@ -632,7 +603,7 @@ void LogView::drawRow(QPainter& painter, qsizetype line, int y) const
         const Ink ink = inkOf(i, cell(i));
         if (ink == Ink::C0 || ink == Ink::C1)
             painter.fillRect(QRectF(cellX(i) + 0.5, y + 1, m_charWidth - 1, m_lineHeight - 2),
-                             ink == Ink::C1 ? C1Tint : C0Tint);
+                             CellText::controlTint(ink == Ink::C1));
     }
 
     const bool enabled = isEnabled();
@@ -641,7 +612,7 @@ void LogView::drawRow(QPainter& painter, qsizetype line, int y) const
             return selectedColor;
         if (!enabled || ink == Ink::Text)
             return textColor;
-        return ink == Ink::C1 ? C1Ink : C0Ink;
+        return CellText::controlInk(ink == Ink::C1);
     };
     const qreal baseline = y + m_ascent;
     QString run;
