@@ -8,9 +8,10 @@
 #include "floodpeer.h"
 #include "testsupport.h"
 
-#include "log/LogBox.h"
-#include "log/PlainLogBox.h"
+#include "PlainWindow.h"
+
 #include "net/SocketControl.h"
+#include "send/FileSender.h"
 #include "ui/Controls.h"
 
 #include <QApplication>
@@ -42,11 +43,11 @@ struct Result
     qint64 waitingAtCompletion = -1;
 };
 
-// Bytes the window's socket holds that have not gone to the kernel yet.
-qint64 waitingInProgram(const TestSupport::Window& w)
+// Bytes a socket holds that have not gone to the kernel yet.
+qint64 waitingInProgram(const SocketControl* control)
 {
     qint64 waiting = 0;
-    for (const QTcpSocket* socket : w->socket()->findChildren<QTcpSocket*>())
+    for (const QTcpSocket* socket : control->findChildren<QTcpSocket*>())
         waiting += socket->bytesToWrite();
     return waiting;
 }
@@ -66,46 +67,62 @@ struct Case
 Result sendFile(const Case& c)
 {
     Result r;
-    TestSupport::Window w(false);
-    if (c.plainBox)
-        w->replaceLogBox(new PlainLogBox);
-    w->Form_Load();
-    auto replies = std::make_shared<std::vector<TestSupport::ScriptedFileDialog::Reply>>();
-    replies->push_back({0, c.path});
-    w->fileDialog()->setBackend(std::make_unique<TestSupport::ScriptedFileDialog>(replies));
-    w.find<CheckBox>("chkShow")->setValue(c.show ? 1 : 0);
-    w.find<QLineEdit>("txtInterval")->setText(c.interval);
-    w->show();
-
     FloodPeer peer;
     peer.setKeeping(false);
     peer.setReading(c.peerPauseMs == 0);
     peer.start(QByteArray());
-    TestSupport::connectTcpClient(w, peer.port());
-    auto* sendButton = w.find<QPushButton>("cmdSendFile");
-    w.find<QPushButton>("cmdOpen")->click();
+
+    // The window as the program has it, driven by its buttons; or the same
+    // sending logged into a QPlainTextEdit.
+    std::unique_ptr<TestSupport::Window> w;
+    std::unique_ptr<PlainWindow> plain;
+    SocketControl* socket = nullptr;
+    std::function<void()> start;
+    std::function<bool()> running;
+    if (c.plainBox) {
+        plain = std::make_unique<PlainWindow>();
+        plain->box.show();
+        plain->connectTo(peer.port());
+        plain->sender->setShowSent(c.show);
+        plain->sender->open(c.path);
+        socket = &plain->socket;
+        start = [&] { plain->sender->start(c.path, c.interval, true); };
+        running = [&] { return plain->sender->isRunning(); };
+    } else {
+        w = std::make_unique<TestSupport::Window>();
+        auto replies = std::make_shared<std::vector<TestSupport::ScriptedFileDialog::Reply>>();
+        replies->push_back({0, c.path});
+        (*w)->fileDialog()->setBackend(std::make_unique<TestSupport::ScriptedFileDialog>(replies));
+        w->find<CheckBox>("chkShow")->setValue(c.show ? 1 : 0);
+        w->find<QLineEdit>("txtInterval")->setText(c.interval);
+        (*w)->show();
+        TestSupport::connectTcpClient(*w, peer.port());
+        w->find<QPushButton>("cmdOpen")->click();
+        socket = (*w)->socket();
+        start = [&] { w->find<QPushButton>("cmdSendFile")->click(); };
+        running = [&] { return (*w)->fileSender()->isRunning(); };
+    }
     QCoreApplication::processEvents();
 
     const qint64 baseKb = heapInUseKb();
     qint64 mostKb = baseKb;
     QTimer sampler;
     QObject::connect(&sampler, &QTimer::timeout, &sampler, [&] { mostKb = qMax(mostKb, heapInUseKb()); });
-    const QString stopCaption = QStringLiteral("S&top");
     bool started = false;
 
     LoopWatch watch;
     r.seconds = watch.run(
         c.budgetSeconds,
         [&] {
-            // The caption goes back when "Completed." is logged.
-            if (started && r.receivedAtCompletion < 0 && sendButton->text() != stopCaption) {
+            // The sending ends when "Completed." is logged.
+            if (started && r.receivedAtCompletion < 0 && !running()) {
                 r.receivedAtCompletion = peer.receivedSize();
-                r.waitingAtCompletion = waitingInProgram(w);
+                r.waitingAtCompletion = waitingInProgram(socket);
             }
             return peer.receivedSize() >= c.bytesOnWire && r.receivedAtCompletion >= 0;
         },
         [&] {
-            sendButton->click();
+            start();
             started = true;
             sampler.start(20);
             if (c.peerPauseMs > 0)

@@ -13,11 +13,11 @@
 #include "testdata.h"
 #include "testsupport.h"
 
-#include "log/LogBox.h"
-#include "ui/LogView.h"
-#include "log/PlainLogBox.h"
+#include "PlainWindow.h"
+
 #include "net/SocketControl.h"
 #include "ui/Controls.h"
+#include "ui/LogView.h"
 #include "ui/frmKelvane.h"
 
 #include <QApplication>
@@ -60,20 +60,17 @@ struct Watched
     qint64 peakKb = 0;
 };
 
-// Connects the window to the peer, empties the log, and runs the event loop
-// under a watch while startPeer's flood arrives, until bytes are shown or the
-// budget is spent.
-Watched watchFlood(TestSupport::Window& w, FloodPeer& peer, qint64 bytes, double budgetSeconds,
+// Runs the event loop under a watch while startPeer's flood arrives at a
+// connected socket, until bytes are shown or the budget is spent.
+Watched watchFlood(SocketControl* socket, qint64 bytes, double budgetSeconds,
                    const std::function<void()>& startPeer)
 {
     Watched run;
-    TestSupport::connectTcpClient(w, peer.port());
-    w.find<QPushButton>("cmdClear")->click();
     QCoreApplication::processEvents();
     resetPeakMemory();
     run.baseKb = TestSupport::procStatusKb("VmRSS:");
-    const QMetaObject::Connection counting = QObject::connect(
-        w->socket(), &SocketControl::dataArrival, w->socket(), [&run](qint32 count) { run.shown += count; });
+    const QMetaObject::Connection counting = QObject::connect(socket, &SocketControl::dataArrival, socket,
+                                                              [&run](qint32 count) { run.shown += count; });
     LoopWatch watch;
     run.seconds = watch.run(
         budgetSeconds, [&] { return run.shown >= bytes; }, startPeer);
@@ -83,25 +80,48 @@ Watched watchFlood(TestSupport::Window& w, FloodPeer& peer, qint64 bytes, double
     return run;
 }
 
+// The window as the program has it, connected to the peer, its log emptied.
+struct WindowUnderFlood
+{
+    explicit WindowUnderFlood(bool flatView)
+    {
+        w.find<ToggleButton>("chkFlat")->setValue(flatView ? 1 : 0);
+        w->show();
+    }
+    bool connectTo(quint16 port)
+    {
+        const bool connected = TestSupport::connectTcpClient(w, port);
+        w.find<QPushButton>("cmdClear")->click();
+        return connected;
+    }
+    TestSupport::Window w;
+};
+
 Result flood(bool flatView, bool plainBox, qint64 bytes, double budgetSeconds)
 {
     Result r;
-    TestSupport::Window w(false);
-    frmKelvane& window = *w.form;
-    if (plainBox)
-        window.replaceLogBox(new PlainLogBox);
-    window.Form_Load();
-    w.find<ToggleButton>("chkFlat")->setValue(flatView ? 1 : 0);
-    window.show();
-
+    std::unique_ptr<WindowUnderFlood> window;
+    std::unique_ptr<PlainWindow> plain;
     FloodPeer peer;
+    SocketControl* socket = nullptr;
+    if (plainBox) {
+        plain = std::make_unique<PlainWindow>();
+        plain->flat = flatView;
+        plain->box.show();
+        plain->connectTo(peer.port());
+        socket = &plain->socket;
+    } else {
+        window = std::make_unique<WindowUnderFlood>(flatView);
+        window->connectTo(peer.port());
+        socket = window->w->socket();
+    }
     const QByteArray payload = TestData::pattern(bytes);
-    const Watched run = watchFlood(w, peer, bytes, budgetSeconds, [&] { peer.start(payload); });
+    const Watched run = watchFlood(socket, bytes, budgetSeconds, [&] { peer.start(payload); });
     r.seconds = run.seconds;
     r.maxBlockMs = run.maxBlockMs;
     r.bytesShown = run.shown;
     r.complete = run.shown >= bytes;
-    r.logChars = window.logBox()->length();
+    r.logChars = plainBox ? plain->box.length() : window->w->logBox()->length();
     r.peakKb = run.peakKb;
     r.baseKb = run.baseKb;
     peer.stop();
@@ -142,20 +162,17 @@ qint64 firstDifference(const LogStore& store, const QByteArray& payload, qint64 
 StoreRun floodIntoStore(qint64 bytes, bool inMemory)
 {
     StoreRun r;
-    TestSupport::Window w(false);
-    frmKelvane& window = *w.form;
-    window.Form_Load();
-    w.find<ToggleButton>("chkFlat")->setValue(1);
-    window.show();
-    auto* view = dynamic_cast<LogView*>(window.logBox());
+    WindowUnderFlood window(true);
+    LogView* view = window.w->logBox();
     if (inMemory)
         view->store().setWorkingSetLimit(std::numeric_limits<qint64>::max());
 
     FloodPeer peer;
+    window.connectTo(peer.port());
     // Not a divisor of the flood: a piece lost or doubled anywhere shows.
     const QByteArray payload = TestData::pattern(64 * MB + 13);
     static_cast<Watched&>(r) =
-        watchFlood(w, peer, bytes, 3600, [&] { peer.start(payload, true, 64 * 1024, bytes); });
+        watchFlood(window.w->socket(), bytes, 3600, [&] { peer.start(payload, true, 64 * 1024, bytes); });
     r.fileBytes = view->store().fileBytes();
     r.firstDifference = firstDifference(view->store(), payload, bytes);
     peer.stop();

@@ -11,8 +11,8 @@
 // figures are then marked "partial" (measured on what was done) or
 // "extrapolated". Run on the offscreen platform in a Release build.
 
+#include "PlainLogBox.h"
 #include "ui/LogView.h"
-#include "log/PlainLogBox.h"
 
 #include "benchsupport.h"
 
@@ -37,6 +37,7 @@ constexpr double PlainBudgetSeconds = 20.0;
 struct Box
 {
     std::unique_ptr<QWidget> holder;
+    std::unique_ptr<LogViewBox> adapter;
     LogBox* log = nullptr;
     PaintCounter* paints = nullptr;
 };
@@ -52,7 +53,8 @@ Box makeBox(bool plain)
     } else {
         auto* w = new LogView;
         box.holder.reset(w);
-        box.log = w;
+        box.adapter = std::make_unique<LogViewBox>(w);
+        box.log = box.adapter.get();
         box.paints = new PaintCounter(w->viewport());
     }
     box.holder->resize(502, 189); // the log box's size in the window

@@ -7,9 +7,9 @@
 #include "benchsupport.h"
 #include "testsupport.h"
 
-#include "log/LogBox.h"
 #include "net/SocketControl.h"
 #include "ui/Controls.h"
+#include "ui/LogView.h"
 #include "ui/frmKelvane.h"
 
 #include <QApplication>
@@ -119,9 +119,8 @@ qint64 reportedDrops(const QString& log)
 // changed for quietMs after the sender finished.
 Result flood(Reading reading, bool flatView, int count, int perSecond, int quietMs, bool paused = false)
 {
-    TestSupport::Window w(false);
+    TestSupport::Window w;
     frmKelvane& window = *w.form;
-    window.Form_Load();
     w.find<ToggleButton>("chkFlat")->setValue(flatView ? 1 : 0);
     window.show();
     SocketControl* socket = window.socket();

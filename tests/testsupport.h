@@ -4,11 +4,13 @@
 // settings folder, and readers for the log's entries.
 
 #include "app/EventLoop.h"
+#include "app/Lifecycle.h"
 #include "app/Settings.h"
 #include "platform/CommonDialog.h"
 #include "platform/KvError.h"
 #include "platform/Launcher.h"
 #include "platform/MessageBox.h"
+#include "platform/SettingsStore.h"
 #include "ui/Controls.h"
 #include "ui/frmKelvane.h"
 
@@ -62,10 +64,15 @@ inline void storeSetting(const QString& key, const QString& value)
     SettingsStore(frmKelvane::applicationTitle()).write(Settings::Section, key, value);
 }
 
-inline QString storedSetting(const QString& key)
+inline void storeSetting(Settings::Index index, const QString& value)
+{
+    storeSetting(Settings::setting(index).key, value);
+}
+
+inline QString storedSetting(Settings::Index index)
 {
     return SettingsStore(frmKelvane::applicationTitle())
-        .read(Settings::Section, key, QStringLiteral("<absent>"));
+        .read(Settings::Section, Settings::setting(index).key, QStringLiteral("<absent>"));
 }
 
 struct ShownBox
@@ -137,21 +144,26 @@ private:
     std::shared_ptr<QStringList> m_presets;
 };
 
-// A window with recording doubles in place of the blocking platform layers.
+// A window with its lifecycle, as the program runs it, and recording doubles
+// in place of the blocking platform layers.
 struct Window
 {
     std::unique_ptr<frmKelvane> form;
+    std::unique_ptr<Lifecycle> lifecycle;
     std::shared_ptr<std::vector<ShownBox>> boxes = std::make_shared<std::vector<ShownBox>>();
     std::shared_ptr<QStringList> launched = std::make_shared<QStringList>();
 
-    explicit Window(bool load = true, bool launchSucceeds = true) : form(std::make_unique<frmKelvane>())
+    explicit Window(bool load = true, bool launchSucceeds = true)
+        : form(std::make_unique<frmKelvane>()),
+          lifecycle(std::make_unique<Lifecycle>(
+              form.get(), std::make_unique<SettingsStore>(frmKelvane::applicationTitle())))
     {
         form->setMessageBox(std::make_unique<RecordingMessageBox>(boxes));
-        form->setLauncher(std::make_unique<RecordingLauncher>(launched, launchSucceeds));
+        lifecycle->setLauncher(std::make_unique<RecordingLauncher>(launched, launchSucceeds));
         form->fileDialog()->setBackend(
             std::make_unique<ScriptedFileDialog>(std::make_shared<std::vector<ScriptedFileDialog::Reply>>()));
         if (load)
-            form->Form_Load();
+            lifecycle->Form_Load();
     }
     frmKelvane* operator->() const { return form.get(); }
     template <typename T> T* find(const QString& name) const

@@ -84,7 +84,7 @@ void TestCodec::asciiToHexRejectsWideCharacters()
             convert(text);
             QFAIL("a character above U+00FF was converted");
         } catch (const KvError& e) {
-            QCOMPARE(e.number(), KvErrNotOneByte);
+            QCOMPARE(e.number(), KvErr::NotOneByte);
             QVERIFY2(e.description().contains(QLatin1String("U+20AC")), qPrintable(e.description()));
         }
     }

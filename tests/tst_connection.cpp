@@ -3,9 +3,9 @@
 
 #include "testsupport.h"
 
-#include "log/LogBox.h"
 #include "net/SocketControl.h"
 #include "ui/Controls.h"
+#include "ui/LogView.h"
 
 #include <QLineEdit>
 #include <QSignalSpy>
@@ -164,7 +164,7 @@ private slots:
         QCOMPARE(entriesSince(w, before).mid(1),
                  bodies({{"Client disconnected: 127.0.0.1"}, {"Server port closed."}}));
         QCOMPARE(situation(w), Idle);
-        QVERIFY(!w->isLocalClose());
+        QVERIFY(!w->connection()->isLocalClose());
     }
 
     void disconnectClickLogsOnlyTheClose()
@@ -184,7 +184,7 @@ private slots:
         clickConnect(w);
         QCOMPARE(entriesSince(w, before), bodies({{"Server port closed."}}));
         QCOMPARE(situation(w), Idle);
-        QVERIFY(!w->isLocalClose());
+        QVERIFY(!w->connection()->isLocalClose());
         QVERIFY(gone.wait());
         QCOMPARE(entriesSince(w, before).size(), 1);
     }
@@ -314,7 +314,7 @@ private slots:
         QVERIFY(!logged.at(1).startsWith("Listening port"));
         QCOMPARE(logged.at(2), body({"Server port closed."}));
         QCOMPARE(situation(w), Idle);
-        QVERIFY(!w->isLocalClose());
+        QVERIFY(!w->connection()->isLocalClose());
         QCOMPARE(w.boxes->size(), size_t(0));
     }
 
@@ -545,7 +545,7 @@ private slots:
         // The close is logged before the box comes up.
         QCOMPARE(*logAtBox, w->logBox()->text());
         QCOMPARE(situation(w), Idle);
-        QVERIFY(!w->isLocalClose());
+        QVERIFY(!w->connection()->isLocalClose());
     }
 
     void portInUseFailsTheClick_data()

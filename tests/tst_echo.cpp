@@ -2,10 +2,9 @@
 
 #include "testsupport.h"
 
-#include "log/LogBox.h"
+#include "log/LogEntry.h"
 #include "log/LogStore.h"
 #include "ui/LogView.h"
-#include "log/Timestamp.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -124,7 +123,7 @@ private slots:
         w->Echo({QString(70000, QLatin1Char('x'))});
         w->Echo({"newest"});
         QCOMPARE(w->logBox()->caretPosition(), w->logBox()->length());
-        QVERIFY(w->logBox()->widget()->isEnabled());
+        QVERIFY(w->logBox()->isEnabled());
     }
 
     // The log is never replaced: an entry that cannot be written leaves
@@ -142,7 +141,7 @@ private slots:
         QCOMPARE(TestSupport::entryBodies(log),
                  (QStringList{"kept\r\n", "Out of memory: an entry of 9 characters was not written.\r\n"}));
         QCOMPARE(w->logBox()->caretPosition(), w->logBox()->length());
-        QVERIFY(w->logBox()->widget()->isEnabled());
+        QVERIFY(w->logBox()->isEnabled());
     }
 
     // When the log's file cannot grow, the log says so once and goes on with

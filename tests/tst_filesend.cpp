@@ -5,12 +5,12 @@
 #include "testdata.h"
 #include "testsupport.h"
 
-#include "log/LogBox.h"
 #include "net/SocketControl.h"
 #include "platform/CommonDialog.h"
 #include "platform/KvError.h"
 #include "send/FileSender.h"
 #include "ui/Controls.h"
+#include "ui/LogView.h"
 
 #include <QApplication>
 #include <QFile>

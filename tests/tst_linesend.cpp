@@ -1,11 +1,11 @@
 #include "testdata.h"
 #include "testsupport.h"
 
-#include "log/LogBox.h"
 #include "net/SocketControl.h"
 #include "send/Codec.h"
 #include "ui/Controls.h"
 #include "ui/LineBox.h"
+#include "ui/LogView.h"
 
 #include <QClipboard>
 #include <QPushButton>

@@ -1,5 +1,5 @@
+#include "PlainLogBox.h"
 #include "ui/LogView.h"
-#include "log/PlainLogBox.h"
 
 #include <QClipboard>
 #include <QLineEdit>
@@ -35,7 +35,7 @@ std::unique_ptr<LogBox> makeBox(const QString& kind)
 {
     if (kind == QLatin1String("PlainLogBox"))
         return std::make_unique<PlainLogBox>();
-    return std::make_unique<LogView>();
+    return std::make_unique<LogViewBox>();
 }
 
 class FocusWatch : public QObject
@@ -512,8 +512,7 @@ void TestLogView::mouseClickPlacesCaretAndFocus()
     view->setGeometry(0, 30, 400, 200);
     window.resize(400, 240);
     FocusWatch watch;
-    LogBox* box = view;
-    box->widget()->installEventFilter(&watch);
+    view->installEventFilter(&watch);
     view->setText(QStringLiteral("hello\r\nworld\r\n") + longLine(3000));
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -526,7 +525,7 @@ void TestLogView::mouseClickPlacesCaretAndFocus()
     QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, target);
     QCOMPARE(view->caretPosition(), 10);
     QTRY_VERIFY(view->hasFocus());
-    QCOMPARE(watch.focused, box->widget());
+    QCOMPARE(watch.focused, view);
 
     // A click past the end of a line lands at its end, before the CR LF.
     QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(390, target.y()));

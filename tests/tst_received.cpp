@@ -1,11 +1,10 @@
 #include "testdata.h"
 #include "testsupport.h"
 
-#include "log/LogBox.h"
-#include "ui/LogView.h"
 #include "net/SocketControl.h"
 #include "send/Codec.h"
 #include "ui/Controls.h"
+#include "ui/LogView.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -91,7 +90,7 @@ private slots:
 private:
     void connectWindow();
     void setFlat(int value) { w->find<ToggleButton>(QStringLiteral("chkFlat"))->setValue(value); }
-    LogBox* logBox() const { return w->form->logBox(); }
+    LogView* logBox() const { return w->form->logBox(); }
     QList<Arrival> arrivals() const;
     qint64 countShown() const;
 

@@ -3,10 +3,10 @@
 
 #include "testsupport.h"
 
-#include "log/LogBox.h"
 #include "net/SocketControl.h"
 #include "platform/Launcher.h"
 #include "ui/Controls.h"
+#include "ui/LogView.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -146,7 +146,7 @@ private slots:
 
         QVERIFY(w->close());
         QVERIFY(!w->isVisible());
-        QVERIFY(!w->isUnloading());
+        QVERIFY(!w->connection()->isUnloading());
         QCOMPARE(entries(w).size(), before);
         QVERIFY(w.boxes->empty());
 
@@ -262,7 +262,7 @@ private slots:
         const qsizetype before = entries(w).size();
 
         w->close();
-        QVERIFY(w->isUnloading());
+        QVERIFY(w->connection()->isUnloading());
         QCOMPARE(w->socket()->State(), int(SocketControl::sckClosed));
         QStringList expected = {entry(QStringLiteral("Client disconnected: ") + remoteIp)};
         if (fullClose)
@@ -388,7 +388,7 @@ private slots:
         Window w;
         auto asked = std::make_shared<QStringList>();
         auto pid = std::make_shared<qint64>(0);
-        w->setLauncher(std::make_unique<RedirectingLauncher>(program, asked, pid));
+        w.lifecycle->setLauncher(std::make_unique<RedirectingLauncher>(program, asked, pid));
         w.find<QAction>("mnFile_New")->trigger();
 
         QVERIFY(w.boxes->empty());
@@ -411,7 +411,7 @@ private slots:
         Window w;
         auto asked = std::make_shared<QStringList>();
         auto pid = std::make_shared<qint64>(0);
-        w->setLauncher(
+        w.lifecycle->setLauncher(
             std::make_unique<RedirectingLauncher>(dir.filePath(QStringLiteral("kelvane")), asked, pid));
         w.find<QAction>("mnFile_New")->trigger();
         QCOMPARE(*pid, 0);

@@ -11,9 +11,9 @@
 #include "testsupport.h"
 
 #include "log/LogStore.h"
-#include "ui/LogView.h"
 #include "ui/Controls.h"
 #include "ui/LineBox.h"
+#include "ui/LogView.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -253,7 +253,7 @@ void TestSocketControl::refusesOperationsAtOnce_data()
     QTest::newRow("local port change while open") << "bound"
                                                   << "local port" << invalidOp;
     QTest::newRow("character above 255") << "bound"
-                                         << "send wide" << int(SocketControl::ErrUnsupportedData);
+                                         << "send wide" << int(KvErr::NotOneByte);
     QTest::newRow("empty send while bound") << "bound"
                                             << "send empty" << 0;
 }

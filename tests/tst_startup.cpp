@@ -3,9 +3,9 @@
 
 #include "testsupport.h"
 
-#include "log/LogBox.h"
 #include "platform/CommonDialog.h"
 #include "ui/Controls.h"
+#include "ui/LogView.h"
 
 #include <QApplication>
 #include <QDir>
@@ -158,7 +158,7 @@ private slots:
     {
         QFETCH(QString, text);
         TestSupport::storeSetting("remoteip", text);
-        QCOMPARE(TestSupport::storedSetting("remoteip"), text);
+        QCOMPARE(TestSupport::storedSetting(Settings::RemoteIp), text);
         Window w;
         QCOMPARE(w.find<QLineEdit>("txtIP")->text(), text);
     }
@@ -169,7 +169,7 @@ private slots:
             QSettings raw = TestSupport::rawSettings();
             raw.setValue("Settings/remoteip", QStringList{"a", "b"});
         }
-        QCOMPARE(TestSupport::storedSetting("remoteip"), QStringLiteral("a,b"));
+        QCOMPARE(TestSupport::storedSetting(Settings::RemoteIp), QStringLiteral("a,b"));
     }
 
     void keysAreStoredAsSpelled()

@@ -4,11 +4,11 @@
 
 #include "testsupport.h"
 
-#include "log/LogBox.h"
 #include "platform/CommonDialog.h"
 #include "ui/Controls.h"
 #include "ui/Layout.h"
 #include "ui/LineBox.h"
+#include "ui/LogView.h"
 
 #include <QAction>
 #include <QApplication>
@@ -470,7 +470,7 @@ private slots:
         Window w(false);
         w->show();
         QVERIFY(QTest::qWaitForWindowActive(w.form.get()));
-        QWidget* log = w->logBox()->widget();
+        QWidget* log = w->logBox();
         log->setFocus();
         QTRY_VERIFY(log->hasFocus());
         QCOMPARE(w->defaultButton(), nullptr);

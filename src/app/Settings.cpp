@@ -1,69 +1,74 @@
 #include "app/Settings.h"
 
-#include "platform/KvError.h"
+#include "platform/NumConv.h"
+#include "platform/SettingsStore.h"
 
 #include <QDir>
-#include <QFileInfo>
-#include <QSettings>
-#include <QStringList>
 
-QString Settings::defaultFile()
+#include <array>
+
+namespace {
+
+using Settings::Conversion;
+
+// The home folder with a trailing separator stands in for a first start's
+// file name, where the window was first drawn with a drive's root.
+QString homeFolder()
 {
     return QDir::toNativeSeparators(QDir::homePath() + QLatin1Char('/'));
 }
 
-SettingsStore::SettingsStore(const QString& applicationName)
-    // An INI file in the user's configuration folder (XDG_CONFIG_HOME on Linux).
-    : m_settings(new QSettings(QSettings::IniFormat, QSettings::UserScope, applicationName, applicationName))
+const std::array<Settings::Setting, Settings::Count>& table()
 {
+    static const std::array<Settings::Setting, Settings::Count> settings{{
+        {QStringLiteral("File"), QStringLiteral("cdOpenFile"), homeFolder(), Conversion::None},
+        {QStringLiteral("remoteip"), QStringLiteral("txtIP"), QStringLiteral("127.0.0.1"), Conversion::None},
+        {QStringLiteral("remoteport"), QStringLiteral("txtRemotePort"), QStringLiteral("5005"),
+         Conversion::NumberText},
+        {QStringLiteral("localport"), QStringLiteral("txtLocalPort"), QStringLiteral("0"),
+         Conversion::NumberText},
+        {QStringLiteral("Interval"), QStringLiteral("txtInterval"), QStringLiteral("1000"),
+         Conversion::NumberText},
+        {QStringLiteral("ascii"), QStringLiteral("optMode0"), QStringLiteral("1"), Conversion::Selected},
+        {QStringLiteral("crlf"), QStringLiteral("chkAppenCrLf"), QStringLiteral("1"), Conversion::Rounded16},
+        {QStringLiteral("CloseOnDisconnect"), QStringLiteral("chkCloseOnDisconnect"), QStringLiteral("1"),
+         Conversion::Rounded16},
+        {QStringLiteral("server"), QStringLiteral("optServer0"), QStringLiteral("1"), Conversion::Selected},
+        {QStringLiteral("mode"), QStringLiteral("cboMode"), QStringLiteral("0"), Conversion::Rounded16},
+    }};
+    return settings;
 }
 
-SettingsStore::~SettingsStore()
+QString stored(const SettingsStore& store, Settings::Index index)
 {
-    delete m_settings;
+    const Settings::Setting& s = Settings::setting(index);
+    return store.read(Settings::Section, s.key, s.defaultValue);
 }
 
-QString SettingsStore::read(const QString& section, const QString& key, const QString& defaultValue) const
+} // namespace
+
+const Settings::Setting& Settings::setting(Index index)
 {
-    const QVariant v = m_settings->value(section + QLatin1Char('/') + key);
-    if (!v.isValid())
-        return defaultValue;
-    // A hand-edited file may hold an unquoted comma, which the INI reader
-    // hands back as a list: join it back into the text that stood there.
-    if (v.typeId() == QMetaType::QStringList)
-        return v.toStringList().join(QLatin1Char(','));
-    return v.toString();
+    return table().at(size_t(index));
 }
 
-void SettingsStore::write(const QString& section, const QString& key, const QString& value)
+QVariant Settings::restored(const SettingsStore& store, Index index)
 {
-    // Stored as a string so that QSettings quotes commas and leading blanks.
-    m_settings->setValue(section + QLatin1Char('/') + key, QVariant(value));
-    m_settings->sync();
-    if (m_settings->status() != QSettings::NoError)
-        throw KvError(75, QStringLiteral("Path/File access error: ") + m_settings->fileName());
-}
-
-QString SettingsStore::fileName() const
-{
-    return m_settings->fileName();
-}
-
-QString SettingsStore::whyNotWritable() const
-{
-    const QFileInfo file(m_settings->fileName());
-    if (file.exists()) {
-        if (file.isDir())
-            return QStringLiteral("a folder stands where the file belongs");
-        return file.isWritable() ? QString() : QStringLiteral("the file is read-only");
+    const QString text = stored(store, index);
+    switch (setting(index).conversion) {
+    case Conversion::NumberText:
+        return NumToText(Val(text));
+    case Conversion::Selected:
+        return Val(text) != 0;
+    case Conversion::Rounded16:
+        return int(RoundToInt16(Val(text)));
+    case Conversion::None:
+        break;
     }
-    // Saving creates the missing folders: the nearest one that exists decides.
-    QFileInfo folder(file.absolutePath());
-    while (!folder.exists() && !folder.isRoot())
-        folder = QFileInfo(folder.absolutePath());
-    if (!folder.isDir())
-        return QStringLiteral("%1 is not a folder").arg(folder.filePath());
-    if (!folder.isWritable())
-        return QStringLiteral("the folder %1 is read-only").arg(folder.filePath());
-    return QString();
+    return text;
+}
+
+QString Settings::flagText(bool selected)
+{
+    return selected ? QStringLiteral("-1") : QStringLiteral("0");
 }

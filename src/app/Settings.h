@@ -1,55 +1,57 @@
 #pragma once
 
 #include <QString>
+#include <QVariant>
 
-class QSettings;
+class SettingsStore;
 
-// The one place that knows the saved settings: their keys, exactly as stored,
-// the defaults used when a key is absent, and where the store lives.
+// The ten saved settings: the key each is stored under, exactly as spelled,
+// the control it feeds, the text read when it is absent, and how start-up
+// turns the stored text into the control's value.
 namespace Settings {
 
 inline const QString Section = QStringLiteral("Settings");
 
-inline const QString File = QStringLiteral("File");
-inline const QString RemoteIp = QStringLiteral("remoteip");
-inline const QString RemotePort = QStringLiteral("remoteport");
-inline const QString LocalPort = QStringLiteral("localport");
-inline const QString Interval = QStringLiteral("Interval");
-inline const QString Ascii = QStringLiteral("ascii");
-inline const QString CrLf = QStringLiteral("crlf");
-inline const QString CloseOnDisconnect = QStringLiteral("CloseOnDisconnect");
-inline const QString Server = QStringLiteral("server");
-inline const QString Mode = QStringLiteral("mode");
+enum class Conversion
+{
+    None,       // the text as stored
+    NumberText, // its numeric value, written back as text
+    Selected,   // an option selected when the numeric value is not 0
+    Rounded16   // the numeric value rounded to a 16-bit integer
+};
 
-// The home folder with a trailing separator stands in for a first start's file name.
-QString defaultFile();
-inline const QString DefaultRemoteIp = QStringLiteral("127.0.0.1");
-inline const QString DefaultRemotePort = QStringLiteral("5005");
-inline const QString DefaultLocalPort = QStringLiteral("0");
-inline const QString DefaultInterval = QStringLiteral("1000");
-inline const QString DefaultAscii = QStringLiteral("1");
-inline const QString DefaultCrLf = QStringLiteral("1");
-inline const QString DefaultCloseOnDisconnect = QStringLiteral("1");
-inline const QString DefaultServer = QStringLiteral("1");
-inline const QString DefaultMode = QStringLiteral("0");
+struct Setting
+{
+    QString key;
+    QString control;
+    QString defaultValue;
+    Conversion conversion;
+};
+
+// In the order start-up reads them.
+enum Index
+{
+    File,
+    RemoteIp,
+    RemotePort,
+    LocalPort,
+    Interval,
+    Ascii,
+    CrLf,
+    CloseOnDisconnect,
+    Server,
+    Mode,
+    Count
+};
+
+const Setting& setting(Index index);
+
+// The stored text, or the default, turned by the setting's conversion: a
+// text, a Boolean (Selected) or an int (Rounded16). Throws KvError when a
+// number overflows its conversion.
+QVariant restored(const SettingsStore& store, Index index);
+
+// The text shut-down stores for an option: "-1" when selected, else "0".
+QString flagText(bool selected);
 
 } // namespace Settings
-
-// Per-user store of text values under the application title and a section.
-// Texts come back exactly as written, commas, quotes and blanks included.
-class SettingsStore
-{
-public:
-    explicit SettingsStore(const QString& applicationName);
-    ~SettingsStore();
-
-    QString read(const QString& section, const QString& key, const QString& defaultValue) const;
-    // Throws when the store cannot be written.
-    void write(const QString& section, const QString& key, const QString& value);
-    QString fileName() const;
-    // Why a save would fail, in a few words; empty when the store can be written.
-    QString whyNotWritable() const;
-
-private:
-    QSettings* m_settings;
-};

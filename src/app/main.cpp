@@ -1,4 +1,6 @@
 #include "app/EventLoop.h"
+#include "app/Lifecycle.h"
+#include "platform/SettingsStore.h"
 #include "ui/frmKelvane.h"
 
 #include <QApplication>
@@ -10,7 +12,8 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(frmKelvane::applicationTitle());
 
     frmKelvane window;
-    window.Form_Load();
+    Lifecycle lifecycle(&window, std::make_unique<SettingsStore>(frmKelvane::applicationTitle()));
+    lifecycle.Form_Load();
     window.show();
     return app.exec();
 }

@@ -3,6 +3,7 @@
 #include "net/Address.h"
 #include "net/UdpReader.h"
 #include "platform/KvError.h"
+#include "platform/Latin1.h"
 
 #include <QElapsedTimer>
 #include <QHostInfo>
@@ -128,22 +129,6 @@ KvError wrongProtocolOrState()
     return KvError(
         SocketControl::ErrWrongProtocolOrState,
         QStringLiteral("Wrong protocol or connection state for the requested transaction or request"));
-}
-
-QByteArray toBytes(const QString& data)
-{
-    QByteArray bytes(data.size(), Qt::Uninitialized);
-    for (qsizetype i = 0; i < data.size(); ++i) {
-        const char16_t c = data.at(i).unicode();
-        if (c > 0xFF) {
-            throw KvError(SocketControl::ErrUnsupportedData,
-                          QStringLiteral("Unsupported data type: character U+%1 is not a single byte")
-                              .arg(uint(c), 4, 16, QLatin1Char('0'))
-                              .toUpper());
-        }
-        bytes[i] = char(c);
-    }
-    return bytes;
 }
 
 // Marks the span in which this class itself calls into a socket.
@@ -364,7 +349,7 @@ void SocketControl::Close()
 void SocketControl::SendData(const QString& data)
 {
     if (m_tcp && m_state == sckConnected) {
-        const QByteArray bytes = toBytes(data);
+        const QByteArray bytes = Latin1::toBytes(data);
         if (bytes.isEmpty())
             return;
         CallScope scope(m_inCall);
@@ -375,7 +360,7 @@ void SocketControl::SendData(const QString& data)
         return;
     }
     if (m_udp && m_state == sckOpen) {
-        const QByteArray bytes = toBytes(data);
+        const QByteArray bytes = Latin1::toBytes(data);
         if (bytes.isEmpty())
             return;
         sendDatagram(bytes);

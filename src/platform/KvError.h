@@ -27,6 +27,7 @@ private:
 
 // Numbers and descriptions shared by more than one layer.
 namespace KvErr {
+constexpr int NotOneByte = 5;
 constexpr int Overflow = 6;
 constexpr int OutOfMemory = 7;
 constexpr int TypeMismatch = 13;

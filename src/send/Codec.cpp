@@ -1,6 +1,7 @@
 #include "send/Codec.h"
 
 #include "platform/KvError.h"
+#include "platform/Latin1.h"
 
 #include <QString>
 #include <QStringView>
@@ -72,26 +73,17 @@ inline char16_t decodePair(char16_t high, char16_t low)
     return byteOf(digitValue(high), digitValue(low));
 }
 
-// A character above U+00FF has no byte; cutting it down to 8 bits would
-// send a different byte than the one shown.
-[[noreturn]] void throwNotOneByte(char16_t c)
-{
-    const QString code = QString::number(c, 16).toUpper().rightJustified(4, QLatin1Char('0'));
-    throw KvError(KvErrNotOneByte, QStringLiteral("Character U+%1 is not a single byte").arg(code));
-}
-
 } // namespace
 
 QString AsciiToHex(const QString& text)
 {
+    Latin1::require(text);
     const qsizetype n = text.size();
     QString hex(2 * n, Qt::Uninitialized);
     const QChar* in = text.constData();
     QChar* out = hex.data();
     for (qsizetype i = 0; i < n; ++i) {
         const char16_t c = in[i].unicode();
-        if (c > 0xFF)
-            throwNotOneByte(c);
         std::memcpy(out + 2 * i, tables.pair[c], sizeof tables.pair[c]);
     }
     return hex;
@@ -207,6 +199,7 @@ QString ParseHexLine(const QString& line)
 
 QString SpacedHex(const QString& payload)
 {
+    Latin1::require(payload);
     const qsizetype n = payload.size();
     if (n == 0)
         return QString();
@@ -216,8 +209,6 @@ QString SpacedHex(const QString& payload)
     QChar* out = spaced.data();
     for (qsizetype i = 0; i < n; ++i) {
         const char16_t c = in[i].unicode();
-        if (c > 0xFF)
-            throwNotOneByte(c);
         std::memcpy(static_cast<void*>(out + 3 * i), tables.spaced[c], sizeof tables.spaced[c]);
     }
     spaced.truncate(3 * n - 1);

@@ -8,11 +8,8 @@ class QString;
 // A payload character is one byte: its code, 0 to 255, is the byte value.
 // All functions are pure and work on texts of any length in linear time.
 
-// Error number of a character that is not one byte (above U+00FF).
-constexpr int KvErrNotOneByte = 5;
-
 // Two upper-case hex digits per character, no separators: "JK" gives "4A4B".
-// Throws KvError(KvErrNotOneByte) naming the first character above U+00FF.
+// Throws KvError(KvErr::NotOneByte) naming the first character above U+00FF.
 QString AsciiToHex(const QString& text);
 
 // One character per pair of digits, taken from the first character on; an odd

@@ -2,12 +2,11 @@
 
 #include "platform/KvError.h"
 #include "ui/CellText.h"
+#include "ui/Fonts.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
-#include <QFontDatabase>
-#include <QFontInfo>
 #include <QFontMetrics>
 #include <QFontMetricsF>
 #include <QInputMethodEvent>
@@ -52,19 +51,6 @@ enum class Ink
 
 } // namespace
 
-QFont defaultLogFont()
-{
-    QFont font(QStringLiteral("Courier New"));
-    font.setStyleHint(QFont::TypeWriter);
-    font.setFixedPitch(true);
-    font.setPointSizeF(8.25);
-    if (!QFontInfo(font).fixedPitch()) {
-        font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-        font.setPointSizeF(8.25);
-    }
-    return font;
-}
-
 LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent)
 {
     m_store = new LogStore(this);
@@ -83,7 +69,7 @@ LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
-    setFont(defaultLogFont());
+    setFont(Fonts::log());
 
     QPalette pal = palette();
     pal.setColor(QPalette::Base, Qt::white);

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "log/LogBox.h"
 #include "log/LogStore.h"
 
 #include <QAbstractScrollArea>
@@ -29,9 +28,6 @@ class QScrollBar;
 // editing, copying or painting leaves the text as it was and is told through
 // notice(); so is a selection too large to copy.
 
-// A fixed-pitch font for a log box that is given none of its own.
-QFont defaultLogFont();
-
 // A scroll bar's int range over a range of any size: past BarLimit the bar
 // moves more than one line or column a step, and its last step lands on the
 // maximum.
@@ -57,7 +53,7 @@ struct ScrollScale
     qint64 step;
 };
 
-class LogView : public QAbstractScrollArea, public LogBox
+class LogView : public QAbstractScrollArea
 {
     Q_OBJECT
 
@@ -65,21 +61,19 @@ public:
     explicit LogView(QWidget* parent = nullptr);
     ~LogView() override;
 
-    QWidget* widget() override { return this; }
-
     // Selections larger than this are not copied: no clipboard holds them sensibly.
     static constexpr qsizetype CopyLimitChars = qsizetype(256) << 20;
 
-    QString text() const override { return m_store->mid(0, m_store->size()); }
-    qsizetype length() const override { return m_store->size(); }
-    void setText(const QString& text) override;
-    void append(const QString& text) override;
-    void clear() override;
+    QString text() const { return m_store->mid(0, m_store->size()); }
+    qsizetype length() const { return m_store->size(); }
+    void setText(const QString& text);
+    void append(const QString& text);
+    void clear();
 
-    qsizetype lastIndexOf(const QString& needle) const override;
+    qsizetype lastIndexOf(const QString& needle) const;
 
-    qsizetype caretPosition() const override { return m_caret; }
-    void setCaretPosition(qsizetype pos) override;
+    qsizetype caretPosition() const { return m_caret; }
+    void setCaretPosition(qsizetype pos);
 
     // Selection as [selectionStart, selectionEnd); empty when both are the caret.
     qsizetype selectionStart() const;

@@ -1,14 +1,14 @@
 #include "ui/frmKelvane.h"
 
-#include "app/Settings.h"
-#include "ui/LogView.h"
 #include "net/SocketControl.h"
 #include "platform/CommonDialog.h"
-#include "platform/Launcher.h"
+#include "platform/KvError.h"
 #include "platform/MessageBox.h"
 #include "ui/Controls.h"
+#include "ui/Fonts.h"
 #include "ui/Layout.h"
 #include "ui/LineBox.h"
+#include "ui/LogView.h"
 
 #include <QAction>
 #include <QApplication>
@@ -31,38 +31,6 @@ static void initResources()
 }
 
 namespace {
-
-QFont fontOf(const QStringList& families, QFont::StyleHint hint, int pixelSize)
-{
-    QFont f;
-    f.setFamilies(families);
-    f.setStyleHint(hint);
-    f.setPixelSize(pixelSize);
-    f.setWeight(QFont::Normal);
-    return f;
-}
-
-// Substitutes for Fixedsys, Verdana, Courier New and Times New Roman.
-QFont windowFont()
-{
-    return fontOf({QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Monospace")}, QFont::TypeWriter,
-                  Layout::WindowFontPx);
-}
-QFont smallSansFont()
-{
-    return fontOf({QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")}, QFont::SansSerif,
-                  Layout::SmallSansFontPx);
-}
-QFont logFont()
-{
-    return fontOf({QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Monospace")}, QFont::TypeWriter,
-                  Layout::LogFontPx);
-}
-QFont infoFont()
-{
-    return fontOf({QStringLiteral("DejaVu Serif"), QStringLiteral("Serif")}, QFont::Serif,
-                  Layout::InfoFontPx);
-}
 
 void place(QWidget* w, Layout::Twips t)
 {
@@ -136,10 +104,7 @@ QLabel* label(const QString& name, const QString& text, QWidget* parent)
 
 } // namespace
 
-frmKelvane::frmKelvane(QWidget* parent)
-    : QMainWindow(parent), m_messageBox(std::make_unique<QtMessageBox>()),
-      m_launcher(std::make_unique<ProcessLauncher>()),
-      m_settings(std::make_unique<SettingsStore>(applicationTitle()))
+frmKelvane::frmKelvane(QWidget* parent) : QMainWindow(parent), m_messageBox(std::make_unique<QtMessageBox>())
 {
     initResources();
     setObjectName(QStringLiteral("frmKelvane"));
@@ -180,9 +145,9 @@ void frmKelvane::buildControls()
     client->setObjectName(QStringLiteral("clientArea"));
     client->setFixedSize(Layout::toPixels(Layout::ClientArea).size());
     whiteBackground(client);
-    client->setFont(windowFont());
+    client->setFont(Fonts::window());
     setCentralWidget(client);
-    setFont(windowFont());
+    setFont(Fonts::window());
 
     QIcon icon;
     icon.addFile(QStringLiteral(":/icons/kelvane-32.png"));
@@ -213,7 +178,7 @@ void frmKelvane::buildControls()
 
     chkShow = new CheckBox(QStringLiteral("Sh&ow sent lines"), fraSendFile);
     chkShow->setObjectName(QStringLiteral("chkShow"));
-    chkShow->setFont(smallSansFont());
+    chkShow->setFont(Fonts::smallSans());
     chkShow->setValue(1);
     whiteBackground(chkShow);
     place(chkShow, Layout::chkShow);
@@ -235,7 +200,7 @@ void frmKelvane::buildControls()
 
     chkAppenCrLf = new CheckBox(QStringLiteral("Appe&nd CrLf"), client);
     chkAppenCrLf->setObjectName(QStringLiteral("chkAppenCrLf"));
-    chkAppenCrLf->setFont(smallSansFont());
+    chkAppenCrLf->setFont(Fonts::smallSans());
     chkAppenCrLf->setValue(1);
     whiteBackground(chkAppenCrLf);
     place(chkAppenCrLf, Layout::chkAppenCrLf);
@@ -253,8 +218,7 @@ void frmKelvane::buildControls()
     // Webdings draws "4" as a right-pointing triangle; here the triangle itself.
     cmdSend1 = new QPushButton(QString(QChar(0x25B6)), client);
     cmdSend1->setObjectName(QStringLiteral("cmdSend1"));
-    cmdSend1->setFont(fontOf({QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")}, QFont::SansSerif,
-                             Layout::SendGlyphFontPx));
+    cmdSend1->setFont(Fonts::sendGlyph());
     cmdSend1->setToolTip(QStringLiteral("Send"));
     place(cmdSend1, Layout::cmdSend1);
 
@@ -273,7 +237,6 @@ void frmKelvane::buildControls()
 
     auto* log = new LogView(client);
     log->setObjectName(QStringLiteral("txtOutput"));
-    log->setFont(logFont());
     place(log, Layout::txtOutput);
     txtOutput = log;
 
@@ -297,7 +260,7 @@ void frmKelvane::buildControls()
 
     chkCloseOnDisconnect = new CheckBox(QStringLiteral("Close server when client disconnecte&d"), fcs);
     chkCloseOnDisconnect->setObjectName(QStringLiteral("chkCloseOnDisconnect"));
-    chkCloseOnDisconnect->setFont(smallSansFont());
+    chkCloseOnDisconnect->setFont(Fonts::smallSans());
     whiteBackground(chkCloseOnDisconnect);
     place(chkCloseOnDisconnect, Layout::chkCloseOnDisconnect);
 
@@ -342,7 +305,7 @@ void frmKelvane::buildControls()
 
     lblInfo =
         label(QStringLiteral("lblInfo"), QStringLiteral("One peer at a time. Enter sends the line."), client);
-    lblInfo->setFont(infoFont());
+    lblInfo->setFont(Fonts::info());
     QPalette grey = lblInfo->palette();
     grey.setColor(QPalette::WindowText, QColor(128, 128, 128));
     lblInfo->setPalette(grey);
@@ -388,12 +351,10 @@ void frmKelvane::buildMenu()
 
 void frmKelvane::connectHandlers()
 {
-    connect(mnFile_New, &QAction::triggered, this, &frmKelvane::mnFile_New_Click);
-    connect(mnFile_Close, &QAction::triggered, this, &frmKelvane::mnFile_Close_Click);
+    m_connection = new ConnectionControl(wsClient, this, this);
 
     connect(cmdClear, &QPushButton::clicked, this, &frmKelvane::cmdClear_Click);
-    if (auto* view = dynamic_cast<LogView*>(txtOutput))
-        connect(view, &LogView::notice, this, &frmKelvane::txtOutput_Notice);
+    connect(txtOutput, &LogView::notice, this, &frmKelvane::txtOutput_Notice);
     connect(wsClient, &SocketControl::dataArrival, this, &frmKelvane::wsClient_DataArrival);
     connect(wsClient, &SocketControl::datagramsDropped, this, &frmKelvane::wsClient_DatagramsDropped);
     connect(wsClient, &SocketControl::readFailed, this, &frmKelvane::wsClient_ReadFailed);
@@ -422,35 +383,9 @@ void frmKelvane::setDefaultButton(QPushButton* button)
         button->setDefault(true); // the look only; Enter is handled in eventFilter
 }
 
-void frmKelvane::replaceLogBox(LogBox* box)
-{
-    QWidget* old = txtOutput->widget();
-    QWidget* fresh = box->widget();
-    fresh->setParent(old->parentWidget());
-    fresh->setObjectName(old->objectName());
-    fresh->setFont(old->font());
-    fresh->setGeometry(old->geometry());
-    box->setText(txtOutput->text());
-    txtOutput = box;
-    setTabOrder(cmdSendFile, fresh);
-    setTabOrder(fresh, cmdClear);
-    fresh->show();
-    delete old;
-}
-
 void frmKelvane::setMessageBox(std::unique_ptr<MessageBoxService> messageBox)
 {
     m_messageBox = std::move(messageBox);
-}
-
-void frmKelvane::setLauncher(std::unique_ptr<Launcher> launcher)
-{
-    m_launcher = std::move(launcher);
-}
-
-void frmKelvane::setSettingsStore(std::unique_ptr<SettingsStore> store)
-{
-    m_settings = std::move(store);
 }
 
 bool frmKelvane::eventFilter(QObject* watched, QEvent* event)
@@ -480,7 +415,7 @@ bool frmKelvane::eventFilter(QObject* watched, QEvent* event)
         break;
     }
     case QEvent::FocusIn:
-        if (watched == txtOutput->widget())
+        if (watched == txtOutput)
             txtOutput_GotFocus();
         else if (watched == txtLine)
             txtLine_GotFocus();
@@ -503,7 +438,10 @@ void frmKelvane::closeEvent(QCloseEvent* event)
     // Shut-down runs once; the window always closes.
     if (!m_unloaded) {
         m_unloaded = true;
-        Form_Unload();
+        try {
+            emit unloading();
+        } catch (...) {
+        }
     }
     event->accept();
 }

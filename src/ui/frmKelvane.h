@@ -1,8 +1,11 @@
 #pragma once
 
+#include "net/ConnectionControl.h"
+
 #include <QMainWindow>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 class QAction;
@@ -15,28 +18,26 @@ class QPushButton;
 class CheckBox;
 class CommonDialog;
 class FileSender;
-class Launcher;
 class LineBox;
 class ListCombo;
-class LogBox;
+class LogView;
 class MessageBoxService;
 class OptionArray;
-class SettingsStore;
 class SocketControl;
 class ToggleButton;
 
-// The program's one window. It owns its controls, the state its handlers
-// share, and every handler; each subsystem defines its handlers in its own
-// source folder (app, log, net, send), the controls are built in ui.
-class frmKelvane : public QMainWindow
+// The program's one window: its controls with their places and start values,
+// the wiring of their events, and the handlers of those events. The handlers
+// read the controls, hand the work to the subsystems (the connection control,
+// the codec and line sending, the file sender, the log store) and show what
+// comes back. Start-up, shut-down and the File menu are run from above by the
+// program's lifecycle, through the controls below and the unloading() signal.
+class frmKelvane : public QMainWindow, private ConnectionView
 {
     Q_OBJECT
 public:
     explicit frmKelvane(QWidget* parent = nullptr);
     ~frmKelvane() override;
-
-    // Start-up: caption, first log entry, saved settings. Runs once, before show().
-    void Form_Load();
 
     // Appends one time-stamped entry made of the items to the log.
     void Echo(const QStringList& items);
@@ -45,75 +46,21 @@ public:
     QPushButton* defaultButton() const { return m_defaultButton; }
     void setDefaultButton(QPushButton* button);
 
-    // Platform services; the real ones are in place unless a test swaps them.
+    // The warning box; the real one unless a test puts another in its place.
+    MessageBoxService* messageBox() const { return m_messageBox.get(); }
     void setMessageBox(std::unique_ptr<MessageBoxService> messageBox);
-    void setLauncher(std::unique_ptr<Launcher> launcher);
-    // Where the settings live; by default the user's own store.
-    void setSettingsStore(std::unique_ptr<SettingsStore> store);
-    CommonDialog* fileDialog() const { return cdOpenFile; }
-    SocketControl* socket() const { return wsClient; }
-    LogBox* logBox() const { return txtOutput; }
-    // Puts another log box in the place of the log, taking ownership of its
-    // widget; for comparing log boxes side by side.
-    void replaceLogBox(LogBox* box);
 
-    // Window-level state, read by tests.
-    bool isConnected() const { return bConnected; }
-    bool isLocalClose() const { return bLocalClose; }
-    bool isUnloading() const { return bUnloading; }
+    SocketControl* socket() const { return wsClient; }
+    LogView* logBox() const { return txtOutput; }
+    CommonDialog* fileDialog() const { return cdOpenFile; }
+    ConnectionControl* connection() const { return m_connection; }
+    FileSender* fileSender() const { return m_fileSender; }
+    bool isConnected() const { return m_connection->isConnected(); }
     bool isFileOpen() const;
 
     static QString applicationTitle();
     // The title with " V" and the version, as the caption shows it.
     static QString captionText();
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-private:
-    // ui: the controls, their start values, layout, tab order and menu.
-    void buildControls();
-    void buildMenu();
-    void connectHandlers();
-
-    // app: shut-down and the window menu.
-    void Form_Unload();
-    void mnFile_New_Click();
-    void mnFile_Close_Click();
-    // The program's own file as it was when the window opened; New Window starts it.
-    static QString programPath();
-    const QString m_programPath = programPath();
-
-    // log: the output log and the received-data display.
-    void cmdClear_Click();
-    void txtOutput_GotFocus();
-    void txtOutput_Notice(const QString& text);
-    void wsClient_DataArrival(qint32 bytesTotal);
-    void wsClient_DatagramsDropped(qint64 count);
-    void wsClient_ReadFailed(const QString& description);
-
-    // net: the connect button, the role switch and the connection events.
-    void cmdConnect_Click();
-    void optServer_Click(int index);
-    void wsClient_Close();
-    void wsClient_Connect();
-    void wsClient_ConnectionRequest(qint32 requestId);
-    void wsClient_Error(int number, const QString& description);
-    void wsClient_BytesNotSent(qint64 bytes);
-    // The address and port boxes, and both role options, in their order.
-    void setAddressBoxesEnabled(bool enabled);
-    void setRoleOptionsEnabled(bool enabled);
-
-    // send: line sending and file sending.
-    void cmdSend1_Click();
-    void optMode_Click(int index);
-    void txtLine_GotFocus();
-    void cmdOpen_Click();
-    void cmdSendFile_Click();
-    void txtInterval_Validate();
-    // The file sender with its timer tmrSendFile, wired to the socket and the controls.
-    void setUpFileSending();
 
     // Controls, named as users and tests know them.
     ToggleButton* chkFlat = nullptr;
@@ -129,7 +76,7 @@ private:
     LineBox* txtLine = nullptr;
     QPushButton* cmdClear = nullptr;
     SocketControl* wsClient = nullptr;
-    LogBox* txtOutput = nullptr;
+    LogView* txtOutput = nullptr;
     CommonDialog* cdOpenFile = nullptr;
     QGroupBox* fraConnectionSettings = nullptr;
     ListCombo* cboMode = nullptr;
@@ -148,17 +95,72 @@ private:
     QAction* mnFile_New = nullptr;
     QAction* mnFile_Close = nullptr;
 
-    // Window-level state shared by the handlers.
-    bool bConnected = false;
-    bool bLocalClose = false;
-    bool bUnloading = false;
+signals:
+    // The window is closing: shut-down runs now, once. The window closes
+    // whatever shut-down does.
+    void unloading();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // The controls, their start values, layout, tab order and menu; the wiring.
+    void buildControls();
+    void buildMenu();
+    void connectHandlers();
+    void setUpFileSending();
+
+    // Runs work; any failure it throws is reported as one entry: the items
+    // before, its description, the items after.
+    void reporting(const std::function<void()>& work, const QStringList& before,
+                   const QStringList& after = {});
+
+    // The output log and the received data.
+    void cmdClear_Click();
+    void txtOutput_GotFocus();
+    void txtOutput_Notice(const QString& text);
+    void wsClient_DataArrival(qint32 bytesTotal);
+    void wsClient_DatagramsDropped(qint64 count);
+    void wsClient_ReadFailed(const QString& description);
+
+    // The connect button, the role switch and the connection events.
+    void cmdConnect_Click();
+    void optServer_Click(int index);
+    void wsClient_Close();
+    void wsClient_Connect();
+    void wsClient_ConnectionRequest(qint32 requestId);
+    void wsClient_Error(int number, const QString& description);
+    void wsClient_BytesNotSent(qint64 bytes);
+
+    // Line sending and file sending.
+    void cmdSend1_Click();
+    void optMode_Click(int index);
+    void txtLine_GotFocus();
+    void cmdOpen_Click();
+    void cmdSendFile_Click();
+    void txtInterval_Validate();
+
+    // What the connection control reads from the window and changes in it.
+    QString hostText() const override;
+    QString remotePortText() const override;
+    QString localPortText() const override;
+    bool serverRole() const override;
+    bool clientRole() const override;
+    int protocol() const override;
+    bool closeOnDisconnect() const override;
+    void setAddressBoxesEnabled(bool enabled) override;
+    void setRoleOptionsEnabled(bool enabled) override;
+    void connectionEnded() override;
+    void report(const QStringList& items) override;
+
+    // The value the close-on-disconnect box had when the client role was
+    // chosen; the server role gets it back.
     int savedCloseOnDisconnect = 0;
-    // The open file, its stream and the state of its sending.
+    ConnectionControl* m_connection = nullptr;
     FileSender* m_fileSender = nullptr;
 
     QPushButton* m_defaultButton = nullptr;
     std::unique_ptr<MessageBoxService> m_messageBox;
-    std::unique_ptr<Launcher> m_launcher;
-    std::unique_ptr<SettingsStore> m_settings;
     bool m_unloaded = false;
 };

@@ -1,8 +1,9 @@
-#include "log/Timestamp.h"
+#include "log/LogEntry.h"
 
 #include <QDateTime>
 #include <QLocale>
 #include <QString>
+#include <QStringList>
 
 namespace {
 
@@ -43,4 +44,38 @@ QString logTimestamp(const QDateTime& when, const QLocale& locale)
     const QString time =
         locale.toString(when.time(), withoutTimeZone(locale.timeFormat(QLocale::LongFormat)));
     return date + QLatin1Char(' ') + time;
+}
+
+QString currentTimestamp()
+{
+    static qint64 cachedSecond = -1;
+    static QString cachedText;
+    const qint64 second = QDateTime::currentSecsSinceEpoch();
+    if (second != cachedSecond) {
+        cachedText = logTimestamp(QDateTime::fromSecsSinceEpoch(second), QLocale::system());
+        cachedSecond = second;
+    }
+    return cachedText;
+}
+
+QString logEntry(const QStringList& items, const QString& timestamp)
+{
+    qsizetype size = timestamp.size() + 8;
+    for (const QString& item : items)
+        size += item.size() + 2;
+    QString entry;
+    entry.reserve(size);
+    entry += QLatin1String("\r\n<");
+    entry += timestamp;
+    entry += QLatin1String("> - ");
+    for (const QString& item : items) {
+        const qsizetype start = entry.size();
+        entry += item;
+        QChar* data = entry.data();
+        for (qsizetype i = start; i < entry.size(); ++i)
+            if (data[i].unicode() == 0)
+                data[i] = QLatin1Char('?');
+        entry += QLatin1String("\r\n");
+    }
+    return entry;
 }

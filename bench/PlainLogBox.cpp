@@ -1,6 +1,6 @@
-#include "log/PlainLogBox.h"
+#include "PlainLogBox.h"
 
-#include "ui/LogView.h"
+#include "ui/Fonts.h"
 
 #include <QTextBlock>
 #include <QTextCursor>
@@ -38,7 +38,7 @@ PlainLogBox::PlainLogBox(QWidget* parent) : QPlainTextEdit(parent)
     setUndoRedoEnabled(false);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    setFont(defaultLogFont());
+    setFont(Fonts::log());
     QPalette pal = palette();
     pal.setColor(QPalette::Base, Qt::white);
     setPalette(pal);

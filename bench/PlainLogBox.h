@@ -1,6 +1,6 @@
 #pragma once
 
-#include "log/LogBox.h"
+#include "LogBox.h"
 
 #include <QPlainTextEdit>
 #include <QString>

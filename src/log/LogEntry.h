@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QStringList>
+
+class QDateTime;
+class QLocale;
+
+// The date and time at the head of a log entry: the locale's short date with
+// a four-digit year, a blank, and its long time with seconds but without a
+// time zone; at exactly midnight the date alone.
+QString logTimestamp(const QDateTime& when, const QLocale& locale);
+
+// The time stamp of now, in the user's locale. It changes once a second, and
+// is formatted no more often than that: the locale costs more than the rest
+// of an entry.
+QString currentTimestamp();
+
+// One entry as the log shows it: CR LF, "<" and the time stamp, "> - ", then
+// each item with a CR LF after it. The first item stands on the header line;
+// a NUL inside an item is written as "?".
+QString logEntry(const QStringList& items, const QString& timestamp);

@@ -1,0 +1,165 @@
+#include "net/ConnectionControl.h"
+
+#include "net/Address.h"
+#include "net/SocketControl.h"
+#include "platform/KvError.h"
+#include "platform/NumConv.h"
+
+ConnectionControl::ConnectionControl(SocketControl* socket, ConnectionView* view, QObject* parent)
+    : QObject(parent), wsClient(socket), m_view(view)
+{
+}
+
+template <typename Work> void ConnectionControl::reporting(Work&& work)
+{
+    try {
+        work();
+    } catch (const std::exception& e) {
+        m_view->report({KvErr::describe(e)});
+    }
+}
+
+QString ConnectionControl::connectOrClose()
+{
+    // The button's meaning follows from the socket alone: anything open is closed.
+    if (wsClient->State() != SocketControl::sckClosed) {
+        bLocalClose = true;
+        closeHandling();
+        return QString();
+    }
+    try {
+        open();
+        return QString();
+    } catch (const std::exception& e) {
+        // Nothing is retried: the socket is left closed and everything idle.
+        const QString failure = KvErr::describe(e);
+        bLocalClose = true;
+        closeHandling();
+        return failure;
+    }
+}
+
+void ConnectionControl::open()
+{
+    wsClient->Close();
+    wsClient->setLocalPort(TextToInt32(m_view->localPortText()));
+    wsClient->setRemoteHost(m_view->hostText());
+    wsClient->setRemotePort(TextToInt32(m_view->remotePortText()));
+    wsClient->setProtocol(m_view->protocol());
+
+    if (m_view->serverRole()) {
+        if (wsClient->Protocol() == SocketControl::UdpProtocol) {
+            wsClient->Bind();
+            // UDP has no connect event; it is usable as soon as it is bound.
+            connectedHandling();
+        } else {
+            wsClient->Listen();
+        }
+        m_view->report(
+            {hostAndPort(m_view->hostText(), m_view->localPortText()) + QStringLiteral(" is listening")});
+        m_view->setRoleOptionsEnabled(false);
+    } else {
+        wsClient->Connect();
+        // A TCP client waits for the socket's connect or error event.
+        if (wsClient->Protocol() == SocketControl::UdpProtocol)
+            connectedHandling();
+    }
+}
+
+void ConnectionControl::unload()
+{
+    // A state that cannot be read counts as open.
+    bool open = true;
+    try {
+        open = wsClient->State() != SocketControl::sckClosed;
+    } catch (...) {
+    }
+    if (!open)
+        return;
+    bUnloading = true;
+    closeHandling();
+}
+
+void ConnectionControl::peerClosed()
+{
+    closeHandling();
+}
+
+void ConnectionControl::closeHandling()
+{
+    reporting([this] {
+        if (!bLocalClose)
+            m_view->report({QStringLiteral("Client disconnected: ") + wsClient->RemoteHostIP()});
+
+        bool fullClose = m_view->closeOnDisconnect() || m_view->clientRole() || bLocalClose;
+        if (!fullClose) {
+            // A server whose client left waits for the next one on the same port.
+            wsClient->Close();
+            if (!bUnloading) {
+                try {
+                    wsClient->Listen();
+                    m_view->report(
+                        {QStringLiteral("Listening port ") + QString::number(wsClient->LocalPort())});
+                } catch (const std::exception& e) {
+                    // Someone else took the port meanwhile. Say why, then end the
+                    // server properly rather than leave a window that claims to
+                    // listen on a closed socket.
+                    m_view->report({KvErr::describe(e)});
+                    fullClose = true;
+                }
+            }
+        }
+
+        if (fullClose) {
+            m_view->setAddressBoxesEnabled(true);
+            bConnected = false;
+            m_view->connectionEnded();
+            m_view->setRoleOptionsEnabled(true);
+            wsClient->Close();
+            m_view->report({QStringLiteral("Server port closed.")});
+        }
+        bLocalClose = false;
+    });
+}
+
+void ConnectionControl::connected()
+{
+    connectedHandling();
+}
+
+void ConnectionControl::connectedHandling()
+{
+    reporting([this] {
+        m_view->report(
+            {QStringLiteral("Connected to ") + hostAndPort(m_view->hostText(), m_view->remotePortText())});
+        setConnectedLook();
+    });
+}
+
+void ConnectionControl::connectionRequest(qint32 requestId)
+{
+    reporting([this, requestId] {
+        // One peer at a time: listening ends with the accept.
+        wsClient->Close();
+        wsClient->Accept(requestId);
+        m_view->report(
+            {QStringLiteral("Connection Request Accepted: ") + QString::number(requestId),
+             QStringLiteral("Remote IP: ") + hostAndPort(wsClient->RemoteHostIP(), wsClient->RemotePort())});
+        setConnectedLook();
+    });
+}
+
+void ConnectionControl::setConnectedLook()
+{
+    m_view->setAddressBoxesEnabled(false);
+    bConnected = true;
+    m_view->setRoleOptionsEnabled(false);
+}
+
+void ConnectionControl::error(const QString& description)
+{
+    // The connection as the user sees it stays: connected, roles fixed.
+    m_view->report({description});
+    m_view->setAddressBoxesEnabled(true);
+    wsClient->Close();
+}

@@ -1,0 +1,48 @@
+#include "platform/Latin1.h"
+
+#include "platform/KvError.h"
+
+#include <QString>
+
+namespace {
+
+// An OR over all characters: simple enough for the compiler to vectorise.
+bool allLatin1(QStringView text)
+{
+    char16_t bits = 0;
+    for (QChar c : text)
+        bits |= c.unicode();
+    return bits < 0x100;
+}
+
+[[noreturn]] void refuse(QStringView text)
+{
+    qsizetype i = 0;
+    while (text.at(i).unicode() <= 0xFF)
+        ++i;
+    // A character outside the basic plane is named whole, not by its halves.
+    QStringView shown = text.mid(i, 1);
+    char32_t code = text.at(i).unicode();
+    if (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+        shown = text.mid(i, 2);
+        code = QChar::surrogateToUcs4(text.at(i), text.at(i + 1));
+    }
+    const QString hex = QString::number(uint(code), 16).toUpper().rightJustified(4, QLatin1Char('0'));
+    throw KvError(KvErr::NotOneByte, QStringLiteral("Character '") + shown.toString() +
+                                         QStringLiteral("' (U+") + hex +
+                                         QStringLiteral(") has no single-byte code; nothing was sent."));
+}
+
+} // namespace
+
+void Latin1::require(QStringView text)
+{
+    if (!allLatin1(text))
+        refuse(text);
+}
+
+QByteArray Latin1::toBytes(QStringView text)
+{
+    require(text);
+    return text.toLatin1();
+}

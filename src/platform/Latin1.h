@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QByteArray>
+#include <QStringView>
+
+// One character is one byte, Latin-1, both ways. A character beyond Latin-1
+// has no byte: cut to 8 bits, or turned into "?", it would put a byte on the
+// wire that the user never typed, so it stops the work instead.
+namespace Latin1 {
+
+// Throws KvError(KvErr::NotOneByte) naming the first character that has no single byte.
+void require(QStringView text);
+
+// The text's bytes, one for each character; throws as require() does.
+QByteArray toBytes(QStringView text);
+
+} // namespace Latin1

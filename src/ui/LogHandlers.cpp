@@ -1,0 +1,111 @@
+// The output log: entries, the clear button, the focus rule, and the display
+// of received data.
+
+#include "ui/frmKelvane.h"
+
+#include "log/LogEntry.h"
+#include "net/SocketControl.h"
+#include "platform/KvError.h"
+#include "send/Codec.h"
+#include "ui/Controls.h"
+#include "ui/LogView.h"
+
+void frmKelvane::Echo(const QStringList& items)
+{
+    QString failure;
+    try {
+        // Only the new entry is added: the cost follows the entry, not the log.
+        // The box is not disabled around the change: in this toolkit that would
+        // push the focus out of it for good.
+        txtOutput->append(logEntry(items, currentTimestamp()));
+        // The caret goes to the very end so that the newest entry is in view,
+        // however long the log has grown.
+        txtOutput->setCaretPosition(txtOutput->length());
+        return;
+    } catch (const std::exception& e) {
+        failure = KvErr::describe(e);
+    } catch (...) {
+    }
+    // The log keeps everything it holds; a short entry says what is missing.
+    try {
+        qsizetype size = 0;
+        for (const QString& item : items)
+            size += item.size();
+        txtOutput->append(logEntry({(failure.isEmpty() ? QStringLiteral("Failure") : failure) +
+                                    QStringLiteral(": an entry of ") + QString::number(size) +
+                                    QStringLiteral(" characters was not written.")},
+                                   currentTimestamp()));
+        txtOutput->setCaretPosition(txtOutput->length());
+    } catch (...) {
+        // Nothing more can be written now; the log stays as it was.
+    }
+}
+
+void frmKelvane::reporting(const std::function<void()>& work, const QStringList& before,
+                           const QStringList& after)
+{
+    try {
+        work();
+    } catch (const std::exception& e) {
+        Echo(before + QStringList{KvErr::describe(e)} + after);
+    }
+}
+
+void frmKelvane::cmdClear_Click()
+{
+    txtOutput->clear();
+}
+
+void frmKelvane::txtOutput_GotFocus()
+{
+    // Enter in the log types a line break instead of opening a file; a send
+    // button that holds the role keeps it.
+    if (m_defaultButton == cmdOpen)
+        setDefaultButton(nullptr);
+}
+
+void frmKelvane::txtOutput_Notice(const QString& text)
+{
+    Echo({text});
+}
+
+void frmKelvane::wsClient_DataArrival(qint32 bytesTotal)
+{
+    qsizetype taken = -1;
+    try {
+        // Everything waiting, whatever its length: nothing that arrived may go unshown.
+        const QString data = wsClient->GetData();
+        taken = data.size();
+        if (chkFlat->value() == 1) {
+            // Raw, NULs and all, so that arrivals read as one stream.
+            txtOutput->append(data);
+            // Show the newest line from its start.
+            const qsizetype lineBreak = txtOutput->lastIndexOf(QStringLiteral("\r\n"));
+            txtOutput->setCaretPosition(lineBreak < 0 ? txtOutput->length() : lineBreak + 2);
+        } else {
+            Echo({QString::number(bytesTotal) + QStringLiteral(" bytes received from ") +
+                      wsClient->RemoteHostIP(),
+                  QStringLiteral("Data:"), data, SpacedHex(data)});
+        }
+    } catch (const std::bad_alloc&) {
+        // Data taken from the socket but not shown is lost: say how much.
+        Echo({taken >= 0 ? QStringLiteral("Out of memory: ") + QString::number(taken) +
+                               QStringLiteral(" bytes received were not shown.")
+                         : KvErr::describe(std::bad_alloc())});
+    } catch (const std::exception& e) {
+        Echo({KvErr::describe(e)});
+    }
+}
+
+void frmKelvane::wsClient_DatagramsDropped(qint64 count)
+{
+    // Someone testing a device must not take these for datagrams the device never sent.
+    Echo({count == 1 ? QStringLiteral("1 datagram was dropped before it could be read")
+                     : QString::number(count) +
+                           QStringLiteral(" datagrams were dropped before they could be read")});
+}
+
+void frmKelvane::wsClient_ReadFailed(const QString& description)
+{
+    Echo({description});
+}
