@@ -1,0 +1,43 @@
+# Dependencies run one way: platform <- net, log, send <- ui <- app.
+# Reads every #include under src and fails on one that runs the wrong way:
+#  - platform includes nothing of the program's other folders;
+#  - net, log and send include nothing of ui or app, nothing of each other,
+#    and no widget header;
+#  - ui includes nothing of app.
+# Run as: cmake -DSRC=<src folder> -DWIDGET_HEADERS=<a;list> -P include_rules.cmake
+
+cmake_policy(VERSION 3.22)
+file(GLOB_RECURSE sources RELATIVE ${SRC} ${SRC}/*.h ${SRC}/*.cpp)
+set(forbidden_platform "net/;log/;send/;ui/;app/")
+set(forbidden_net "log/;send/;ui/;app/")
+set(forbidden_log "net/;send/;ui/;app/")
+set(forbidden_send "net/;log/;ui/;app/")
+set(forbidden_ui "app/")
+set(widget_free "net;log;send")
+
+set(failures "")
+foreach(source ${sources})
+  string(REGEX MATCH "^[a-z]+" folder "${source}")
+  file(STRINGS ${SRC}/${source} lines REGEX "^[ \t]*#[ \t]*include")
+  foreach(line ${lines})
+    string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*[<\"]([^>\"]+)[>\"].*$" "\\1" included "${line}")
+    foreach(prefix ${forbidden_${folder}})
+      if(included MATCHES "^${prefix}")
+        list(APPEND failures "${source} includes ${included}")
+      endif()
+    endforeach()
+    if(folder IN_LIST widget_free)
+      string(REGEX REPLACE "^QtWidgets/" "" bare "${included}")
+      if(bare IN_LIST WIDGET_HEADERS OR included MATCHES "^QtWidgets")
+        list(APPEND failures "${source} includes the widget header ${included}")
+      endif()
+    endif()
+  endforeach()
+endforeach()
+
+if(failures)
+  list(JOIN failures "\n  " text)
+  message(FATAL_ERROR "Includes that run the wrong way:\n  ${text}")
+endif()
+list(LENGTH sources count)
+message(STATUS "${count} files, every include runs the right way")
