@@ -34,4 +34,18 @@ inline QTcpSocket* connectClient(SocketControl& control, QTcpServer& peerServer)
     return takeClient(peerServer);
 }
 
+// A TCP port on which nothing listens: taken from the system, then given back.
+inline quint16 unusedTcpPort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    return server.serverPort();
+}
+
+inline bool ipv6Available()
+{
+    QTcpServer server;
+    return server.listen(QHostAddress::LocalHostIPv6, 0);
+}
+
 } // namespace Loopback

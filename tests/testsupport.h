@@ -12,6 +12,7 @@
 #include "platform/MessageBox.h"
 #include "platform/SettingsStore.h"
 #include "ui/Controls.h"
+#include "ui/LogView.h"
 #include "ui/frmKelvane.h"
 
 #include <QDir>
@@ -166,6 +167,8 @@ struct Window
             lifecycle->Form_Load();
     }
     frmKelvane* operator->() const { return form.get(); }
+    // The bodies of the log's entries, oldest first.
+    QStringList entries() const;
     template <typename T> T* find(const QString& name) const
     {
         T* child = form->findChild<T*>(name);
@@ -227,11 +230,25 @@ inline QStringList entryBodies(const QString& log)
     return bodies;
 }
 
+inline QStringList Window::entries() const
+{
+    return entryBodies(form->logBox()->text());
+}
+
 inline QString body(const QStringList& items)
 {
     QString out;
     for (const QString& item : items)
         out += item + QStringLiteral("\r\n");
+    return out;
+}
+
+// The bodies of entries made of these items, in order.
+inline QStringList bodies(const QList<QStringList>& entryItems)
+{
+    QStringList out;
+    for (const QStringList& items : entryItems)
+        out.append(body(items));
     return out;
 }
 

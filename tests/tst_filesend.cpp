@@ -39,11 +39,6 @@ const QString Sending = QStringLiteral("S&top");
 const QString Idle = QStringLiteral("Sen&d");
 const QString Start = QStringLiteral("S&end");
 
-QStringList entries(const Window& w)
-{
-    return TestSupport::entryBodies(w->logBox()->text());
-}
-
 QString entry(const QString& item)
 {
     return body({item});
@@ -164,7 +159,7 @@ private:
 
     static bool waitForEntry(const Window& w, const QString& entryBody, int timeout = 10000)
     {
-        return QTest::qWaitFor([&] { return entries(w).contains(entryBody); }, timeout);
+        return QTest::qWaitFor([&] { return w.entries().contains(entryBody); }, timeout);
     }
 
 private slots:
@@ -185,7 +180,7 @@ private slots:
         open(w, path);
         QVERIFY(w->isFileOpen());
         setInterval(w, QStringLiteral("10"));
-        const qsizetype before = entries(w).size();
+        const qsizetype before = w.entries().size();
 
         clickSend(w);
         QCOMPARE(caption(w), Sending);
@@ -201,11 +196,11 @@ private slots:
             entry(QStringLiteral("Sending File: ") + path), entry(QStringLiteral("Sent :alpha\r\n")),
             entry(QStringLiteral("Sent :beta\r\n")),        entry(QStringLiteral("Sent :\r\n")),
             entry(QStringLiteral("Sent :gamma\r\n")),       entry(QStringLiteral("Completed."))};
-        QCOMPARE(entries(w).mid(before), expected);
+        QCOMPARE(w.entries().mid(before), expected);
 
         // The file is done: a further start asks for one.
         clickSend(w);
-        QCOMPARE(entries(w).constLast(), entry(QStringLiteral("Please select a file to send.")));
+        QCOMPARE(w.entries().constLast(), entry(QStringLiteral("Please select a file to send.")));
         QCOMPARE(caption(w), Idle);
     }
 
@@ -218,12 +213,12 @@ private slots:
         QVERIFY(connectTo(w, peer.port()));
         open(w, m_files.write("one\r\ntwo\r\n"));
         setInterval(w, QStringLiteral("10"));
-        const qsizetype before = entries(w).size();
+        const qsizetype before = w.entries().size();
         clickSend(w);
         QVERIFY(waitForEntry(w, entry(QStringLiteral("Completed."))));
         QTRY_COMPARE(peer.all(), QByteArray("onetwo"));
         // Without "Show sent lines" only the start and the end are logged.
-        QCOMPARE(entries(w).size() - before, 2);
+        QCOMPARE(w.entries().size() - before, 2);
     }
 
     void fileOpenEntry()
@@ -231,7 +226,7 @@ private slots:
         Window w;
         const QString path = m_files.write("x");
         open(w, path);
-        QCOMPARE(entries(w).constLast(), body({QStringLiteral("File open: "), path}));
+        QCOMPARE(w.entries().constLast(), body({QStringLiteral("File open: "), path}));
         QVERIFY(w->isFileOpen());
     }
 
@@ -251,7 +246,7 @@ private slots:
         if (withFile)
             open(w, m_files.write("a\r\n"));
         clickSend(w);
-        QCOMPARE(entries(w).constLast(), entry(said));
+        QCOMPARE(w.entries().constLast(), entry(said));
         QCOMPARE(caption(w), Start);
         QVERIFY(!timer(w)->isActive());
     }
@@ -272,12 +267,12 @@ private slots:
         QTRY_VERIFY(peer.all().count('\n') >= 100);
         clickSend(w);
         QCOMPARE(caption(w), Idle);
-        QCOMPARE(entries(w).constLast(), entry(QStringLiteral("Stopped")));
+        QCOMPARE(w.entries().constLast(), entry(QStringLiteral("Stopped")));
         QVERIFY(!timer(w)->isActive());
         QVERIFY(w->isFileOpen());
 
         // The lines logged as sent arrive, and nothing more.
-        const auto sent = entries(w).filter(QRegularExpression(QStringLiteral("^Sent :"))).size();
+        const auto sent = w.entries().filter(QRegularExpression(QStringLiteral("^Sent :"))).size();
         QVERIFY(sent < lines.size());
         QTRY_COMPARE(peer.all(), crlfLines(lines.mid(0, sent)));
 
@@ -285,7 +280,7 @@ private slots:
         QCOMPARE(caption(w), Sending);
         // Waiting on the caption is cheap; reading a long log at every poll is not.
         QTRY_COMPARE_WITH_TIMEOUT(caption(w), Idle, 60000);
-        QCOMPARE(entries(w).constLast(), entry(QStringLiteral("Completed.")));
+        QCOMPARE(w.entries().constLast(), entry(QStringLiteral("Completed.")));
         QTRY_COMPARE(peer.all().size(), crlfLines(lines).size());
         QCOMPARE(peer.all(), crlfLines(lines));
     }
@@ -309,7 +304,7 @@ private slots:
         QTRY_COMPARE(peer.all(), QByteArray("A\r\nB\r\nC\r\n"));
         QCOMPARE(caption(w), Sending);
         tick(w);
-        QCOMPARE(entries(w).constLast(), entry(QStringLiteral("Completed.")));
+        QCOMPARE(w.entries().constLast(), entry(QStringLiteral("Completed.")));
         QCOMPARE(caption(w), Idle);
     }
 
@@ -321,11 +316,11 @@ private slots:
         const QString path = m_files.write(QByteArray());
         open(w, path);
         setInterval(w, QStringLiteral("10"));
-        const qsizetype before = entries(w).size();
+        const qsizetype before = w.entries().size();
         clickSend(w);
         QVERIFY(waitForEntry(w, entry(QStringLiteral("Completed."))));
-        QCOMPARE(entries(w).mid(before), QStringList({entry(QStringLiteral("Sending File: ") + path),
-                                                      entry(QStringLiteral("Completed."))}));
+        QCOMPARE(w.entries().mid(before), QStringList({entry(QStringLiteral("Sending File: ") + path),
+                                                       entry(QStringLiteral("Completed."))}));
         QCOMPARE(caption(w), Idle);
         QVERIFY(!w->isFileOpen());
         QTest::qWait(20);
@@ -379,11 +374,11 @@ private slots:
         QVERIFY(w->isFileOpen());
         const bool existed = QFileInfo::exists(path);
         open(w, path);
-        QCOMPARE(entries(w).constLast(), body({QStringLiteral("Error"), said}));
+        QCOMPARE(w.entries().constLast(), body({QStringLiteral("Error"), said}));
         QVERIFY(!w->isFileOpen());
         QCOMPARE(QFileInfo::exists(path), existed);
         clickSend(w);
-        QCOMPARE(entries(w).constLast(), entry(QStringLiteral("Please select a file to send.")));
+        QCOMPARE(w.entries().constLast(), entry(QStringLiteral("Please select a file to send.")));
     }
 
     void failedFileChangeStopsTheSending()
@@ -396,7 +391,7 @@ private slots:
         tick(w);
         open(w, m_files.path(QStringLiteral("no-such-file.txt")));
         tick(w);
-        QCOMPARE(entries(w).constLast(),
+        QCOMPARE(w.entries().constLast(),
                  body({QStringLiteral("*** Error ***"), QStringLiteral("No file is open"),
                        QStringLiteral("File sending stopped.")}));
         QCOMPARE(caption(w), Idle);
@@ -439,20 +434,20 @@ private slots:
         setInterval(w, QStringLiteral("0"));
         clickSend(w);
         QTRY_VERIFY(w->socket()->bytesToWrite() >= FileSender::MaxWaitingBytes);
-        const qsizetype before = entries(w).size();
+        const qsizetype before = w.entries().size();
         peer->abort();
 
         static const QRegularExpression notSent(
             QStringLiteral("^[1-9][0-9,]* bytes were not sent: the connection ended first.\r\n$"));
-        QTRY_VERIFY(entries(w).size() >= before + 3);
-        const QStringList after = entries(w).mid(before, 3);
+        QTRY_VERIFY(w.entries().size() >= before + 3);
+        const QStringList after = w.entries().mid(before, 3);
         QCOMPARE(after.at(0), entry(QStringLiteral("Client disconnected: 127.0.0.1")));
         QVERIFY2(notSent.match(after.at(1)).hasMatch(), qPrintable(after.at(1)));
         if (asServer) {
             QVERIFY(after.at(2).startsWith(QStringLiteral("Listening port ")));
             // Nothing more goes to whoever comes next: the sending stops.
             QTRY_COMPARE(caption(w), Idle);
-            QCOMPARE(entries(w).constLast(),
+            QCOMPARE(w.entries().constLast(),
                      body({QStringLiteral("*** Error ***"),
                            QStringLiteral("The connection ended before all the data went out"),
                            QStringLiteral("File sending stopped.")}));
@@ -461,21 +456,21 @@ private slots:
             QCOMPARE(caption(w), Sending);
             QVERIFY(!timer(w)->isActive());
         }
-        QVERIFY(!entries(w).contains(entry(QStringLiteral("Completed."))));
+        QVERIFY(!w.entries().contains(entry(QStringLiteral("Completed."))));
     }
 
     void cancelledDialog()
     {
         Window w;
         open(w, m_files.write("a\r\n"));
-        const qsizetype before = entries(w).size();
+        const qsizetype before = w.entries().size();
         script(w, {{KvErr::DialogCancel, QString()}});
         w.find<QPushButton>("cmdOpen")->click();
         // A cancel is no failure: nothing is logged.
-        QCOMPARE(entries(w).size(), before);
+        QCOMPARE(w.entries().size(), before);
         QVERIFY(!w->isFileOpen());
         clickSend(w);
-        QCOMPARE(entries(w).constLast(), entry(QStringLiteral("Please select a file to send.")));
+        QCOMPARE(w.entries().constLast(), entry(QStringLiteral("Please select a file to send.")));
     }
 
     void cancelWhileSendingFinishesTheFile()
@@ -507,7 +502,7 @@ private slots:
         tick(w);
         tick(w);
         // The end waits until the lines have left the program.
-        QTRY_COMPARE(entries(w).constLast(), entry(QStringLiteral("Completed.")));
+        QTRY_COMPARE(w.entries().constLast(), entry(QStringLiteral("Completed.")));
         QTRY_COMPARE(peer.all(), QByteArray("old 1\r\nnew 1\r\nnew 2\r\n"));
     }
 
@@ -522,7 +517,7 @@ private slots:
         QCOMPARE(*presets, QStringList({QStringLiteral("/no/such/folder/lines.txt"), QString()}));
         QVERIFY(w->isFileOpen());
         QCOMPARE(w->fileDialog()->FileName(), path);
-        QCOMPARE(entries(w).constLast(), body({QStringLiteral("File open: "), path}));
+        QCOMPARE(w.entries().constLast(), body({QStringLiteral("File open: "), path}));
     }
 
     void peerLeavesTheServerWhileSending()
@@ -554,7 +549,7 @@ private slots:
         QVERIFY(timer(w)->isActive());
 
         tick(w);
-        const QString failure = entries(w).constLast();
+        const QString failure = w.entries().constLast();
         QVERIFY2(failure.startsWith(QStringLiteral("*** Error ***\r\n")), qPrintable(failure));
         QVERIFY(failure.endsWith(QStringLiteral("\r\nFile sending stopped.\r\n")));
         QCOMPARE(failure.count(QStringLiteral("\r\n")), 3);
@@ -598,7 +593,7 @@ private slots:
         QCOMPARE(caption(w), Sending);
 
         clickSend(w);
-        QCOMPARE(entries(w).constLast(), entry(QStringLiteral("Stopped")));
+        QCOMPARE(w.entries().constLast(), entry(QStringLiteral("Stopped")));
         QCOMPARE(caption(w), Idle);
 
         peer.onData = nullptr;
@@ -665,7 +660,7 @@ private slots:
         w.find<QPushButton>("cmdSendFile")->setFocus(Qt::TabFocusReason);
         QTRY_COMPARE(box->text(), shown);
 
-        const qsizetype before = entries(w).size();
+        const qsizetype before = w.entries().size();
         clickSend(w);
         if (refusal.isEmpty()) {
             QCOMPARE(caption(w), Sending);
@@ -675,7 +670,7 @@ private slots:
             QCOMPARE(caption(w), Idle);
         } else {
             QCOMPARE(
-                entries(w).mid(before),
+                w.entries().mid(before),
                 QStringList({entry(QStringLiteral("Sending File: ") + path),
                              body({QStringLiteral("Error"), refusal, QStringLiteral("cmdSendFile_Click")})}));
             QCOMPARE(caption(w), Start);

@@ -35,11 +35,6 @@ using TestSupport::Window;
 
 namespace {
 
-QStringList entries(const Window& w)
-{
-    return TestSupport::entryBodies(w->logBox()->text());
-}
-
 QString entry(const QString& item)
 {
     return body({item});
@@ -142,12 +137,12 @@ private slots:
         w.find<OptionArray>("optMode")->setValue(1, true);
         w.find<CheckBox>("chkCloseOnDisconnect")->setValue(2);
         w.find<ListCombo>("cboMode")->setListIndex(1);
-        const qsizetype before = entries(w).size();
+        const qsizetype before = w.entries().size();
 
         QVERIFY(w->close());
         QVERIFY(!w->isVisible());
         QVERIFY(!w->connection()->isUnloading());
-        QCOMPARE(entries(w).size(), before);
+        QCOMPARE(w.entries().size(), before);
         QVERIFY(w.boxes->empty());
 
         QCOMPARE(storedSetting(Settings::RemoteIp), QStringLiteral(" peer, \"one\" "));
@@ -259,7 +254,7 @@ private slots:
             QTRY_COMPARE(peer.state(), QAbstractSocket::ConnectedState);
         }
         const QString remoteIp = w->socket()->RemoteHostIP();
-        const qsizetype before = entries(w).size();
+        const qsizetype before = w.entries().size();
 
         w->close();
         QVERIFY(w->connection()->isUnloading());
@@ -267,7 +262,7 @@ private slots:
         QStringList expected = {entry(QStringLiteral("Client disconnected: ") + remoteIp)};
         if (fullClose)
             expected.append(entry(QStringLiteral("Server port closed.")));
-        QCOMPARE(entries(w).mid(before), expected);
+        QCOMPARE(w.entries().mid(before), expected);
 
         if (withPeer)
             QTRY_COMPARE(peerGone.size(), 1);
@@ -304,9 +299,9 @@ private slots:
         w.find<QAction>("mnFile_Close")->trigger();
         QVERIFY(!w->isVisible());
         QVERIFY(!w.find<QTimer>("tmrSendFile")->isActive());
-        const qsizetype after = entries(w).size();
+        const qsizetype after = w.entries().size();
         QTest::qWait(150);
-        QCOMPARE(entries(w).size(), after);
+        QCOMPARE(w.entries().size(), after);
         QCOMPARE(storedSetting(Settings::File), path);
         QCOMPARE(storedSetting(Settings::Interval), QStringLiteral("50"));
     }
@@ -331,13 +326,13 @@ private slots:
         QVERIFY(QDir().mkpath(file));
         Window w;
         // Said once at start-up, with the path and the reason.
-        QCOMPARE(entries(w).filter(QStringLiteral("Settings will not be saved: ")),
+        QCOMPARE(w.entries().filter(QStringLiteral("Settings will not be saved: ")),
                  QStringList{body(
                      {"Settings will not be saved: " + file + " (a folder stands where the file belongs)"})});
-        const qsizetype before = entries(w).size();
+        const qsizetype before = w.entries().size();
         const QByteArray told = standardErrorOf([&] { QVERIFY(w->close()); });
         QVERIFY(!w->isVisible());
-        QCOMPARE(entries(w).size(), before);
+        QCOMPARE(w.entries().size(), before);
         QVERIFY(w.boxes->empty());
         // The failed save reaches standard error, once.
         QCOMPARE(told.count("settings not saved"), 1);

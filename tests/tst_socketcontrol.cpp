@@ -40,20 +40,6 @@ int thrownNumber(const std::function<void()>& fn)
     return 0;
 }
 
-// A TCP port on which nothing listens.
-quint16 unusedPort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return server.serverPort();
-}
-
-bool ipv6Available()
-{
-    QTcpServer server;
-    return server.listen(QHostAddress::LocalHostIPv6, 0);
-}
-
 // Runs the event loop until a datagram sent to itself over loopback is back,
 // so that whatever was queued or under way before has been handled.
 void settle()
@@ -367,7 +353,7 @@ void TestSocketControl::clientBindsGivenLocalPort()
 {
     QTcpServer peerServer;
     QVERIFY(peerServer.listen(QHostAddress::LocalHost, 0));
-    const quint16 localPort = unusedPort();
+    const quint16 localPort = Loopback::unusedTcpPort();
 
     SocketControl control;
     QSignalSpy connectedSpy(&control, &SocketControl::connected);
@@ -578,7 +564,7 @@ void TestSocketControl::connectFailuresArriveLater()
     QFETCH(QString, host);
     QFETCH(bool, needsIpv6);
     QFETCH(int, expected);
-    if (needsIpv6 && !ipv6Available())
+    if (needsIpv6 && !Loopback::ipv6Available())
         QSKIP("No IPv6 loopback here");
 
     SocketControl control;
@@ -586,7 +572,7 @@ void TestSocketControl::connectFailuresArriveLater()
     QSignalSpy connectedSpy(&control, &SocketControl::connected);
     control.setProtocol(protocol);
     control.setRemoteHost(host);
-    control.setRemotePort(unusedPort());
+    control.setRemotePort(Loopback::unusedTcpPort());
     QCOMPARE(thrownNumber([&] { control.Connect(); }), 0);
     // The window's click finishes before it hears of the failure.
     QCOMPARE(errorSpy.count(), 0);
@@ -614,7 +600,7 @@ void TestSocketControl::serverAcceptsLikeTheWindow_data()
 void TestSocketControl::serverAcceptsLikeTheWindow()
 {
     QFETCH(QString, peerAddress);
-    if (peerAddress.contains(QLatin1Char(':')) && !ipv6Available())
+    if (peerAddress.contains(QLatin1Char(':')) && !Loopback::ipv6Available())
         QSKIP("No IPv6 loopback here");
 
     SocketControl control;
@@ -774,7 +760,7 @@ void TestSocketControl::udpExchangesDatagrams()
     QFETCH(QString, remoteHost);
     QFETCH(QString, peerAddress);
     QFETCH(bool, needsIpv6);
-    if (needsIpv6 && !ipv6Available())
+    if (needsIpv6 && !Loopback::ipv6Available())
         QSKIP("No IPv6 loopback here");
 
     QUdpSocket peer;
@@ -872,7 +858,7 @@ void TestSocketControl::udpDatagramSizeLimit()
     QFETCH(QString, address);
     QFETCH(int, size);
     QFETCH(int, expected);
-    if (address.contains(QLatin1Char(':')) && !ipv6Available())
+    if (address.contains(QLatin1Char(':')) && !Loopback::ipv6Available())
         QSKIP("No IPv6 loopback here");
 
     QUdpSocket peer;
@@ -916,7 +902,7 @@ void TestSocketControl::udpReaderKeepsOrderSizeAndSender()
 {
     QFETCH(QList<int>, sizes);
     QFETCH(QStringList, senders);
-    if (senders.contains(QStringLiteral("::1")) && !ipv6Available())
+    if (senders.contains(QStringLiteral("::1")) && !Loopback::ipv6Available())
         QSKIP("No IPv6 loopback here");
 
     SocketControl control;
