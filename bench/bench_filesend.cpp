@@ -8,7 +8,7 @@
 #include "floodpeer.h"
 #include "testsupport.h"
 
-#include "PlainWindow.h"
+#include "Harness.h"
 
 #include "net/SocketControl.h"
 #include "send/FileSender.h"

@@ -13,7 +13,7 @@
 #include "testdata.h"
 #include "testsupport.h"
 
-#include "PlainWindow.h"
+#include "Harness.h"
 
 #include "net/SocketControl.h"
 #include "ui/Controls.h"
@@ -106,7 +106,7 @@ Result flood(bool flatView, bool plainBox, qint64 bytes, double budgetSeconds)
     SocketControl* socket = nullptr;
     if (plainBox) {
         plain = std::make_unique<PlainWindow>();
-        plain->flat = flatView;
+        plain->log.flat = flatView;
         plain->box.show();
         plain->connectTo(peer.port());
         socket = &plain->socket;

@@ -4,6 +4,7 @@
 // runs with datagrams read on a thread of their own and, beside it, read on
 // the window's thread as they arrive.
 
+#include "Harness.h"
 #include "benchsupport.h"
 #include "testsupport.h"
 
@@ -29,7 +30,14 @@
 
 namespace {
 
-using Reading = SocketControl::DatagramReading;
+enum class Reading
+{
+    ReaderThread, // the program as it is
+    WindowThread  // as it read datagrams before it had a reader of its own
+};
+
+// The receive buffer the program asks for, so that both readings start alike.
+constexpr int ReceiveBuffer = 64 * 1024 * 1024;
 
 constexpr int DatagramSize = 1024;
 
@@ -119,24 +127,33 @@ qint64 reportedDrops(const QString& log)
 // changed for quietMs after the sender finished.
 Result flood(Reading reading, bool flatView, int count, int perSecond, int quietMs, bool paused = false)
 {
-    TestSupport::Window w;
-    frmKelvane& window = *w.form;
-    w.find<ToggleButton>("chkFlat")->setValue(flatView ? 1 : 0);
-    window.show();
-    SocketControl* socket = window.socket();
-    socket->setDatagramReading(reading);
-    TestSupport::clickConnect(w, 0, 1, QStringLiteral("9"));
-    const quint16 port = quint16(socket->LocalPort());
-    w.find<QPushButton>("cmdClear")->click();
-    QCoreApplication::processEvents();
-
     Result r;
     qint64 dropped = 0;
-    QObject::connect(socket, &SocketControl::dataArrival, socket, [&](qint32 n) {
+    auto count1k = [&](qint32 n) {
         if (n == DatagramSize)
             ++r.shown;
-    });
-    QObject::connect(socket, &SocketControl::datagramsDropped, socket, [&](qint64 n) { dropped += n; });
+    };
+    std::unique_ptr<TestSupport::Window> w;
+    std::unique_ptr<WindowThreadUdp> before;
+    quint16 port = 0;
+    if (reading == Reading::ReaderThread) {
+        w = std::make_unique<TestSupport::Window>();
+        w->find<ToggleButton>("chkFlat")->setValue(flatView ? 1 : 0);
+        (*w)->show();
+        SocketControl* socket = (*w)->socket();
+        TestSupport::clickConnect(*w, 0, 1, QStringLiteral("9"));
+        port = quint16(socket->LocalPort());
+        w->find<QPushButton>("cmdClear")->click();
+        QObject::connect(socket, &SocketControl::dataArrival, socket, count1k);
+        QObject::connect(socket, &SocketControl::datagramsDropped, socket, [&](qint64 n) { dropped += n; });
+    } else {
+        before = std::make_unique<WindowThreadUdp>(ReceiveBuffer);
+        before->log.flat = flatView;
+        before->view.widget()->show();
+        before->shown = count1k;
+        port = before->port();
+    }
+    QCoreApplication::processEvents();
 
     DatagramSender sender(port, count, perSecond);
     if (paused) {
@@ -167,7 +184,7 @@ Result flood(Reading reading, bool flatView, int count, int perSecond, int quiet
     r.sendRate = r.sent / sender.seconds();
     // Read only when drops were reported: the text of a long normal-view log is gigabytes.
     if (dropped > 0)
-        r.reported = reportedDrops(window.logBox()->text());
+        r.reported = reportedDrops((*w)->logBox()->text());
     return r;
 }
 

@@ -376,11 +376,6 @@ void SocketControl::setDatagramQueueLimit(qint64 bytes)
     m_datagramQueueLimit = bytes;
 }
 
-void SocketControl::setDatagramReading(DatagramReading reading)
-{
-    m_datagramReading = reading;
-}
-
 QString SocketControl::GetData()
 {
     const QString data = QString::fromLatin1(m_received);
@@ -787,32 +782,11 @@ void SocketControl::onNewConnection()
     }
 }
 
-void SocketControl::onUdpReadyRead()
-{
-    const QPointer<SocketControl> self(this);
-    const QPointer<QUdpSocket> udp = m_udp;
-    // One event per datagram: each keeps its own size and sender.
-    while (self && udp && udp == m_udp && m_state == sckOpen && udp->hasPendingDatagrams()) {
-        const QNetworkDatagram datagram = udp->receiveDatagram();
-        if (!datagram.isValid())
-            break;
-        setPeer(datagram.senderAddress(), quint16(datagram.senderPort()));
-        const QByteArray payload = datagram.data();
-        m_received += payload;
-        emit dataArrival(clampCount(payload.size()));
-    }
-}
-
 void SocketControl::startDatagramReader(QUdpSocket* udp)
 {
     m_lastSender.clear();
     m_lastSenderText.clear();
     m_unreportedDrops = 0;
-    if (m_datagramReading == DatagramReading::WindowThread) {
-        connect(udp, &QUdpSocket::readyRead, this, &SocketControl::onUdpReadyRead);
-        return;
-    }
-
     auto reader = std::make_unique<UdpReader>(udp->socketDescriptor(), m_datagramQueueLimit);
     const quint32 generation = m_generation;
     // Queued in both directions: the reader's thread signals, and so does this

@@ -35,7 +35,6 @@ public:
         sckClosed = 0,
         sckOpen = 1,
         sckListening = 2,
-        sckConnectionPending = 3,
         sckResolvingHost = 4,
         sckHostResolved = 5,
         sckConnecting = 6,
@@ -60,7 +59,6 @@ public:
         ErrConnectionRefused = 10061,
         ErrHostNotFound = 11001,
         ErrWrongProtocolOrState = 40006,
-        ErrUnsupportedData = 40018,
         ErrInvalidOperation = 40020
     };
 
@@ -73,15 +71,6 @@ public:
     // 100,000 a second fit even while the window shows none of them; the
     // normal view, with about 4 KB of log for each, shows far fewer a second.
     static constexpr qint64 DefaultDatagramQueueLimit = 512 * 1024 * 1024;
-
-    // Where datagrams are read: on a thread of their own, so that no flood
-    // freezes the window, or, kept for comparison in the benchmarks, on the
-    // window's thread as they arrive.
-    enum class DatagramReading
-    {
-        ReaderThread,
-        WindowThread
-    };
 
     explicit SocketControl(QObject* parent = nullptr);
     ~SocketControl() override;
@@ -108,7 +97,6 @@ public:
 
     // Take effect at the next Bind or Connect.
     void setDatagramQueueLimit(qint64 bytes);
-    void setDatagramReading(DatagramReading reading);
     // Bytes that SendData took and that have not yet left the program: TCP
     // data the kernel has not taken yet, UDP datagrams waiting for a lookup.
     qint64 bytesToWrite() const;
@@ -158,7 +146,6 @@ private:
     void onTcpDisconnected();
     void onTcpError();
     void onNewConnection();
-    void onUdpReadyRead();
     void onUdpError();
     void startDatagramReader(QUdpSocket* udp);
     void stopDatagramReader();
@@ -198,7 +185,6 @@ private:
     // UDP reception: the reader thread, what it may hold, and the drops not
     // yet reported. The sender's address text is kept while datagrams come
     // from the same sender.
-    DatagramReading m_datagramReading = DatagramReading::ReaderThread;
     qint64 m_datagramQueueLimit = DefaultDatagramQueueLimit;
     std::unique_ptr<UdpReader> m_reader;
     QTimer* m_dropTimer = nullptr;

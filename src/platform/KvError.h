@@ -29,7 +29,6 @@ private:
 namespace KvErr {
 constexpr int NotOneByte = 5;
 constexpr int Overflow = 6;
-constexpr int OutOfMemory = 7;
 constexpr int TypeMismatch = 13;
 constexpr int DeviceIO = 57;
 constexpr int InvalidPropertyValue = 380;

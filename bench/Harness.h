@@ -1,0 +1,110 @@
+#pragma once
+
+// The window's logging work done outside the window, to measure against what
+// the program does: entries built and received data shown by the window's
+// rules, on a log box of the benchmark's choice.
+
+#include "LogBox.h"
+#include "PlainLogBox.h"
+
+#include "log/LogEntry.h"
+#include "net/SocketControl.h"
+#include "net/UdpReader.h"
+#include "send/Codec.h"
+#include "send/FileSender.h"
+#include "ui/SocketSendLink.h"
+
+#include <QNetworkDatagram>
+#include <QTest>
+#include <QUdpSocket>
+
+#include <functional>
+#include <memory>
+
+// Entries and received data, shown as the window shows them.
+class LogHarness
+{
+public:
+    explicit LogHarness(LogBox& box) : m_box(box) {}
+
+    void echo(const QStringList& items)
+    {
+        m_box.append(logEntry(items, currentTimestamp()));
+        m_box.setCaretPosition(m_box.length());
+    }
+    void show(qint32 count, const QString& sender, const QString& data)
+    {
+        if (!flat) {
+            echo({QString::number(count) + QStringLiteral(" bytes received from ") + sender,
+                  QStringLiteral("Data:"), data, SpacedHex(data)});
+            return;
+        }
+        m_box.append(data);
+        const qsizetype lineBreak = m_box.lastIndexOf(QStringLiteral("\r\n"));
+        m_box.setCaretPosition(lineBreak < 0 ? m_box.length() : lineBreak + 2);
+    }
+
+    bool flat = true;
+
+private:
+    LogBox& m_box;
+};
+
+// The window's socket control and file sender, logging into a QPlainTextEdit.
+class PlainWindow : public QObject
+{
+public:
+    PlainWindow()
+    {
+        box.resize(500, 190);
+        QObject::connect(&socket, &SocketControl::dataArrival, this,
+                         [this](qint32 count) { log.show(count, socket.RemoteHostIP(), socket.GetData()); });
+        sender = new FileSender(std::make_unique<SocketSendLink>(&socket), this);
+        QObject::connect(sender, &FileSender::report, this,
+                         [this](const QStringList& items) { log.echo(items); });
+        QObject::connect(&socket, &SocketControl::bytesWritten, sender, &FileSender::linkDrained);
+    }
+
+    // A TCP client of a loopback peer; true once connected.
+    bool connectTo(quint16 port)
+    {
+        socket.setRemoteHost(QStringLiteral("127.0.0.1"));
+        socket.setRemotePort(port);
+        socket.Connect();
+        return QTest::qWaitFor([this] { return socket.State() == SocketControl::sckConnected; }, 5000);
+    }
+
+    SocketControl socket;
+    PlainLogBox box;
+    LogHarness log{box};
+    FileSender* sender = nullptr;
+};
+
+// Datagrams read as the program once read them: on the window's thread, all
+// that wait at each wake-up, each shown in the program's log view before the
+// next is read.
+class WindowThreadUdp : public QObject
+{
+public:
+    explicit WindowThreadUdp(int receiveBuffer)
+    {
+        view.widget()->resize(502, 189);
+        udp.bind(QHostAddress::Any, 0);
+        UdpReader::raiseReceiveBuffer(udp.socketDescriptor(), receiveBuffer);
+        QObject::connect(&udp, &QUdpSocket::readyRead, this, [this] {
+            while (udp.hasPendingDatagrams()) {
+                const QNetworkDatagram d = udp.receiveDatagram();
+                const QByteArray payload = d.data();
+                log.show(qint32(payload.size()), d.senderAddress().toString(), QString::fromLatin1(payload));
+                shown(qint32(payload.size()));
+            }
+        });
+    }
+    quint16 port() const { return udp.localPort(); }
+
+    // One datagram shown, of this many bytes.
+    std::function<void(qint32)> shown = [](qint32) {};
+    QUdpSocket udp;
+    LogViewBox view;
+    LogHarness log{view};
+};
