@@ -7,6 +7,7 @@
 #include "ui/Controls.h"
 #include "ui/LogView.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -110,12 +111,17 @@ private slots:
 
         QTRY_VERIFY(peer.hasPendingConnections());
         QTcpSocket* accepted = peer.nextPendingConnection();
+        // The information line follows the connection and what it carried.
+        accepted->write("ABC");
+        auto* info = w.find<QLabel>("lblInfo");
+        QTRY_COMPARE(info->text(), "Connected to 127.0.0.1:" + port + " - 3 bytes in, 0 bytes out");
         accepted->disconnectFromHost();
         QTRY_COMPARE(w.entries().mid(before).size(), 3);
         QCOMPARE(w.entries().mid(before).mid(1),
                  bodies({{"Client disconnected: 127.0.0.1"}, {"Server port closed."}}));
         QCOMPARE(situation(w), Idle);
         QVERIFY(!w->connection()->isLocalClose());
+        QTRY_COMPARE(info->text(), QStringLiteral("Not connected"));
     }
 
     void failedClickShowsItsBoxAfterTheLog()

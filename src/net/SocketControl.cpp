@@ -221,6 +221,7 @@ void SocketControl::Connect()
     }
 
     ++m_generation;
+    m_traffic = {};
     m_tcp = socket;
     m_state = sckResolvingHost;
     attachTcp(socket);
@@ -292,6 +293,7 @@ void SocketControl::Accept(qint32 requestId)
     }
 
     ++m_generation;
+    m_traffic = {};
     m_tcp = socket;
     m_state = sckConnected;
     setPeer(socket->peerAddress(), socket->peerPort());
@@ -357,6 +359,7 @@ void SocketControl::SendData(const QString& data)
         // the peer reads; nothing is dropped.
         if (m_tcp->write(bytes) != bytes.size())
             throw socketError(m_tcp->error(), m_tcp->errorString(), QString());
+        m_traffic.bytesOut += bytes.size();
         return;
     }
     if (m_udp && m_state == sckOpen) {
@@ -364,6 +367,7 @@ void SocketControl::SendData(const QString& data)
         if (bytes.isEmpty())
             return;
         sendDatagram(bytes);
+        m_traffic.bytesOut += bytes.size();
         return;
     }
     throw wrongProtocolOrState();
@@ -410,6 +414,7 @@ void SocketControl::openUdp()
     UdpReader::raiseReceiveBuffer(udp->socketDescriptor(), UdpReceiveBuffer);
 
     ++m_generation;
+    m_traffic = {};
     try {
         startDatagramReader(udp);
     } catch (const KvError&) {
@@ -719,8 +724,9 @@ bool SocketControl::takeTcpData(QTcpSocket* socket)
     } catch (const std::bad_alloc&) {
         return false;
     }
-    const qint64 got = socket->read(m_received.data() + before, wanted);
-    m_received.resize(before + qMax<qint64>(got, 0));
+    const qint64 got = qMax<qint64>(socket->read(m_received.data() + before, wanted), 0);
+    m_received.resize(before + got);
+    m_traffic.bytesIn += got;
     return true;
 }
 
@@ -857,6 +863,8 @@ void SocketControl::deliverDatagrams()
             m_remoteHostIP = m_lastSenderText;
             m_remotePort = datagram.senderPort;
             m_received += datagram.payload;
+            m_traffic.bytesIn += datagram.payload.size();
+            ++m_traffic.datagramsIn;
         } catch (const std::bad_alloc&) {
             ++m_unreportedDrops;
             continue;
@@ -873,8 +881,10 @@ void SocketControl::reportDrops()
     m_unreportedDrops = 0;
     if (m_reader)
         dropped += m_reader->takeDropped();
-    if (dropped > 0)
+    if (dropped > 0) {
+        m_traffic.datagramsDropped += dropped;
         emit datagramsDropped(dropped);
+    }
 }
 
 void SocketControl::onUdpError()

@@ -72,6 +72,17 @@ public:
     // normal view, with about 4 KB of log for each, shows far fewer a second.
     static constexpr qint64 DefaultDatagramQueueLimit = 512 * 1024 * 1024;
 
+    // What the conversation has carried since the socket opened, or since its
+    // peer was accepted: bytes either way, datagrams read, and datagrams the
+    // system dropped before they could be read.
+    struct Traffic
+    {
+        qint64 bytesIn = 0;
+        qint64 bytesOut = 0;
+        qint64 datagramsIn = 0;
+        qint64 datagramsDropped = 0;
+    };
+
     explicit SocketControl(QObject* parent = nullptr);
     ~SocketControl() override;
 
@@ -84,6 +95,7 @@ public:
     qint32 RemotePort() const { return m_remotePort; }
     void setRemotePort(qint32 port);
     QString RemoteHostIP() const { return m_remoteHostIP; }
+    const Traffic& traffic() const { return m_traffic; }
     int State() const { return m_state; }
 
     void Connect();
@@ -161,6 +173,7 @@ private:
     qint32 m_remotePort = 5005;
     QString m_remoteHostIP;
     StateValue m_state = sckClosed;
+    Traffic m_traffic;
 
     QPointer<QTcpSocket> m_tcp;
     QPointer<QTcpServer> m_server;

@@ -93,7 +93,12 @@ std::unique_ptr<TextStream> TextStream::open(const QString& path)
     return std::unique_ptr<TextStream>(new TextStream(std::move(file)));
 }
 
-TextStream::TextStream(std::unique_ptr<QFile> file) : m_file(std::move(file)) {}
+TextStream::TextStream(std::unique_ptr<QFile> file) : m_file(std::move(file)), m_size(m_file->size()) {}
+
+qint64 TextStream::position() const
+{
+    return m_file && m_file->isOpen() ? m_file->pos() - (m_buffer.size() - m_pos) : m_size;
+}
 
 TextStream::~TextStream() = default;
 

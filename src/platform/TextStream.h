@@ -29,6 +29,10 @@ public:
     QByteArray ReadPiece(qsizetype maxBytes, bool& lineEnded);
     void Close();
 
+    // How far reading has come, in bytes, and the file's size when it was opened.
+    qint64 position() const;
+    qint64 size() const { return m_size; }
+
 private:
     explicit TextStream(std::unique_ptr<QFile> file);
     bool fill();
@@ -40,4 +44,5 @@ private:
     QByteArray m_buffer;
     qsizetype m_pos = 0;
     bool m_eof = false;
+    qint64 m_size = 0;
 };

@@ -57,8 +57,16 @@ void FileSender::open(const QString& path)
     }
     // A line held back from the old file has no place in the new one.
     clearLine();
+    m_path = path;
     emit report({QStringLiteral("File open: "), path});
     m_fileOpen = true;
+}
+
+FileSender::Progress FileSender::progress() const
+{
+    if (!m_stream)
+        return {m_path, m_line, 0, 0};
+    return {m_path, m_line, m_stream->position(), m_stream->size()};
 }
 
 void FileSender::forgetFile()

@@ -46,6 +46,17 @@ public:
     // Ticks while a sending is under way; its interval is the one the last start set.
     QTimer* timer() const { return m_timer; }
     bool isFileOpen() const { return m_fileOpen; }
+
+    // Where the sending stands: the file, the number of the line under way
+    // (0 before the first), and how much of the file has been read.
+    struct Progress
+    {
+        QString path;
+        qint64 line = 0;
+        qint64 bytesRead = 0;
+        qint64 fileSize = 0;
+    };
+    Progress progress() const;
     bool isRunning() const { return m_running; }
 
     // Read at every line: CR LF after each line, and each line logged as sent.
@@ -110,6 +121,7 @@ private:
     std::unique_ptr<FileSendLink> m_link;
     QTimer* m_timer = nullptr;
     std::unique_ptr<TextStream> m_stream;
+    QString m_path;
     bool m_fileOpen = false;
     bool m_running = false;
     bool m_appendCrLf = true;

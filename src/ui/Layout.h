@@ -60,6 +60,8 @@ constexpr int InfoFontPx = 11;      // Times New Roman 8.25 pt
 constexpr int SendGlyphFontPx = 12; // the send button's triangle
 
 constexpr int PictureSize = 32;
+// How often the information line is brought up to date.
+constexpr int StatusLineMs = 250;
 constexpr int IconSmallSize = 16;
 
 // Only the address and port boxes have limits; QLineEdit's own default of

@@ -1,5 +1,6 @@
 #include "ui/frmKelvane.h"
 
+#include "net/Address.h"
 #include "net/SocketControl.h"
 #include "platform/CommonDialog.h"
 #include "platform/KvError.h"
@@ -9,6 +10,7 @@
 #include "ui/Layout.h"
 #include "ui/LineBox.h"
 #include "ui/LogView.h"
+#include "ui/StatusLine.h"
 
 #include <QAction>
 #include <QApplication>
@@ -21,6 +23,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTimer>
 
 #include "version.h"
 
@@ -303,8 +306,7 @@ void frmKelvane::buildControls()
     place(lblIP, Layout::lblIP);
     lblIP->adjustSize();
 
-    lblInfo =
-        label(QStringLiteral("lblInfo"), QStringLiteral("One peer at a time. Enter sends the line."), client);
+    lblInfo = label(QStringLiteral("lblInfo"), QString(), client);
     lblInfo->setFont(Fonts::info());
     QPalette grey = lblInfo->palette();
     grey.setColor(QPalette::WindowText, QColor(128, 128, 128));
@@ -372,6 +374,47 @@ void frmKelvane::connectHandlers()
     connect(cmdOpen, &QPushButton::clicked, this, &frmKelvane::cmdOpen_Click);
     connect(cmdSendFile, &QPushButton::clicked, this, &frmKelvane::cmdSendFile_Click);
     setUpFileSending();
+
+    // A few times a second at most, whatever the traffic.
+    m_statusTimer = new QTimer(this);
+    m_statusTimer->setInterval(Layout::StatusLineMs);
+    connect(m_statusTimer, &QTimer::timeout, this, &frmKelvane::updateStatusLine);
+    m_statusTimer->start();
+    updateStatusLine();
+}
+
+void frmKelvane::updateStatusLine()
+{
+    using S = StatusFacts::Situation;
+    StatusFacts f;
+    f.udp = wsClient->Protocol() == SocketControl::UdpProtocol;
+    f.localPort = wsClient->LocalPort();
+    f.traffic = wsClient->traffic();
+    switch (wsClient->State()) {
+    case SocketControl::sckListening:
+        f.situation = m_connection->isConnected() ? S::ListeningAgain : S::Listening;
+        break;
+    case SocketControl::sckOpen:
+    case SocketControl::sckConnected:
+        f.situation = S::Connected;
+        break;
+    case SocketControl::sckResolvingHost:
+    case SocketControl::sckHostResolved:
+    case SocketControl::sckConnecting:
+        f.situation = S::Connecting;
+        break;
+    default:
+        break;
+    }
+    f.peer = f.situation == S::Connecting ? hostAndPort(txtIP->text(), txtRemotePort->text())
+                                          : hostAndPort(wsClient->RemoteHostIP(), wsClient->RemotePort());
+    f.sending = m_fileSender->isRunning();
+    f.file = m_fileSender->progress();
+    const QString text = statusText(f);
+    if (text == lblInfo->text())
+        return;
+    lblInfo->setText(text);
+    lblInfo->adjustSize();
 }
 
 void frmKelvane::setDefaultButton(QPushButton* button)

@@ -14,6 +14,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class QTimer;
 
 class CheckBox;
 class CommonDialog;
@@ -110,6 +111,8 @@ private:
     void buildMenu();
     void connectHandlers();
     void setUpFileSending();
+    // The information line: what the connection and the file sending are doing.
+    void updateStatusLine();
 
     // Runs work; any failure it throws is reported as one entry: the items
     // before, its description, the items after.
@@ -159,6 +162,7 @@ private:
     int savedCloseOnDisconnect = 0;
     ConnectionControl* m_connection = nullptr;
     FileSender* m_fileSender = nullptr;
+    QTimer* m_statusTimer = nullptr;
 
     QPushButton* m_defaultButton = nullptr;
     std::unique_ptr<MessageBoxService> m_messageBox;

@@ -1,0 +1,60 @@
+#include "ui/StatusLine.h"
+
+#include "platform/NumConv.h"
+
+#include <QFileInfo>
+
+QString byteSize(qint64 bytes)
+{
+    constexpr double KB = 1024.0;
+    if (bytes < KB)
+        return bytes == 1 ? QStringLiteral("1 byte") : QString::number(bytes) + QStringLiteral(" bytes");
+    static const char* const units[] = {"KB", "MB", "GB", "TB"};
+    double value = bytes / KB;
+    int unit = 0;
+    while (value >= KB && unit < 3) {
+        value /= KB;
+        ++unit;
+    }
+    return QString::number(value, 'f', 1) + QLatin1Char(' ') + QLatin1String(units[unit]);
+}
+
+QString statusText(const StatusFacts& f)
+{
+    using S = StatusFacts::Situation;
+    const SocketControl::Traffic& t = f.traffic;
+    const QString carried = f.udp ? QStringLiteral(" - ") + CountText(t.datagramsIn) +
+                                        QStringLiteral(" datagrams in, ") + CountText(t.datagramsDropped) +
+                                        QStringLiteral(" dropped, ") + byteSize(t.bytesOut) +
+                                        QStringLiteral(" out")
+                                  : QStringLiteral(" - ") + byteSize(t.bytesIn) + QStringLiteral(" in, ") +
+                                        byteSize(t.bytesOut) + QStringLiteral(" out");
+    const QString port = QString::number(f.localPort);
+    QString text;
+    switch (f.situation) {
+    case S::Idle:
+        text = QStringLiteral("Not connected");
+        break;
+    case S::Connecting:
+        text = QStringLiteral("Connecting to ") + f.peer;
+        break;
+    case S::Listening:
+        text = QStringLiteral("Listening on port ") + port;
+        break;
+    case S::ListeningAgain:
+        text = QStringLiteral("Listening again on port ") + port + carried;
+        break;
+    case S::Connected:
+        text = (f.udp ? QStringLiteral("UDP on port ") + port : QStringLiteral("Connected to ") + f.peer) +
+               carried;
+        break;
+    }
+    if (f.sending) {
+        text += QStringLiteral(" | Sending ") + QFileInfo(f.file.path).fileName() +
+                QStringLiteral(": line ") + CountText(f.file.line);
+        if (f.file.fileSize > 0)
+            text += QStringLiteral(" (") + QString::number(100 * f.file.bytesRead / f.file.fileSize) +
+                    QStringLiteral("%)");
+    }
+    return text;
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "net/SocketControl.h"
+#include "send/FileSender.h"
+
+#include <QString>
+
+// What the information line tells: the connection's situation, what it has
+// carried, and how far a file has been sent.
+struct StatusFacts
+{
+    enum class Situation
+    {
+        Idle,
+        Connecting,
+        Listening,
+        Connected,
+        ListeningAgain
+    };
+    Situation situation = Situation::Idle;
+    bool udp = false;
+    QString peer; // the peer's address and port, or the host and port typed
+    qint32 localPort = 0;
+    SocketControl::Traffic traffic;
+    bool sending = false;
+    FileSender::Progress file;
+};
+
+// One short line, e.g. "Connected to 10.0.0.5:5005 - 1.2 MB in, 3.4 KB out".
+QString statusText(const StatusFacts& facts);
+
+// A byte count as people read it: "512 bytes", "3.4 KB", "1.2 MB", "2.0 GB".
+QString byteSize(qint64 bytes);

@@ -1,0 +1,55 @@
+// The information line for each situation of the connection, with what it
+// has carried and how far a file has been sent.
+
+#include "ui/StatusLine.h"
+
+#include <QTest>
+
+Q_DECLARE_METATYPE(StatusFacts)
+
+class TestStatusLine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void text_data()
+    {
+        QTest::addColumn<StatusFacts>("facts");
+        QTest::addColumn<QString>("expected");
+        using S = StatusFacts::Situation;
+        auto facts = [](S situation, bool udp = false) {
+            StatusFacts f;
+            f.situation = situation;
+            f.udp = udp;
+            f.peer = QStringLiteral("10.0.0.5:5005");
+            f.localPort = 5005;
+            f.traffic = {1258291, 3482, 3201, 12};
+            return f;
+        };
+        QTest::newRow("idle") << facts(S::Idle) << "Not connected";
+        QTest::newRow("connecting") << facts(S::Connecting) << "Connecting to 10.0.0.5:5005";
+        QTest::newRow("listening") << facts(S::Listening) << "Listening on port 5005";
+        QTest::newRow("connected over TCP") << facts(S::Connected)
+                                            << "Connected to 10.0.0.5:5005 - 1.2 MB in, 3.4 KB out";
+        QTest::newRow("UDP") << facts(S::Connected, true)
+                             << "UDP on port 5005 - 3,201 datagrams in, 12 dropped, 3.4 KB out";
+        QTest::newRow("listening again") << facts(S::ListeningAgain)
+                                         << "Listening again on port 5005 - 1.2 MB in, 3.4 KB out";
+        StatusFacts sending = facts(S::Connected);
+        sending.traffic = {0, 1, 0, 0};
+        sending.sending = true;
+        sending.file = {QStringLiteral("/data/lines.txt"), 120, 250, 1000};
+        QTest::newRow("sending a file") << sending
+                                        << "Connected to 10.0.0.5:5005 - 0 bytes in, 1 byte out | Sending "
+                                           "lines.txt: line 120 (25%)";
+    }
+    void text()
+    {
+        QFETCH(StatusFacts, facts);
+        QFETCH(QString, expected);
+        QCOMPARE(statusText(facts), expected);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStatusLine)
+#include "tst_statusline.moc"
