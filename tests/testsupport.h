@@ -131,6 +131,11 @@ public:
             fileName = r.path;
         return r.code;
     }
+    // Saving takes its answers from the same script.
+    int showSave(QWidget* parent, const QString& title, const QString& filter, QString& fileName) override
+    {
+        return showOpen(parent, title, filter, fileName);
+    }
 
 private:
     std::shared_ptr<std::vector<Reply>> m_replies;
@@ -143,6 +148,9 @@ struct Window
     std::unique_ptr<frmKelvane> form;
     std::shared_ptr<std::vector<ShownBox>> boxes = std::make_shared<std::vector<ShownBox>>();
     std::shared_ptr<QStringList> launched = std::make_shared<QStringList>();
+    // Answers to Save Log As..., in order; none left is a cancel.
+    std::shared_ptr<std::vector<ScriptedFileDialog::Reply>> saveReplies =
+        std::make_shared<std::vector<ScriptedFileDialog::Reply>>();
 
     explicit Window(bool load = true, bool launchSucceeds = true) : form(std::make_unique<frmKelvane>())
     {
@@ -150,6 +158,8 @@ struct Window
         form->setLauncher(std::make_unique<RecordingLauncher>(launched, launchSucceeds));
         form->fileDialog()->setBackend(
             std::make_unique<ScriptedFileDialog>(std::make_shared<std::vector<ScriptedFileDialog::Reply>>()));
+        if (auto* saveLog = form->findChild<CommonDialog*>(QStringLiteral("cdSaveLog")))
+            saveLog->setBackend(std::make_unique<ScriptedFileDialog>(saveReplies));
         if (load)
             form->Form_Load();
     }

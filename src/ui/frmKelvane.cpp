@@ -1,7 +1,6 @@
 #include "ui/frmKelvane.h"
 
 #include "app/Settings.h"
-#include "ui/LogView.h"
 #include "net/SocketControl.h"
 #include "platform/CommonDialog.h"
 #include "platform/Launcher.h"
@@ -9,6 +8,8 @@
 #include "ui/Controls.h"
 #include "ui/Layout.h"
 #include "ui/LineBox.h"
+#include "ui/LogTools.h"
+#include "ui/LogView.h"
 
 #include <QAction>
 #include <QApplication>
@@ -392,8 +393,14 @@ void frmKelvane::connectHandlers()
     connect(mnFile_Close, &QAction::triggered, this, &frmKelvane::mnFile_Close_Click);
 
     connect(cmdClear, &QPushButton::clicked, this, &frmKelvane::cmdClear_Click);
-    if (auto* view = dynamic_cast<LogView*>(txtOutput))
+    if (auto* view = dynamic_cast<LogView*>(txtOutput)) {
         connect(view, &LogView::notice, this, &frmKelvane::txtOutput_Notice);
+        // Find, Save Log As... and Clear on the log; what they have to say goes
+        // to a warning box, never into the log.
+        auto* tools = new LogTools(view);
+        tools->setWarning(
+            [this](const QString& text) { m_messageBox->warning(this, applicationTitle(), text); });
+    }
     connect(wsClient, &SocketControl::dataArrival, this, &frmKelvane::wsClient_DataArrival);
     connect(wsClient, &SocketControl::datagramsDropped, this, &frmKelvane::wsClient_DatagramsDropped);
     connect(wsClient, &SocketControl::readFailed, this, &frmKelvane::wsClient_ReadFailed);
