@@ -159,7 +159,7 @@ void TestLogSaver::leavesNoFileWhenItFails()
     const QStringList before = filesIn(dir.path());
 
     // Enough text for many blocks, so the save is still under way after start().
-    auto store = storeOf(allLatin1(8 * LogSaver::BlockChars), InMemory);
+    auto store = storeOf(allLatin1(32 * LogSaver::BlockChars), InMemory);
     LogSaver saver(store.get());
     QSignalSpy saved(&saver, &LogSaver::saved);
     QSignalSpy failed(&saver, &LogSaver::failed);

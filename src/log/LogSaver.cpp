@@ -17,7 +17,7 @@ namespace {
 // A pass of the event loop gathers about this long, well within a frame.
 constexpr qint64 SliceMs = 15;
 // Bytes handed to the writer and not yet written: gathering waits beyond this.
-constexpr qint64 InFlightBytes = 4 * LogSaver::BlockChars;
+constexpr qint64 InFlightBytes = 8 * LogSaver::BlockChars;
 
 // Appends Latin-1 text as UTF-8: two bytes for each character from 0x80 on.
 void appendLatin1AsUtf8(QByteArray& out, const char* p, qsizetype n)
@@ -76,7 +76,6 @@ void LogSaver::start(const QString& path)
     m_utf8 = false;
     m_offset = 0;
     m_inFlight = 0;
-    m_posted.clear();
     m_writer = std::make_unique<LogWriter>(m_file->handle(), [this] {
         QMetaObject::invokeMethod(
             this, [this] { collect(); }, Qt::QueuedConnection);
@@ -102,6 +101,7 @@ void LogSaver::stop()
     }
     m_encoder.reset();
     m_posted.clear();
+    m_spare.clear();
 }
 
 void LogSaver::fail(const QString& reason)
@@ -178,6 +178,11 @@ bool LogSaver::gatherSome()
         return false;
     const qsizetype to = std::min(m_total, m_next + BlockChars);
     QByteArray block;
+    if (!m_spare.empty()) {
+        block.swap(m_spare.back());
+        m_spare.pop_back();
+        block.resize(0); // keeps its room
+    }
     block.reserve((to - m_next) * (m_utf8 ? 3 : 1));
     m_store->forEachPiece(m_next, to, [&](const LogPiece& p) {
         if (m_utf8 && p.latin1) {
@@ -198,7 +203,7 @@ bool LogSaver::gatherSome()
     m_writer->post(++m_jobs, m_offset, block);
     m_offset += block.size();
     m_inFlight += block.size();
-    m_posted.push_back(block.size());
+    m_posted.push_back(std::move(block));
     m_next = to;
     return true;
 }
@@ -218,7 +223,8 @@ void LogSaver::collect()
             return;
         }
         if (!m_posted.empty()) {
-            m_inFlight -= m_posted.front();
+            m_inFlight -= m_posted.front().size();
+            m_spare.push_back(std::move(m_posted.front()));
             m_posted.pop_front();
         }
     }
@@ -236,6 +242,7 @@ void LogSaver::finish()
     }
     m_file.reset();
     m_encoder.reset();
+    m_spare.clear();
     emit progress(m_total, m_total);
     emit saved(m_path, m_utf8);
 }

@@ -40,8 +40,9 @@ public:
     void cancel();
     bool isRunning() const { return m_file != nullptr; }
 
-    // Characters gathered into one block for the writer.
-    static constexpr qsizetype BlockChars = qsizetype(4) << 20;
+    // Characters gathered into one block for the writer. Fresh pages are dear:
+    // a block of fresh memory takes a few milliseconds to fill.
+    static constexpr qsizetype BlockChars = qsizetype(1) << 20;
 
 signals:
     void progress(qint64 saved, qint64 total);
@@ -83,6 +84,9 @@ private:
     size_t m_wideIndex = 0;
     qint64 m_offset = 0; // bytes posted to the file
     qint64 m_inFlight = 0;
-    std::deque<qint64> m_posted; // sizes of the blocks the writer has yet to report
+    // The blocks the writer has yet to report, and those it is done with:
+    // fresh pages are dear, so their buffers serve again.
+    std::deque<QByteArray> m_posted;
+    std::vector<QByteArray> m_spare;
     quint64 m_jobs = 0;
 };
