@@ -8,7 +8,9 @@
 
 #include "storedtext.h"
 
+#include <csignal>
 #include <memory>
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace StoredText;
@@ -132,6 +134,10 @@ void TestLogSaver::leavesNoFileWhenItFails_data()
     QTest::newRow("the log edited meanwhile") << ""
                                               << "edit"
                                               << "changed or cleared while it was being saved";
+    // A process limit on file size fails the writes as a full disk does.
+    QTest::newRow("the file cannot grow, as on a full disk") << ""
+                                                             << "limit"
+                                                             << "File too large";
     QTest::newRow("no such folder") << "missing/deeper"
                                     << ""
                                     << "No such file or directory";
@@ -156,7 +162,21 @@ void TestLogSaver::leavesNoFileWhenItFails()
     QFile::setPermissions(dir.filePath(QStringLiteral("readonly")), QFile::ReadOwner | QFile::ExeOwner);
     const QString target =
         dir.filePath(folder.isEmpty() ? QStringLiteral("log.txt") : folder + QStringLiteral("/log.txt"));
+    // A file of the name stays as it was.
+    if (folder.isEmpty()) {
+        QFile old(target);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("older");
+    }
     const QStringList before = filesIn(dir.path());
+    rlimit unlimited{};
+    ::getrlimit(RLIMIT_FSIZE, &unlimited);
+    if (action == QLatin1String("limit")) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = unlimited;
+        small.rlim_cur = 2 * LogSaver::BlockChars;
+        ::setrlimit(RLIMIT_FSIZE, &small);
+    }
 
     // Enough text for many blocks, so the save is still under way after start().
     auto store = storeOf(allLatin1(32 * LogSaver::BlockChars), InMemory);
@@ -173,6 +193,7 @@ void TestLogSaver::leavesNoFileWhenItFails()
         store->replace(5, 1, QStringLiteral("x"));
     QTest::qWait(100);
     QTRY_VERIFY(!saver.isRunning());
+    ::setrlimit(RLIMIT_FSIZE, &unlimited);
     QCOMPARE(saved.size(), 0);
     QCOMPARE(failed.size(), action == QLatin1String("cancel") ? 0 : 1);
     if (!failed.isEmpty()) {
@@ -181,7 +202,7 @@ void TestLogSaver::leavesNoFileWhenItFails()
                  qPrintable(description));
         QVERIFY2(description.contains(failure), qPrintable(description));
     }
-    QVERIFY(!QFileInfo::exists(target));
+    QCOMPARE(contentsOf(target), folder.isEmpty() ? QByteArray("older") : QByteArray("<no file>"));
     QCOMPARE(filesIn(dir.path()), before);
     QFile::setPermissions(dir.filePath(QStringLiteral("readonly")),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
