@@ -139,6 +139,11 @@ public:
             fileName = r.path;
         return r.code;
     }
+    // Saving takes its answers from the same script.
+    int showSave(QWidget* parent, const QString& title, const QString& filter, QString& fileName) override
+    {
+        return showOpen(parent, title, filter, fileName);
+    }
 
 private:
     std::shared_ptr<std::vector<Reply>> m_replies;
@@ -153,6 +158,9 @@ struct Window
     std::unique_ptr<Lifecycle> lifecycle;
     std::shared_ptr<std::vector<ShownBox>> boxes = std::make_shared<std::vector<ShownBox>>();
     std::shared_ptr<QStringList> launched = std::make_shared<QStringList>();
+    // Answers to Save Log As..., in order; none left is a cancel.
+    std::shared_ptr<std::vector<ScriptedFileDialog::Reply>> saveReplies =
+        std::make_shared<std::vector<ScriptedFileDialog::Reply>>();
 
     explicit Window(bool load = true, bool launchSucceeds = true)
         : form(std::make_unique<frmKelvane>()),
@@ -163,6 +171,8 @@ struct Window
         lifecycle->setLauncher(std::make_unique<RecordingLauncher>(launched, launchSucceeds));
         form->fileDialog()->setBackend(
             std::make_unique<ScriptedFileDialog>(std::make_shared<std::vector<ScriptedFileDialog::Reply>>()));
+        if (auto* saveLog = form->findChild<CommonDialog*>(QStringLiteral("cdSaveLog")))
+            saveLog->setBackend(std::make_unique<ScriptedFileDialog>(saveReplies));
         if (load)
             lifecycle->Form_Load();
     }

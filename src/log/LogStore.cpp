@@ -441,6 +441,20 @@ qsizetype LogStore::lastIndexOf(QStringView needle) const
     return -1;
 }
 
+std::vector<std::pair<qsizetype, qsizetype>> LogStore::wideSpans() const
+{
+    std::vector<std::pair<qsizetype, qsizetype>> spans;
+    for (const Chunk& c : m_chunks) {
+        if (!c.wide)
+            continue;
+        if (!spans.empty() && spans.back().second == c.start)
+            spans.back().second += c.chars;
+        else
+            spans.emplace_back(c.start, c.start + c.chars);
+    }
+    return spans;
+}
+
 // Takes the characters [from, to) of a chunk into its counts; the counts
 // already hold [0, from). With global set, the log's own counts follow too.
 void LogStore::account(Chunk& c, qsizetype from, qsizetype to, bool global)
@@ -604,6 +618,7 @@ void LogStore::replace(qsizetype from, qsizetype count, QStringView with)
     count = std::clamp<qsizetype>(count, 0, m_size - from);
     if (count == 0 && with.isEmpty())
         return;
+    ++m_revision;
     if (m_chunks.empty()) {
         append(with);
         return;
@@ -754,6 +769,7 @@ void LogStore::recycle(QByteArray& bytes)
 
 void LogStore::clear()
 {
+    ++m_revision;
     stopWriting();
     std::vector<Chunk>().swap(m_chunks);
     m_spare = QByteArray();
@@ -1022,6 +1038,7 @@ void LogStore::dropToFit()
     account(marker, 0, text.size(), false);
 
     m_dropped = dropped;
+    ++m_revision;
     for (int k = 0; k < keep; ++k)
         if (m_chunks[size_t(k)].inMemory())
             m_memoryBytes -= m_chunks[size_t(k)].bytes();

@@ -75,6 +75,13 @@ public:
     // Position of the last CR LF, -1 when there is none.
     qsizetype lastCrLf() const;
     qsizetype lastIndexOf(QStringView needle) const;
+    // Stretches [from, to) of chunks stored two bytes a character: the only
+    // places that may hold characters beyond Latin-1.
+    std::vector<std::pair<qsizetype, qsizetype>> wideSpans() const;
+    // Goes up with every change that moves or removes text already there (an
+    // edit, a clear, old text dropped); appends leave it. Work that reads
+    // the text over several passes of the event loop checks it between them.
+    quint64 revision() const { return m_revision; }
 
     // Bytes of text in memory and in the file.
     qint64 memoryBytes() const { return m_memoryBytes; }
@@ -207,6 +214,7 @@ private:
     mutable std::vector<CacheEntry> m_cache;
     mutable quint64 m_cacheSerial = 0;
 
+    quint64 m_revision = 0;
     bool m_diskFull = false;
     bool m_diskFullSaid = false;
     qint64 m_dropped = 0;

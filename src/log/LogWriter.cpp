@@ -39,6 +39,15 @@ void LogWriter::post(quint64 chunk, qint64 offset, const QByteArray& bytes)
     m_wake.notify_one();
 }
 
+void LogWriter::postSync(quint64 id)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_jobs.push_back({id, -1, QByteArray(), true});
+    }
+    m_wake.notify_one();
+}
+
 std::vector<LogWriter::Done> LogWriter::takeDone()
 {
     std::vector<Done> done;
@@ -66,7 +75,7 @@ void LogWriter::run()
             job = std::move(m_jobs.front());
             m_jobs.pop_front();
         }
-        const QString failure = write(job);
+        const QString failure = job.sync ? sync() : write(job);
         const qint64 size = job.bytes.size();
         // The chunk's buffer is its own again before it hears of the write.
         job.bytes = QByteArray();
@@ -79,6 +88,14 @@ void LogWriter::run()
         if (!m_told.exchange(true))
             m_notify();
     }
+}
+
+QString LogWriter::sync()
+{
+    m_unsettled.clear();
+    if (::fdatasync(m_fd) != 0)
+        return qt_error_string(errno);
+    return QString();
 }
 
 // Returns why the write failed, empty when it was made.

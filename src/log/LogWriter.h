@@ -33,6 +33,9 @@ public:
     ~LogWriter();
 
     void post(quint64 chunk, qint64 offset, const QByteArray& bytes);
+    // After the writes posted before it, puts everything written on the disk;
+    // reported done as a write of no bytes.
+    void postSync(quint64 id);
     // The writes done since the last call; the next one done notifies again.
     std::vector<Done> takeDone();
     // Waits until no more than bytes wait to be written.
@@ -44,9 +47,11 @@ private:
         quint64 chunk;
         qint64 offset;
         QByteArray bytes;
+        bool sync = false;
     };
 
     void run();
+    QString sync();
     QString write(const Job& job);
 
     const int m_fd;

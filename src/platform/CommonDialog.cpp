@@ -14,12 +14,24 @@ class QtFileDialogBackend : public FileDialogBackend
 public:
     int showOpen(QWidget* parent, const QString& title, const QString& filter, QString& fileName) override
     {
+        return show(parent, title, filter, fileName, QFileDialog::AcceptOpen);
+    }
+    int showSave(QWidget* parent, const QString& title, const QString& filter, QString& fileName) override
+    {
+        return show(parent, title, filter, fileName, QFileDialog::AcceptSave);
+    }
+
+private:
+    static int show(QWidget* parent, const QString& title, const QString& filter, QString& fileName,
+                    QFileDialog::AcceptMode mode)
+    {
         QFileDialog dialog(parent, title);
         // Qt's own dialog: it works with any event dispatcher and on any desktop.
         dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-        dialog.setFileMode(QFileDialog::ExistingFile);
-        dialog.setAcceptMode(QFileDialog::AcceptOpen);
-        dialog.setNameFilter(filter);
+        dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
+                                                           : QFileDialog::AnyFile);
+        dialog.setAcceptMode(mode);
+        dialog.setNameFilters(filter.split(QStringLiteral(";;")));
         if (!fileName.isEmpty()) {
             const QFileInfo preset(fileName);
             if (preset.isDir()) {
@@ -52,10 +64,25 @@ std::unique_ptr<FileDialogBackend> CommonDialog::defaultBackend()
 
 CommonDialog::~CommonDialog() = default;
 
+int FileDialogBackend::showSave(QWidget*, const QString&, const QString&, QString&)
+{
+    return KvErr::DialogCancel;
+}
+
 void CommonDialog::ShowOpen()
 {
     QString chosen = m_fileName;
-    const int code = m_backend->showOpen(m_parentWidget, m_title, m_filter, chosen);
+    takeAnswer(m_backend->showOpen(m_parentWidget, m_title, m_filter, chosen), chosen);
+}
+
+void CommonDialog::ShowSave()
+{
+    QString chosen = m_fileName;
+    takeAnswer(m_backend->showSave(m_parentWidget, m_title, m_filter, chosen), chosen);
+}
+
+void CommonDialog::takeAnswer(int code, const QString& chosen)
+{
     if (code == KvErr::DialogCancel)
         throw KvError(code, QStringLiteral("Cancel was selected."));
     if (code == KvErr::DialogBadFileName)

@@ -15,10 +15,14 @@ public:
     // Shows the dialog modally, preset with fileName. Returns 0 with fileName
     // set to the chosen path, or the code of the failure (cancel, unusable preset).
     virtual int showOpen(QWidget* parent, const QString& title, const QString& filter, QString& fileName) = 0;
+    // The same for a file to write, which need not exist yet. A backend that
+    // saves nothing answers as for a cancel.
+    virtual int showSave(QWidget* parent, const QString& title, const QString& filter, QString& fileName);
 };
 
-// The file-open dialog `cdOpenFile`: a title, a filter, a file name that is
-// both the preset and the result, and a modal ShowOpen.
+// The file dialog: `cdOpenFile` for opening, the log's for saving. A title, a
+// filter, a file name that is both the preset and the result, and a modal
+// ShowOpen or ShowSave.
 class CommonDialog : public QObject
 {
     Q_OBJECT
@@ -35,6 +39,9 @@ public:
 
     // Throws KvError: code 32755 for a cancel, 20477 for an unusable preset.
     void ShowOpen();
+    // As ShowOpen; the file chosen may not exist yet, and one that does is
+    // confirmed with the user before it is chosen.
+    void ShowSave();
 
     // Qt's own file dialog, the one in place unless something else is set.
     static std::unique_ptr<FileDialogBackend> defaultBackend();
@@ -42,6 +49,8 @@ public:
     FileDialogBackend* backend() const { return m_backend.get(); }
 
 private:
+    void takeAnswer(int code, const QString& chosen);
+
     QWidget* m_parentWidget;
     QString m_fileName;
     QString m_title;

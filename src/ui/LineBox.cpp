@@ -1,5 +1,6 @@
 #include "ui/LineBox.h"
 
+#include "ui/AccessibleText.h"
 #include "ui/CellText.h"
 
 #include <QApplication>
@@ -52,6 +53,7 @@ const QKeySequence::StandardKey EditingKeys[] = {QKeySequence::Copy,
 
 LineBox::LineBox(QWidget* parent) : QWidget(parent)
 {
+    AccessibleTextBox::install();
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled);
     setAttribute(Qt::WA_KeyCompression);
@@ -68,6 +70,7 @@ LineBox::~LineBox() = default;
 
 void LineBox::setText(const QString& text)
 {
+    AccessibleTextBox::textChanged(this, 0, m_text, text);
     m_text = text;
     m_undo.clear();
     m_redo.clear();
@@ -90,6 +93,7 @@ void LineBox::setSelection(qsizetype start, qsizetype length)
     ensureCaretVisible();
     restartBlink();
     update();
+    AccessibleTextBox::caretMoved(this);
 }
 
 qsizetype LineBox::selectionStart() const
@@ -121,6 +125,7 @@ void LineBox::moveCaret(qsizetype pos, bool keepAnchor)
     ensureCaretVisible();
     restartBlink();
     update();
+    AccessibleTextBox::caretMoved(this);
 }
 
 qsizetype LineBox::wordLeft(qsizetype pos) const
@@ -149,11 +154,13 @@ void LineBox::replace(qsizetype from, qsizetype to, const QString& with, bool ty
     if (from == to && with.isEmpty())
         return;
     remember({from, m_text.mid(from, to - from), with, m_caret, m_anchor, typing});
+    AccessibleTextBox::textChanged(this, from, QStringView(m_text).mid(from, to - from), with);
     m_text.replace(from, to - from, with);
     m_caret = m_anchor = from + with.size();
     ensureCaretVisible();
     restartBlink();
     update();
+    AccessibleTextBox::caretMoved(this);
 }
 
 void LineBox::insert(const QString& with, bool typing)
@@ -188,6 +195,7 @@ void LineBox::undo()
     Edit edit = std::move(m_undo.back());
     m_undo.pop_back();
     m_undoChars -= edit.removed.size() + edit.inserted.size();
+    AccessibleTextBox::textChanged(this, edit.from, edit.inserted, edit.removed);
     m_text.replace(edit.from, edit.inserted.size(), edit.removed);
     m_caret = edit.caretBefore;
     m_anchor = edit.anchorBefore;
@@ -202,6 +210,7 @@ void LineBox::redo()
         return;
     Edit edit = std::move(m_redo.back());
     m_redo.pop_back();
+    AccessibleTextBox::textChanged(this, edit.from, edit.removed, edit.inserted);
     m_text.replace(edit.from, edit.removed.size(), edit.inserted);
     m_caret = m_anchor = edit.from + edit.inserted.size();
     edit.typing = false;

@@ -68,6 +68,9 @@ protected:
     QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
 
 private:
+    // Its accessible interface reads the text, caret and cells as they are.
+    friend class LineBoxAccessible;
+
     // One edit: the text that stood at from, and what replaced it.
     struct Edit
     {

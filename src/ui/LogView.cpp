@@ -1,9 +1,11 @@
 #include "ui/LogView.h"
 
 #include "platform/KvError.h"
+#include "ui/AccessibleText.h"
 #include "ui/CellText.h"
 #include "ui/Fonts.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -12,6 +14,7 @@
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -20,6 +23,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <memory>
 
 namespace {
 
@@ -34,6 +38,11 @@ constexpr int HorizontalStep = 3;
 // A word move or a double click looks this far at most: a line of gigabytes
 // may hold no break between words.
 constexpr qsizetype WordLimit = 64 * 1024;
+// A selection dragged past the edge moves this often, the further out the faster.
+constexpr int AutoScrollMs = 50;
+// A screen reader hears of appends and caret moves at most this often, so
+// that a flood of data is no flood of its events.
+constexpr int ScreenReaderNewsMs = 100;
 
 int toInt(qsizetype value)
 {
@@ -62,6 +71,8 @@ LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent)
                         .arg(m_store->workingSetLimit() >> 20));
     });
 
+    AccessibleTextBox::install();
+    setAccessibleName(tr("Log"));
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled);
     setAttribute(Qt::WA_MacShowFocusRect);
@@ -102,6 +113,7 @@ qsizetype LogView::lineContentEnd(qsizetype line) const
 
 void LogView::setText(const QString& text)
 {
+    const QString removed = accessibleText(0, m_store->size());
     m_store->clear();
     m_caret = m_anchor = 0;
     m_goalColumn = -1;
@@ -111,6 +123,8 @@ void LogView::setText(const QString& text)
     viewport()->update();
     m_store->append(text);
     updateScrollBars();
+    m_appendedFrom = -1;
+    AccessibleTextBox::textChanged(this, 0, removed, text);
 }
 
 void LogView::append(const QString& text)
@@ -118,9 +132,16 @@ void LogView::append(const QString& text)
     if (text.isEmpty())
         return;
     holdPaintUntilNextFrame();
+    const qsizetype at = m_store->size();
     m_store->append(text);
     scheduleScrollBars();
     viewport()->update();
+    if (QAccessible::isActive()) {
+        if (m_appendedFrom < 0)
+            m_appendedFrom = at;
+        if (!m_screenReaderNews.isActive())
+            m_screenReaderNews.start(ScreenReaderNewsMs, this);
+    }
 }
 
 void LogView::clear()
@@ -140,6 +161,8 @@ void LogView::frontReplaced(qsizetype count, qsizetype newCount, qsizetype lines
     auto moved = [&](qsizetype pos) { return pos >= count ? pos - count + newCount : 0; };
     m_caret = moved(m_caret);
     m_anchor = moved(m_anchor);
+    if (m_appendedFrom >= 0)
+        m_appendedFrom = moved(m_appendedFrom);
     m_topLine = m_topLine >= lines ? m_topLine - lines + newLines : 0;
     scheduleScrollBars();
     viewport()->update();
@@ -200,6 +223,38 @@ void LogView::setSelection(qsizetype anchor, qsizetype caret)
     ensureCaretVisible();
     restartBlink();
     viewport()->update();
+    caretMoved();
+}
+
+void LogView::caretMoved()
+{
+    if (!QAccessible::isActive())
+        return;
+    m_caretNews = true;
+    if (!m_screenReaderNews.isActive())
+        m_screenReaderNews.start(ScreenReaderNewsMs, this);
+}
+
+void LogView::tellScreenReader()
+{
+    m_screenReaderNews.stop();
+    if (m_appendedFrom >= 0) {
+        const qsizetype from = std::min(m_appendedFrom, m_store->size());
+        m_appendedFrom = -1;
+        AccessibleTextBox::textChanged(this, from, QString(), accessibleText(from, m_store->size() - from));
+    }
+    if (m_caretNews) {
+        m_caretNews = false;
+        AccessibleTextBox::caretMoved(this);
+    }
+}
+
+// What a screen reader is told was removed; nothing is read when none listens.
+QString LogView::accessibleText(qsizetype from, qsizetype count) const
+{
+    if (!QAccessible::isActive())
+        return QString();
+    return m_store->mid(from, std::min(count, AccessibleTextBox::TextLimit));
 }
 
 void LogView::moveCaret(qsizetype pos, bool keepAnchor)
@@ -275,6 +330,9 @@ void LogView::replaceRange(qsizetype from, qsizetype to, const QString& with)
         return;
     const qsizetype caret = m_caret;
     const qsizetype anchor = m_anchor;
+    if (m_appendedFrom >= 0)
+        tellScreenReader(); // the appends first, at the places they had
+    const QString removed = accessibleText(from, to - from);
     m_caret = m_anchor = from + with.size();
     try {
         m_store->replace(from, to - from, with);
@@ -288,6 +346,8 @@ void LogView::replaceRange(qsizetype from, qsizetype to, const QString& with)
     ensureCaretVisible();
     restartBlink();
     viewport()->update();
+    AccessibleTextBox::textChanged(this, from, removed, with);
+    caretMoved();
 }
 
 // Removes the selection, or else one step to the left (-1) or right (+1);
@@ -350,6 +410,23 @@ void LogView::selectAll()
     m_caret = m_store->size();
     m_goalColumn = -1;
     viewport()->update();
+    caretMoved();
+}
+
+void LogView::removeSelection()
+{
+    if (hasSelection())
+        guarded("the selection was not deleted.", [this] { removeSelectionOr(0); });
+}
+
+// A mouse selection is offered to other programs as X11's primary selection,
+// as far as a clipboard sensibly holds.
+void LogView::fillPrimarySelection()
+{
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (hasSelection() && clipboard->supportsSelection() && selectionEnd() - selectionStart() <= m_copyLimit)
+        guarded("the selection clipboard was not set.",
+                [this, clipboard] { clipboard->setText(selectedText(), QClipboard::Selection); });
 }
 
 // ---- geometry ------------------------------------------------------------
@@ -445,11 +522,21 @@ void LogView::scheduleScrollBars()
 
 void LogView::ensureCaretVisible()
 {
+    ensureVisible(m_caret);
+}
+
+void LogView::scrollToPosition(qsizetype pos)
+{
+    ensureVisible(std::clamp<qsizetype>(pos, 0, m_store->size()));
+}
+
+void LogView::ensureVisible(qsizetype pos)
+{
     if (m_scrollBarsPending)
         updateScrollBars();
-    const qsizetype line = lineOf(m_caret);
+    const qsizetype line = lineOf(pos);
     const qsizetype start = lineStart(line);
-    const qsizetype column = std::min(m_caret, lineContentEnd(line)) - start;
+    const qsizetype column = std::min(pos, lineContentEnd(line)) - start;
 
     const int rows = visibleRows();
     if (line < m_topLine)
@@ -468,15 +555,20 @@ void LogView::ensureCaretVisible()
 
 QRect LogView::caretRect() const
 {
-    const qsizetype line = lineOf(m_caret);
+    QRect rect = cellRect(m_caret);
+    rect.setWidth(std::max(1, style()->pixelMetric(QStyle::PM_TextCursorWidth, nullptr, this)));
+    return rect;
+}
+
+QRect LogView::cellRect(qsizetype pos) const
+{
+    const qsizetype line = lineOf(pos);
     const qsizetype start = lineStart(line);
-    const qsizetype column = std::min(m_caret, lineContentEnd(line)) - start;
+    const qsizetype column = std::clamp(pos, start, lineContentEnd(line)) - start;
     const qreal x = LeftMargin + qreal(column - m_leftColumn) * m_charWidth;
-    const qsizetype row = line - m_topLine;
-    const int width = std::max(1, style()->pixelMetric(QStyle::PM_TextCursorWidth, nullptr, this));
-    const qreal y = TopMargin + qreal(row) * m_lineHeight;
+    const qreal y = TopMargin + qreal(line - m_topLine) * m_lineHeight;
     return QRect(int(std::floor(std::clamp<qreal>(x, -1e6, 1e6))), int(std::clamp<qreal>(y, -1e6, 1e6)),
-                 width, m_lineHeight);
+                 int(std::ceil(m_charWidth)), m_lineHeight);
 }
 
 qsizetype LogView::positionAt(const QPoint& viewportPos) const
@@ -821,6 +913,17 @@ bool LogView::event(QEvent* event)
 
 void LogView::mousePressEvent(QMouseEvent* event)
 {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (event->button() == Qt::MiddleButton && clipboard->supportsSelection()) {
+        // The primary selection goes in where it is dropped.
+        guarded("nothing was pasted.", [this, event, clipboard] {
+            const QString text = clipboard->text(QClipboard::Selection);
+            moveCaret(positionAt(event->position().toPoint()), false);
+            if (!text.isEmpty())
+                replaceRange(m_caret, m_caret, text);
+        });
+        return;
+    }
     if (event->button() != Qt::LeftButton) {
         QAbstractScrollArea::mousePressEvent(event);
         return;
@@ -833,9 +936,15 @@ void LogView::mousePressEvent(QMouseEvent* event)
 
 void LogView::mouseMoveEvent(QMouseEvent* event)
 {
-    if (m_dragging && (event->buttons() & Qt::LeftButton))
-        guarded("the selection was not changed.",
-                [this, event] { moveCaret(positionAt(event->position().toPoint()), true); });
+    if (!m_dragging || !(event->buttons() & Qt::LeftButton))
+        return;
+    m_dragPos = event->position().toPoint();
+    // Past an edge the text keeps moving under the mouse on a timer.
+    if (viewport()->rect().contains(m_dragPos))
+        m_autoScroll.stop();
+    else if (!m_autoScroll.isActive())
+        m_autoScroll.start(AutoScrollMs, this);
+    guarded("the selection was not changed.", [this] { moveCaret(positionAt(m_dragPos), true); });
 }
 
 void LogView::mouseReleaseEvent(QMouseEvent* event)
@@ -843,11 +952,8 @@ void LogView::mouseReleaseEvent(QMouseEvent* event)
     if (event->button() != Qt::LeftButton)
         return;
     m_dragging = false;
-    // The selection clipboard follows the selection, as far as a clipboard sensibly holds.
-    QClipboard* clipboard = QGuiApplication::clipboard();
-    if (hasSelection() && clipboard->supportsSelection() && selectionEnd() - selectionStart() <= m_copyLimit)
-        guarded("the selection clipboard was not set.",
-                [this, clipboard] { clipboard->setText(selectedText(), QClipboard::Selection); });
+    m_autoScroll.stop();
+    fillPrimarySelection();
 }
 
 void LogView::mouseDoubleClickEvent(QMouseEvent* event)
@@ -864,21 +970,33 @@ void LogView::mouseDoubleClickEvent(QMouseEvent* event)
             ++to;
         setSelection(from, to);
     });
+    fillPrimarySelection();
+}
+
+QMenu* LogView::createContextMenu(QWidget* parent)
+{
+    auto* menu = new QMenu(parent);
+    menu->setObjectName(QStringLiteral("mnLog"));
+    const bool selected = hasSelection();
+    const QMimeData* clipboard = QGuiApplication::clipboard()->mimeData();
+    menu->addAction(tr("Cu&t"), this, &LogView::cut)->setEnabled(selected);
+    menu->addAction(tr("&Copy"), this, &LogView::copy)->setEnabled(selected);
+    menu->addAction(tr("&Paste"), this, &LogView::paste)->setEnabled(clipboard && clipboard->hasText());
+    menu->addAction(tr("&Delete"), this, &LogView::removeSelection)->setEnabled(selected);
+    menu->addSeparator();
+    menu->addAction(tr("Select &All"), this, &LogView::selectAll)->setEnabled(!m_store->isEmpty());
+    const QList<QAction*> own = actions();
+    if (!own.isEmpty()) {
+        menu->addSeparator();
+        menu->addActions(own);
+    }
+    return menu;
 }
 
 void LogView::contextMenuEvent(QContextMenuEvent* event)
 {
-    QMenu menu(this);
-    QAction* cutAction = menu.addAction(tr("Cu&t"), this, &LogView::cut);
-    QAction* copyAction = menu.addAction(tr("&Copy"), this, &LogView::copy);
-    QAction* pasteAction = menu.addAction(tr("&Paste"), this, &LogView::paste);
-    menu.addSeparator();
-    QAction* allAction = menu.addAction(tr("Select &All"), this, &LogView::selectAll);
-    cutAction->setEnabled(hasSelection());
-    copyAction->setEnabled(hasSelection());
-    pasteAction->setEnabled(!QGuiApplication::clipboard()->text().isEmpty());
-    allAction->setEnabled(!m_store->isEmpty());
-    menu.exec(event->globalPos());
+    const std::unique_ptr<QMenu> menu(createContextMenu(this));
+    menu->exec(event->globalPos());
 }
 
 void LogView::inputMethodEvent(QInputMethodEvent* event)
@@ -930,12 +1048,21 @@ void LogView::focusOutEvent(QFocusEvent* event)
 {
     QAbstractScrollArea::focusOutEvent(event);
     m_blink.stop();
+    m_autoScroll.stop();
     m_dragging = false;
     viewport()->update();
 }
 
 void LogView::timerEvent(QTimerEvent* event)
 {
+    if (event->timerId() == m_screenReaderNews.timerId()) {
+        guarded("a screen reader was not told of a change.", [this] { tellScreenReader(); });
+        return;
+    }
+    if (event->timerId() == m_autoScroll.timerId()) {
+        guarded("the selection was not changed.", [this] { moveCaret(positionAt(m_dragPos), true); });
+        return;
+    }
     if (event->timerId() == m_frame.timerId()) {
         m_frame.stop();
         setUpdatesEnabled(true); // paints what the held-back appends changed

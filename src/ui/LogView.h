@@ -8,6 +8,7 @@
 #include <QString>
 #include <algorithm>
 
+class QMenu;
 class QScrollBar;
 
 // The output log's box. It holds the log's exact text and draws only the rows
@@ -27,6 +28,10 @@ class QScrollBar;
 // range, so every line and column can still be reached. A failure while
 // editing, copying or painting leaves the text as it was and is told through
 // notice(); so is a selection too large to copy.
+//
+// As in any X11 text box, a mouse selection fills the primary selection and a
+// middle click pastes it at the click; dragging a selection past the edge
+// scrolls on a timer. Screen readers read the text through AccessibleTextBox.
 
 // A scroll bar's int range over a range of any size: past BarLimit the bar
 // moves more than one line or column a step, and its last step lands on the
@@ -97,6 +102,14 @@ public:
     qsizetype positionAt(const QPoint& viewportPos) const;
     // The caret's cell in viewport coordinates.
     QRect caretRect() const;
+    // The cell of a position, in viewport coordinates.
+    QRect cellRect(qsizetype pos) const;
+    // Scrolls as little as needed to show pos, leaving the caret where it is.
+    void scrollToPosition(qsizetype pos);
+
+    // The context menu: the editing entries, then the actions added to the
+    // view (addAction) in their order. The caller owns it.
+    QMenu* createContextMenu(QWidget* parent);
 
     QSize sizeHint() const override;
 
@@ -109,6 +122,8 @@ public slots:
     void cut();
     void paste();
     void selectAll();
+    // Deletes the selection, as the Delete key does.
+    void removeSelection();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -132,6 +147,8 @@ private:
     template <typename Work> void guarded(const char* undone, Work&& work);
     void report(const std::exception* failure, const char* undone);
     bool copySelection(bool cut);
+    void fillPrimarySelection();
+    QString accessibleText(qsizetype from, qsizetype count) const;
     void frontReplaced(qsizetype count, qsizetype newCount, qsizetype lines, qsizetype newLines);
 
     qsizetype lineStart(qsizetype line) const { return m_store->lineStart(line); }
@@ -157,6 +174,9 @@ private:
     void setLeftColumn(qsizetype column);
     void holdPaintUntilNextFrame();
     void ensureCaretVisible();
+    void ensureVisible(qsizetype pos);
+    void caretMoved();
+    void tellScreenReader();
     void restartBlink();
     int visibleRows() const;
     int visibleColumns() const;
@@ -179,6 +199,14 @@ private:
     ScrollScale m_hScale;
     bool m_settingBars = false;
     QBasicTimer m_blink;
+    // Scrolls while a selection is dragged past the edge.
+    QBasicTimer m_autoScroll;
+    QPoint m_dragPos;
+    // What a screen reader has yet to hear of: text appended from a place on,
+    // and a caret move. Told together a few times a second at most.
+    QBasicTimer m_screenReaderNews;
+    qsizetype m_appendedFrom = -1;
+    bool m_caretNews = false;
     // Program appends paint at most once a frame; between frames they only store.
     QElapsedTimer m_lastPaint;
     QBasicTimer m_frame;

@@ -9,6 +9,7 @@
 #include "ui/Fonts.h"
 #include "ui/Layout.h"
 #include "ui/LineBox.h"
+#include "ui/LogTools.h"
 #include "ui/LogView.h"
 #include "ui/StatusLine.h"
 
@@ -357,6 +358,10 @@ void frmKelvane::connectHandlers()
 
     connect(cmdClear, &QPushButton::clicked, this, &frmKelvane::cmdClear_Click);
     connect(txtOutput, &LogView::notice, this, &frmKelvane::txtOutput_Notice);
+    // Find, Save Log As... and Clear on the log; what they have to say goes
+    // to a warning box, never into the log.
+    auto* tools = new LogTools(txtOutput);
+    tools->setWarning([this](const QString& text) { m_messageBox->warning(this, applicationTitle(), text); });
     connect(wsClient, &SocketControl::dataArrival, this, &frmKelvane::wsClient_DataArrival);
     connect(wsClient, &SocketControl::datagramsDropped, this, &frmKelvane::wsClient_DatagramsDropped);
     connect(wsClient, &SocketControl::readFailed, this, &frmKelvane::wsClient_ReadFailed);
