@@ -6,6 +6,7 @@
 #include "app/EventLoop.h"
 #include "app/Lifecycle.h"
 #include "app/Settings.h"
+#include "net/SocketControl.h"
 #include "platform/CommonDialog.h"
 #include "platform/KvError.h"
 #include "platform/Launcher.h"
@@ -17,6 +18,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -251,6 +253,22 @@ inline QString body(const QStringList& items)
     for (const QString& item : items)
         out += item + QStringLiteral("\r\n");
     return out;
+}
+
+// The connection as the user sees it, in one line that compares readably:
+// "socket connected, boxes disabled, roles disabled, connected".
+inline QString situationText(int socketState, bool boxesEnabled, bool rolesEnabled, bool connected)
+{
+    static const QHash<int, QString> states{{SocketControl::sckClosed, QStringLiteral("closed")},
+                                            {SocketControl::sckOpen, QStringLiteral("open")},
+                                            {SocketControl::sckListening, QStringLiteral("listening")},
+                                            {SocketControl::sckConnected, QStringLiteral("connected")}};
+    auto enabled = [](bool on) { return on ? QStringLiteral("enabled") : QStringLiteral("disabled"); };
+    return QStringLiteral("socket ") +
+           states.value(socketState, QStringLiteral("state ") + QString::number(socketState)) +
+           QStringLiteral(", boxes ") + enabled(boxesEnabled) + QStringLiteral(", roles ") +
+           enabled(rolesEnabled) +
+           (connected ? QStringLiteral(", connected") : QStringLiteral(", not connected"));
 }
 
 // The bodies of entries made of these items, in order.

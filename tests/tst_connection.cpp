@@ -27,39 +27,14 @@ constexpr int Server = 0;
 constexpr int Client = 1;
 constexpr int Tcp = 0;
 
-// What the user sees of the connection, in one line that compares readably.
 QString situation(const Window& w)
 {
-    QString socket;
-    switch (w->socket()->State()) {
-    case SocketControl::sckClosed:
-        socket = QStringLiteral("closed");
-        break;
-    case SocketControl::sckOpen:
-        socket = QStringLiteral("open");
-        break;
-    case SocketControl::sckListening:
-        socket = QStringLiteral("listening");
-        break;
-    case SocketControl::sckConnected:
-        socket = QStringLiteral("connected");
-        break;
-    default:
-        socket = QStringLiteral("state %1").arg(w->socket()->State());
-        break;
-    }
-    auto enabled = [](bool all, bool any) {
-        return all ? QStringLiteral("enabled") : any ? QStringLiteral("mixed") : QStringLiteral("disabled");
-    };
-    const bool ip = w.find<QLineEdit>("txtIP")->isEnabled();
-    const bool remote = w.find<QLineEdit>("txtRemotePort")->isEnabled();
-    const bool local = w.find<QLineEdit>("txtLocalPort")->isEnabled();
-    const bool server = w.find<OptionButton>("optServer0")->isEnabled();
-    const bool client = w.find<OptionButton>("optServer1")->isEnabled();
-    return QStringLiteral("socket %1, boxes %2, roles %3, %4")
-        .arg(socket, enabled(ip && remote && local, ip || remote || local),
-             enabled(server && client, server || client),
-             w->isConnected() ? QStringLiteral("connected") : QStringLiteral("not connected"));
+    const bool boxes = w.find<QLineEdit>("txtIP")->isEnabled() &&
+                       w.find<QLineEdit>("txtRemotePort")->isEnabled() &&
+                       w.find<QLineEdit>("txtLocalPort")->isEnabled();
+    const bool roles =
+        w.find<OptionButton>("optServer0")->isEnabled() && w.find<OptionButton>("optServer1")->isEnabled();
+    return TestSupport::situationText(w->socket()->State(), boxes, roles, w->isConnected());
 }
 
 // Remembers the log as it stood when a warning box came up.

@@ -84,31 +84,10 @@ struct Harness
     QString log() const { return view.entries.join(QString()); }
 };
 
-// What the user sees of the connection, in one line that compares readably.
 QString situation(Harness& w)
 {
-    QString socket;
-    switch (w.socket.State()) {
-    case SocketControl::sckClosed:
-        socket = QStringLiteral("closed");
-        break;
-    case SocketControl::sckOpen:
-        socket = QStringLiteral("open");
-        break;
-    case SocketControl::sckListening:
-        socket = QStringLiteral("listening");
-        break;
-    case SocketControl::sckConnected:
-        socket = QStringLiteral("connected");
-        break;
-    default:
-        socket = QStringLiteral("state ") + QString::number(w.socket.State());
-        break;
-    }
-    auto enabled = [](bool on) { return on ? QStringLiteral("enabled") : QStringLiteral("disabled"); };
-    return QStringLiteral("socket ") + socket + QStringLiteral(", boxes ") + enabled(w.view.boxesEnabled) +
-           QStringLiteral(", roles ") + enabled(w.view.rolesEnabled) +
-           (w->isConnected() ? QStringLiteral(", connected") : QStringLiteral(", not connected"));
+    return TestSupport::situationText(w.socket.State(), w.view.boxesEnabled, w.view.rolesEnabled,
+                                      w->isConnected());
 }
 
 QStringList entries(const Harness& w)

@@ -1,3 +1,5 @@
+#include "storedtext.h"
+
 #include "log/LogStore.h"
 
 #include <QDir>
@@ -10,10 +12,9 @@
 
 namespace {
 
-constexpr qsizetype Chunk = LogStore::ChunkChars;
-// A working set this small sends all but the newest chunk or two to the file.
-constexpr qint64 Spilling = qint64(3) * Chunk / 2;
-constexpr qint64 InMemory = LogStore::WorkingSetBytes;
+using StoredText::Chunk;
+using StoredText::InMemory;
+using StoredText::Spilling;
 
 // Every Latin-1 character but LF, so lines break only where a test puts them.
 QString filler(qsizetype length, int seed = 0)

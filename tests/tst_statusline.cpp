@@ -29,12 +29,12 @@ private slots:
         QTest::newRow("idle") << facts(S::Idle) << "Not connected";
         QTest::newRow("connecting") << facts(S::Connecting) << "Connecting to 10.0.0.5:5005";
         QTest::newRow("listening") << facts(S::Listening) << "Listening on port 5005";
-        QTest::newRow("connected over TCP") << facts(S::Connected)
-                                            << "Connected to 10.0.0.5:5005 - 1.2 MB in, 3.4 KB out";
+        QTest::newRow("connected over TCP")
+            << facts(S::Connected) << "Connected to 10.0.0.5:5005 - 1.2 MB in, 3.4 KB out";
         QTest::newRow("UDP") << facts(S::Connected, true)
                              << "UDP on port 5005 - 3,201 datagrams in, 12 dropped, 3.4 KB out";
-        QTest::newRow("listening again") << facts(S::ListeningAgain)
-                                         << "Listening again on port 5005 - 1.2 MB in, 3.4 KB out";
+        QTest::newRow("listening again")
+            << facts(S::ListeningAgain) << "Listening again on port 5005 - 1.2 MB in, 3.4 KB out";
         StatusFacts sending = facts(S::Connected);
         sending.traffic = {0, 1, 0, 0};
         sending.sending = true;

@@ -12,7 +12,6 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyle>
-#include <QStyleHints>
 #include <QStyleOptionFrame>
 
 #include <algorithm>
@@ -91,7 +90,7 @@ void LineBox::setSelection(qsizetype start, qsizetype length)
     m_anchor = std::clamp<qsizetype>(start, 0, size);
     m_caret = std::clamp<qsizetype>(start + length, 0, size);
     ensureCaretVisible();
-    restartBlink();
+    m_blink.restart(this, hasFocus());
     update();
     AccessibleTextBox::caretMoved(this);
 }
@@ -123,7 +122,7 @@ void LineBox::moveCaret(qsizetype pos, bool keepAnchor)
     if (!keepAnchor)
         m_anchor = m_caret;
     ensureCaretVisible();
-    restartBlink();
+    m_blink.restart(this, hasFocus());
     update();
     AccessibleTextBox::caretMoved(this);
 }
@@ -158,7 +157,7 @@ void LineBox::replace(qsizetype from, qsizetype to, const QString& with, bool ty
     m_text.replace(from, to - from, with);
     m_caret = m_anchor = from + with.size();
     ensureCaretVisible();
-    restartBlink();
+    m_blink.restart(this, hasFocus());
     update();
     AccessibleTextBox::caretMoved(this);
 }
@@ -395,7 +394,7 @@ void LineBox::paintEvent(QPaintEvent*)
         ++i;
     }
 
-    if (hasFocus() && isEnabled() && m_caretShown)
+    if (hasFocus() && isEnabled() && m_blink.shown())
         painter.fillRect(caretRect(), pal.color(group, QPalette::Text));
 }
 
@@ -620,16 +619,6 @@ void LineBox::contextMenuEvent(QContextMenuEvent* event)
 
 // ---- focus and caret blink -----------------------------------------------------
 
-void LineBox::restartBlink()
-{
-    m_caretShown = true;
-    const int flash = QGuiApplication::styleHints()->cursorFlashTime();
-    if (hasFocus() && flash > 0)
-        m_blink.start(flash / 2, this);
-    else
-        m_blink.stop();
-}
-
 void LineBox::focusInEvent(QFocusEvent* event)
 {
     QWidget::focusInEvent(event);
@@ -637,7 +626,7 @@ void LineBox::focusInEvent(QFocusEvent* event)
     const Qt::FocusReason reason = event->reason();
     if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason)
         selectAll();
-    restartBlink();
+    m_blink.restart(this, hasFocus());
     update();
 }
 
@@ -660,8 +649,7 @@ void LineBox::timerEvent(QTimerEvent* event)
         moveCaret(beyond < 0 ? m_caret - step : m_caret + step, true);
         return;
     }
-    if (event->timerId() == m_blink.timerId()) {
-        m_caretShown = !m_caretShown;
+    if (m_blink.take(event)) {
         update(caretRect());
         return;
     }

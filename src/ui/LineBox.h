@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/CaretBlink.h"
+
 #include <QBasicTimer>
 #include <QString>
 #include <QWidget>
@@ -98,7 +100,6 @@ private:
     qsizetype positionAt(int x) const;
     QRect caretRect() const;
     void ensureCaretVisible();
-    void restartBlink();
     void updateMetrics();
 
     QString m_text;
@@ -110,10 +111,9 @@ private:
     std::vector<Edit> m_redo;
     qsizetype m_undoChars = 0;
 
-    bool m_caretShown = true;
     bool m_dragging = false;
     int m_dragX = 0;
-    QBasicTimer m_blink;
+    CaretBlink m_blink;
     QBasicTimer m_autoScroll;
 
     qreal m_charWidth = 8;

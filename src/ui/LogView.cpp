@@ -19,7 +19,6 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyle>
-#include <QStyleHints>
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -119,7 +118,7 @@ void LogView::setText(const QString& text)
     m_goalColumn = -1;
     m_topLine = m_leftColumn = 0;
     scheduleScrollBars();
-    restartBlink();
+    m_blink.restart(this, hasFocus());
     viewport()->update();
     m_store->append(text);
     updateScrollBars();
@@ -221,7 +220,7 @@ void LogView::setSelection(qsizetype anchor, qsizetype caret)
     m_caret = std::clamp<qsizetype>(caret, 0, size);
     m_goalColumn = -1;
     ensureCaretVisible();
-    restartBlink();
+    m_blink.restart(this, hasFocus());
     viewport()->update();
     caretMoved();
 }
@@ -344,7 +343,7 @@ void LogView::replaceRange(qsizetype from, qsizetype to, const QString& with)
     m_goalColumn = -1;
     updateScrollBars();
     ensureCaretVisible();
-    restartBlink();
+    m_blink.restart(this, hasFocus());
     viewport()->update();
     AccessibleTextBox::textChanged(this, from, removed, with);
     caretMoved();
@@ -627,7 +626,7 @@ void LogView::paintEvent(QPaintEvent* event)
                 continue;
             drawRow(painter, line, y);
         }
-        if (hasFocus() && isEnabled() && m_caretShown) {
+        if (hasFocus() && isEnabled() && m_blink.shown()) {
             const QPalette::ColorGroup group = isActiveWindow() ? QPalette::Active : QPalette::Inactive;
             painter.fillRect(caretRect(), palette().color(group, QPalette::Text));
         }
@@ -1027,20 +1026,10 @@ QVariant LogView::inputMethodQuery(Qt::InputMethodQuery query) const
 
 // ---- focus, state and caret blink ---------------------------------------
 
-void LogView::restartBlink()
-{
-    m_caretShown = true;
-    const int flash = QGuiApplication::styleHints()->cursorFlashTime();
-    if (hasFocus() && flash > 0)
-        m_blink.start(flash / 2, this);
-    else
-        m_blink.stop();
-}
-
 void LogView::focusInEvent(QFocusEvent* event)
 {
     QAbstractScrollArea::focusInEvent(event);
-    restartBlink();
+    m_blink.restart(this, hasFocus());
     viewport()->update();
 }
 
@@ -1068,12 +1057,11 @@ void LogView::timerEvent(QTimerEvent* event)
         setUpdatesEnabled(true); // paints what the held-back appends changed
         return;
     }
-    if (event->timerId() != m_blink.timerId()) {
-        QAbstractScrollArea::timerEvent(event);
+    if (m_blink.take(event)) {
+        viewport()->update(caretRect());
         return;
     }
-    m_caretShown = !m_caretShown;
-    viewport()->update(caretRect());
+    QAbstractScrollArea::timerEvent(event);
 }
 
 void LogView::changeEvent(QEvent* event)

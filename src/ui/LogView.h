@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/CaretBlink.h"
+
 #include "log/LogStore.h"
 
 #include <QAbstractScrollArea>
@@ -177,7 +179,6 @@ private:
     void ensureVisible(qsizetype pos);
     void caretMoved();
     void tellScreenReader();
-    void restartBlink();
     int visibleRows() const;
     int visibleColumns() const;
     void drawRow(QPainter& painter, qsizetype line, int y) const;
@@ -188,7 +189,6 @@ private:
     qsizetype m_caret = 0;
     qsizetype m_anchor = 0;
     qsizetype m_goalColumn = -1;
-    bool m_caretShown = true;
     bool m_dragging = false;
     bool m_scrollBarsPending = false;
     bool m_paintFailed = false;
@@ -198,7 +198,7 @@ private:
     ScrollScale m_vScale;
     ScrollScale m_hScale;
     bool m_settingBars = false;
-    QBasicTimer m_blink;
+    CaretBlink m_blink;
     // Scrolls while a selection is dragged past the edge.
     QBasicTimer m_autoScroll;
     QPoint m_dragPos;
