@@ -306,14 +306,26 @@ qsizetype LogView::wordEnd(qsizetype pos) const
     return pos;
 }
 
-// The position a number of lines up or down, keeping the column the caret
-// had when the vertical move began.
+// The column of a position within its line; a position inside a line break
+// counts as the end of the line's text.
+qsizetype LogView::columnOf(qsizetype pos) const
+{
+    const qsizetype line = lineOf(pos);
+    const qsizetype start = lineStart(line);
+    return std::clamp(pos, start, lineContentEnd(line)) - start;
+}
+
+// The column vertical moves keep: the caret's when the first of them began.
+qsizetype LogView::goalColumn() const
+{
+    return m_goalColumn >= 0 ? m_goalColumn : columnOf(m_caret);
+}
+
+// The position a number of lines up or down, keeping the goal column.
 qsizetype LogView::verticalTarget(qsizetype lines) const
 {
     const qsizetype line = lineOf(m_caret);
-    const qsizetype start = lineStart(line);
-    const qsizetype column =
-        m_goalColumn >= 0 ? m_goalColumn : std::min(m_caret, lineContentEnd(line)) - start;
+    const qsizetype column = goalColumn();
     const qsizetype target = std::clamp<qsizetype>(line + lines, 0, lineCount() - 1);
     const qsizetype targetStart = lineStart(target);
     return targetStart + std::min(column, lineContentEnd(target) - targetStart);
@@ -534,8 +546,7 @@ void LogView::ensureVisible(qsizetype pos)
     if (m_scrollBarsPending)
         updateScrollBars();
     const qsizetype line = lineOf(pos);
-    const qsizetype start = lineStart(line);
-    const qsizetype column = std::min(pos, lineContentEnd(line)) - start;
+    const qsizetype column = columnOf(pos);
 
     const int rows = visibleRows();
     if (line < m_topLine)
@@ -562,8 +573,7 @@ QRect LogView::caretRect() const
 QRect LogView::cellRect(qsizetype pos) const
 {
     const qsizetype line = lineOf(pos);
-    const qsizetype start = lineStart(line);
-    const qsizetype column = std::clamp(pos, start, lineContentEnd(line)) - start;
+    const qsizetype column = columnOf(pos);
     const qreal x = LeftMargin + qreal(column - m_leftColumn) * m_charWidth;
     const qreal y = TopMargin + qreal(line - m_topLine) * m_lineHeight;
     return QRect(int(std::floor(std::clamp<qreal>(x, -1e6, 1e6))), int(std::clamp<qreal>(y, -1e6, 1e6)),
@@ -838,9 +848,7 @@ void LogView::handleKey(QKeyEvent* event)
             break;
         case Step::Line:
         case Step::Page: {
-            // The column the caret had when the vertical moves began.
-            const qsizetype goal =
-                m_goalColumn >= 0 ? m_goalColumn : std::min(m_caret, lineContentEnd(line)) - lineStart(line);
+            const qsizetype goal = goalColumn();
             const int lines = m.step == Step::Page ? dir * visibleRows() : dir;
             target = verticalTarget(lines);
             if (m.step == Step::Page)
@@ -1016,7 +1024,7 @@ QVariant LogView::inputMethodQuery(Qt::InputMethodQuery query) const
     case Qt::ImFont:
         return font();
     case Qt::ImCursorPosition:
-        return toInt(m_caret - lineStart(lineOf(m_caret)));
+        return toInt(columnOf(m_caret));
     case Qt::ImAnchorPosition:
         return int(std::clamp(m_anchor - lineStart(lineOf(m_caret)), qsizetype(0), qsizetype(INT_MAX)));
     default:

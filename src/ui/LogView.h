@@ -161,6 +161,8 @@ private:
     void replaceRange(qsizetype from, qsizetype to, const QString& with);
     void removeSelectionOr(int direction);
     void moveCaret(qsizetype pos, bool keepAnchor);
+    qsizetype columnOf(qsizetype pos) const;
+    qsizetype goalColumn() const;
     qsizetype verticalTarget(qsizetype lines) const;
     qsizetype wordStart(qsizetype pos) const;
     qsizetype wordEnd(qsizetype pos) const;
