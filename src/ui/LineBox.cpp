@@ -2,6 +2,7 @@
 
 #include "ui/AccessibleText.h"
 #include "ui/CellText.h"
+#include "ui/EditKeys.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -422,11 +423,7 @@ bool LineBox::event(QEvent* event)
     // Keep the window's shortcuts from taking the editing keys.
     if (event->type() == QEvent::ShortcutOverride) {
         auto* key = static_cast<QKeyEvent*>(event);
-        const bool editing = std::any_of(std::begin(EditingKeys), std::end(EditingKeys),
-                                         [key](QKeySequence::StandardKey k) { return key->matches(k); });
-        const bool plain = !key->text().isEmpty() && !CellText::isC0(key->text().at(0).unicode()) &&
-                           !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
-        if (editing || plain) {
+        if (EditKeys::overridesShortcut(*key, EditingKeys)) {
             key->accept();
             return true;
         }
@@ -492,8 +489,7 @@ void LineBox::keyPressEvent(QKeyEvent* event)
         deleteBackOrForward(-1, false);
     else if (event == QKeySequence::Delete)
         deleteBackOrForward(1, false);
-    else if (!event->text().isEmpty() && !CellText::isC0(event->text().at(0).unicode()) &&
-             !(event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier)))
+    else if (EditKeys::types(*event))
         insert(event->text(), true);
     else
         event->ignore(); // Enter, Escape, Up and Down belong to the window

@@ -3,6 +3,7 @@
 #include "platform/KvError.h"
 #include "ui/AccessibleText.h"
 #include "ui/CellText.h"
+#include "ui/EditKeys.h"
 #include "ui/Fonts.h"
 
 #include <QAccessible>
@@ -30,6 +31,20 @@ using CellText::displayChar;
 using CellText::isC0;
 using CellText::isC1;
 using CellText::isWordChar;
+
+// The editing keys the window's shortcuts must not take from the log.
+const QKeySequence::StandardKey EditingKeys[] = {QKeySequence::Copy,
+                                                 QKeySequence::Cut,
+                                                 QKeySequence::Paste,
+                                                 QKeySequence::SelectAll,
+                                                 QKeySequence::MoveToStartOfDocument,
+                                                 QKeySequence::MoveToEndOfDocument,
+                                                 QKeySequence::SelectStartOfDocument,
+                                                 QKeySequence::SelectEndOfDocument,
+                                                 QKeySequence::MoveToNextWord,
+                                                 QKeySequence::MoveToPreviousWord,
+                                                 QKeySequence::SelectNextWord,
+                                                 QKeySequence::SelectPreviousWord};
 
 constexpr int LeftMargin = 3;
 constexpr int TopMargin = 1;
@@ -894,23 +909,7 @@ bool LogView::event(QEvent* event)
     // Keep the window's shortcuts from taking the editing keys.
     if (event->type() == QEvent::ShortcutOverride && isEnabled()) {
         auto* ke = static_cast<QKeyEvent*>(event);
-        static const QKeySequence::StandardKey editKeys[] = {QKeySequence::Copy,
-                                                             QKeySequence::Cut,
-                                                             QKeySequence::Paste,
-                                                             QKeySequence::SelectAll,
-                                                             QKeySequence::MoveToStartOfDocument,
-                                                             QKeySequence::MoveToEndOfDocument,
-                                                             QKeySequence::SelectStartOfDocument,
-                                                             QKeySequence::SelectEndOfDocument,
-                                                             QKeySequence::MoveToNextWord,
-                                                             QKeySequence::MoveToPreviousWord,
-                                                             QKeySequence::SelectNextWord,
-                                                             QKeySequence::SelectPreviousWord};
-        const bool edit = std::any_of(std::begin(editKeys), std::end(editKeys),
-                                      [ke](QKeySequence::StandardKey k) { return ke->matches(k); });
-        const bool plain = !ke->text().isEmpty() && !isC0(ke->text().at(0).unicode()) &&
-                           !(ke->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
-        if (edit || plain) {
+        if (EditKeys::overridesShortcut(*ke, EditingKeys)) {
             ke->accept();
             return true;
         }
