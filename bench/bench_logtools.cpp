@@ -42,6 +42,23 @@ struct Timed
     bool ok = false;
 };
 
+// Starts the work and runs the event loop until it is done, timing the work
+// and the longest block of the loop.
+template <typename Start> void timeLoop(Timed& t, const bool& done, Start start)
+{
+    QElapsedTimer clock;
+    LoopWatch watch;
+    watch.run(
+        BudgetSeconds, [&] { return done; },
+        [&] {
+            clock.start();
+            start();
+        });
+    t.seconds = clock.nsecsElapsed() / 1e9;
+    t.maxBlockMs = watch.maxBlockMs();
+    t.maxBusyMs = watch.maxBusyMs();
+}
+
 std::unique_ptr<LogStore> bigLog(qsizetype size, bool inMemory)
 {
     auto store = std::make_unique<LogStore>();
@@ -67,17 +84,8 @@ Timed find(const LogStore& store, Qt::CaseSensitivity cs)
     });
     QObject::connect(&search, &LogSearch::notFound, [&] { done = true; });
     QObject::connect(&search, &LogSearch::failed, [&] { done = true; });
-    QElapsedTimer clock;
-    LoopWatch watch;
-    watch.run(
-        BudgetSeconds, [&] { return done; },
-        [&] {
-            clock.start();
-            search.start(cs == Qt::CaseSensitive ? Needle : Needle.toUpper(), 0, true, cs);
-        });
-    t.seconds = clock.nsecsElapsed() / 1e9;
-    t.maxBlockMs = watch.maxBlockMs();
-    t.maxBusyMs = watch.maxBusyMs();
+    timeLoop(t, done,
+             [&] { search.start(cs == Qt::CaseSensitive ? Needle : Needle.toUpper(), 0, true, cs); });
     t.ok = found == store.size() - Needle.size();
     return t;
 }
@@ -95,17 +103,7 @@ Timed save(const LogStore& store, const QString& path)
         std::printf("  save failed: %s\n", qPrintable(why));
         done = true;
     });
-    QElapsedTimer clock;
-    LoopWatch watch;
-    watch.run(
-        BudgetSeconds, [&] { return done; },
-        [&] {
-            clock.start();
-            saver.start(path);
-        });
-    t.seconds = clock.nsecsElapsed() / 1e9;
-    t.maxBlockMs = watch.maxBlockMs();
-    t.maxBusyMs = watch.maxBusyMs();
+    timeLoop(t, done, [&] { saver.start(path); });
     t.ok = t.ok && QFileInfo(path).size() == store.size();
     QFile::remove(path);
     return t;
