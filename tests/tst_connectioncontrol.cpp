@@ -156,10 +156,10 @@ private slots:
         // The typed port is logged, whatever port the system gave.
         QCOMPARE(entriesSince(w, before), bodies({{"127.0.0.1:0 is listening"}}));
         QCOMPARE(situation(w), Listening);
-        const quint16 port = quint16((&w.socket)->LocalPort());
+        const quint16 port = quint16(w.socket.LocalPort());
         QVERIFY(port != 0);
 
-        QSignalSpy requests((&w.socket), &SocketControl::connectionRequest);
+        QSignalSpy requests(&w.socket, &SocketControl::connectionRequest);
         QTcpSocket peer;
         peer.connectToHost(QHostAddress::LocalHost, port);
         QTRY_VERIFY(w->isConnected());
@@ -183,7 +183,7 @@ private slots:
         prepare(w, Server, Tcp, "5005", "0");
         w.view.closeBox = false;
         clickConnect(w);
-        const quint16 port = quint16((&w.socket)->LocalPort());
+        const quint16 port = quint16(w.socket.LocalPort());
 
         QTcpSocket first;
         first.connectToHost(QHostAddress::LocalHost, port);
@@ -197,13 +197,13 @@ private slots:
         QCOMPARE(entriesSince(w, before),
                  bodies({{"Client disconnected: 127.0.0.1"}, {"Listening port " + QString::number(port)}}));
         QCOMPARE(situation(w), ListeningAgain);
-        QCOMPARE((&w.socket)->LocalPort(), qint32(port));
+        QCOMPARE(w.socket.LocalPort(), qint32(port));
         QVERIFY(w.view.ticking);
 
-        QSignalSpy requests((&w.socket), &SocketControl::connectionRequest);
+        QSignalSpy requests(&w.socket, &SocketControl::connectionRequest);
         QTcpSocket second;
         second.connectToHost(QHostAddress::LocalHost, port);
-        QTRY_COMPARE((&w.socket)->State(), int(SocketControl::sckConnected));
+        QTRY_COMPARE(w.socket.State(), int(SocketControl::sckConnected));
         QCOMPARE(requests.count(), 1);
         QCOMPARE(entriesSince(w, before).mid(2),
                  bodies({{"Connection Request Accepted: " + QString::number(requests.at(0).at(0).toInt()),
@@ -222,7 +222,7 @@ private slots:
         prepare(w, Server, Tcp, "5005", "0");
         w.view.closeBox = true;
         clickConnect(w);
-        const quint16 port = quint16((&w.socket)->LocalPort());
+        const quint16 port = quint16(w.socket.LocalPort());
         QTcpSocket peer;
         peer.connectToHost(QHostAddress::LocalHost, port);
         QTRY_VERIFY(w->isConnected());
@@ -247,7 +247,7 @@ private slots:
         prepare(w, Server, Tcp, "5005", "0");
         w.view.closeBox = false;
         clickConnect(w);
-        const quint16 port = quint16((&w.socket)->LocalPort());
+        const quint16 port = quint16(w.socket.LocalPort());
         QTcpSocket peer;
         peer.connectToHost(QHostAddress::LocalHost, port);
         QTRY_VERIFY(w->isConnected());
@@ -274,7 +274,7 @@ private slots:
         Harness w;
         prepare(w, Server, Tcp, "5005", "0");
         clickConnect(w);
-        const quint16 port = quint16((&w.socket)->LocalPort());
+        const quint16 port = quint16(w.socket.LocalPort());
         const qsizetype before = entries(w).size();
 
         clickConnect(w);
@@ -314,8 +314,8 @@ private slots:
         QCOMPARE(situation(w), ConnectedUdp);
 
         // The socket really is bound: a datagram to it arrives.
-        QSignalSpy arrivals((&w.socket), &SocketControl::dataArrival);
-        peer.writeDatagram("ping", QHostAddress::LocalHost, quint16((&w.socket)->LocalPort()));
+        QSignalSpy arrivals(&w.socket, &SocketControl::dataArrival);
+        peer.writeDatagram("ping", QHostAddress::LocalHost, quint16(w.socket.LocalPort()));
         QVERIFY(arrivals.wait());
 
         const qsizetype open = entries(w).size();
@@ -330,7 +330,7 @@ private slots:
         QVERIFY(port != 0);
         Harness w;
         prepare(w, Client, Tcp, QString::number(port));
-        QSignalSpy errors((&w.socket), &SocketControl::error);
+        QSignalSpy errors(&w.socket, &SocketControl::error);
         const qsizetype before = entries(w).size();
 
         clickConnect(w);
@@ -377,7 +377,7 @@ private slots:
         QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
         Harness w;
         prepare(w, Client, protocol, QString::number(listener.serverPort()), "0", host);
-        QSignalSpy errors((&w.socket), &SocketControl::error);
+        QSignalSpy errors(&w.socket, &SocketControl::error);
         const qsizetype before = entries(w).size();
 
         clickConnect(w);
@@ -425,7 +425,7 @@ private slots:
         QString port = QString::number(listener.serverPort());
         if (role == Server) {
             QTcpSocket peer;
-            peer.connectToHost(QHostAddress::LocalHostIPv6, quint16((&w.socket)->LocalPort()));
+            peer.connectToHost(QHostAddress::LocalHostIPv6, quint16(w.socket.LocalPort()));
             QTRY_VERIFY(w->isConnected());
             port = QString::number(peer.localPort());
         }
