@@ -2,7 +2,7 @@
 
 #include "ui/AccessibleText.h"
 #include "ui/CellText.h"
-#include "ui/EditKeys.h"
+#include "ui/Editing.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -76,8 +76,7 @@ void LineBox::setText(const QString& text)
     m_redo.clear();
     m_undoChars = 0;
     m_caret = m_anchor = m_text.size();
-    ensureCaretVisible();
-    update();
+    caretChanged();
 }
 
 void LineBox::setCursorPosition(qsizetype pos)
@@ -90,10 +89,7 @@ void LineBox::setSelection(qsizetype start, qsizetype length)
     const qsizetype size = m_text.size();
     m_anchor = std::clamp<qsizetype>(start, 0, size);
     m_caret = std::clamp<qsizetype>(start + length, 0, size);
-    ensureCaretVisible();
-    m_blink.restart(this, hasFocus());
-    update();
-    AccessibleTextBox::caretMoved(this);
+    caretChanged();
 }
 
 qsizetype LineBox::selectionStart() const
@@ -119,9 +115,13 @@ void LineBox::selectAll()
 
 void LineBox::moveCaret(qsizetype pos, bool keepAnchor)
 {
-    m_caret = std::clamp<qsizetype>(pos, 0, m_text.size());
-    if (!keepAnchor)
-        m_anchor = m_caret;
+    const qsizetype anchor = keepAnchor ? m_anchor : std::clamp<qsizetype>(pos, 0, m_text.size());
+    setSelection(anchor, pos - anchor);
+}
+
+// Whatever moved the caret: keep it in sight and blinking, and tell screen readers.
+void LineBox::caretChanged()
+{
     ensureCaretVisible();
     m_blink.restart(this, hasFocus());
     update();
@@ -157,10 +157,7 @@ void LineBox::replace(qsizetype from, qsizetype to, const QString& with, bool ty
     AccessibleTextBox::textChanged(this, from, QStringView(m_text).mid(from, to - from), with);
     m_text.replace(from, to - from, with);
     m_caret = m_anchor = from + with.size();
-    ensureCaretVisible();
-    m_blink.restart(this, hasFocus());
-    update();
-    AccessibleTextBox::caretMoved(this);
+    caretChanged();
 }
 
 void LineBox::insert(const QString& with, bool typing)
@@ -200,8 +197,7 @@ void LineBox::undo()
     m_caret = edit.caretBefore;
     m_anchor = edit.anchorBefore;
     m_redo.push_back(std::move(edit));
-    ensureCaretVisible();
-    update();
+    caretChanged();
 }
 
 void LineBox::redo()
@@ -216,8 +212,7 @@ void LineBox::redo()
     edit.typing = false;
     m_undoChars += edit.removed.size() + edit.inserted.size();
     m_undo.push_back(std::move(edit));
-    ensureCaretVisible();
-    update();
+    caretChanged();
 }
 
 void LineBox::deleteBackOrForward(int direction, bool word)
@@ -423,7 +418,7 @@ bool LineBox::event(QEvent* event)
     // Keep the window's shortcuts from taking the editing keys.
     if (event->type() == QEvent::ShortcutOverride) {
         auto* key = static_cast<QKeyEvent*>(event);
-        if (EditKeys::overridesShortcut(*key, EditingKeys)) {
+        if (Editing::overridesShortcut(*key, EditingKeys)) {
             key->accept();
             return true;
         }
@@ -489,7 +484,7 @@ void LineBox::keyPressEvent(QKeyEvent* event)
         deleteBackOrForward(-1, false);
     else if (event == QKeySequence::Delete)
         deleteBackOrForward(1, false);
-    else if (EditKeys::types(*event))
+    else if (Editing::types(*event))
         insert(event->text(), true);
     else
         event->ignore(); // Enter, Escape, Up and Down belong to the window
@@ -605,8 +600,7 @@ void LineBox::contextMenuEvent(QContextMenuEvent* event)
     menu.addSeparator();
     menu.addAction(tr("Cu&t"), this, &LineBox::cut)->setEnabled(hasSelectedText());
     menu.addAction(tr("&Copy"), this, &LineBox::copy)->setEnabled(hasSelectedText());
-    menu.addAction(tr("&Paste"), this, &LineBox::paste)
-        ->setEnabled(!QGuiApplication::clipboard()->text().isEmpty());
+    menu.addAction(tr("&Paste"), this, &LineBox::paste)->setEnabled(Editing::clipboardHasText());
     menu.addAction(tr("Delete"), this, [this] { insert(QString()); })->setEnabled(hasSelectedText());
     menu.addSeparator();
     menu.addAction(tr("Select All"), this, &LineBox::selectAll)->setEnabled(!m_text.isEmpty());

@@ -100,6 +100,7 @@ private:
     qsizetype positionAt(int x) const;
     QRect caretRect() const;
     void ensureCaretVisible();
+    void caretChanged();
     void updateMetrics();
 
     QString m_text;

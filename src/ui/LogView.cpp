@@ -3,7 +3,7 @@
 #include "platform/KvError.h"
 #include "ui/AccessibleText.h"
 #include "ui/CellText.h"
-#include "ui/EditKeys.h"
+#include "ui/Editing.h"
 #include "ui/Fonts.h"
 
 #include <QAccessible>
@@ -909,7 +909,7 @@ bool LogView::event(QEvent* event)
     // Keep the window's shortcuts from taking the editing keys.
     if (event->type() == QEvent::ShortcutOverride && isEnabled()) {
         auto* ke = static_cast<QKeyEvent*>(event);
-        if (EditKeys::overridesShortcut(*ke, EditingKeys)) {
+        if (Editing::overridesShortcut(*ke, EditingKeys)) {
             ke->accept();
             return true;
         }
@@ -984,10 +984,9 @@ QMenu* LogView::createContextMenu(QWidget* parent)
     auto* menu = new QMenu(parent);
     menu->setObjectName(QStringLiteral("mnLog"));
     const bool selected = hasSelection();
-    const QMimeData* clipboard = QGuiApplication::clipboard()->mimeData();
     menu->addAction(tr("Cu&t"), this, &LogView::cut)->setEnabled(selected);
     menu->addAction(tr("&Copy"), this, &LogView::copy)->setEnabled(selected);
-    menu->addAction(tr("&Paste"), this, &LogView::paste)->setEnabled(clipboard && clipboard->hasText());
+    menu->addAction(tr("&Paste"), this, &LogView::paste)->setEnabled(Editing::clipboardHasText());
     menu->addAction(tr("&Delete"), this, &LogView::removeSelection)->setEnabled(selected);
     menu->addSeparator();
     menu->addAction(tr("Select &All"), this, &LogView::selectAll)->setEnabled(!m_store->isEmpty());

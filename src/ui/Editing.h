@@ -2,14 +2,18 @@
 
 #include "ui/CellText.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QKeySequence>
+#include <QMimeData>
 
 #include <algorithm>
 #include <iterator>
 
-// Which keys a text box keeps for itself.
-namespace EditKeys {
+// What the two text boxes share in editing: the keys a box keeps for itself,
+// and the clipboard.
+namespace Editing {
 
 // A key that types its text: a character that is not a C0 control, with no
 // Ctrl or Meta held.
@@ -30,4 +34,12 @@ bool overridesShortcut(const QKeyEvent& key, const QKeySequence::StandardKey (&e
     return edit || (types(key) && !(key.modifiers() & Qt::AltModifier));
 }
 
-} // namespace EditKeys
+// Whether Paste has anything to take, without reading the clipboard's text
+// (it may hold megabytes).
+inline bool clipboardHasText()
+{
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    return data && data->hasText();
+}
+
+} // namespace Editing
