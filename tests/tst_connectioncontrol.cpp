@@ -39,6 +39,7 @@ struct View : ConnectionView
     int role = Server;
     int protocolItem = Tcp; // -1: none chosen
     bool closeBox = true;
+    bool closeBoxUnreadable = false; // reading the box fails, as a control that is gone would
 
     bool boxesEnabled = true;
     bool rolesEnabled = true;
@@ -56,7 +57,12 @@ struct View : ConnectionView
             throw KvErr::invalidPropertyValue();
         return protocolItem;
     }
-    bool closeOnDisconnect() const override { return closeBox; }
+    bool closeOnDisconnect() const override
+    {
+        if (closeBoxUnreadable)
+            throw KvErr::invalidPropertyValue();
+        return closeBox;
+    }
     void setAddressBoxesEnabled(bool enabled) override { boxesEnabled = enabled; }
     void setRoleOptionsEnabled(bool enabled) override { rolesEnabled = enabled; }
     void connectionEnded() override { ticking = false; }
@@ -214,6 +220,34 @@ private slots:
         QCOMPARE(entriesSince(w, before).mid(3), bodies({{"Server port closed."}}));
         QCOMPARE(situation(w), Idle);
         QVERIFY(!w.view.ticking);
+    }
+
+    void failedLocalCloseLeavesThePeersCloseAsThePeers()
+    {
+        Harness w;
+        prepare(w, Server, Tcp, "5005", "0");
+        w.view.closeBox = false;
+        clickConnect(w);
+        const quint16 port = quint16(w.socket.LocalPort());
+        QTcpSocket peer;
+        peer.connectToHost(QHostAddress::LocalHost, port);
+        QTRY_VERIFY(w->isConnected());
+
+        // Our close fails part way and the connection stays.
+        w.view.closeBoxUnreadable = true;
+        const qsizetype before = entries(w).size();
+        clickConnect(w);
+        QCOMPARE(entriesSince(w, before).size(), 1);
+        QCOMPARE(w.socket.State(), int(SocketControl::sckConnected));
+        QVERIFY(!w->isLocalClose());
+
+        // The peer's close later is still the peer's: logged, and the server listens again.
+        w.view.closeBoxUnreadable = false;
+        peer.disconnectFromHost();
+        QTRY_COMPARE(entriesSince(w, before).size(), 3);
+        QCOMPARE(entriesSince(w, before).mid(1),
+                 bodies({{"Client disconnected: 127.0.0.1"}, {"Listening port " + QString::number(port)}}));
+        QCOMPARE(situation(w), ListeningAgain);
     }
 
     void clientLeavesAndTheServerCloses()

@@ -5,6 +5,8 @@
 #include "platform/KvError.h"
 #include "platform/NumConv.h"
 
+#include <utility>
+
 ConnectionControl::ConnectionControl(SocketControl* socket, ConnectionView* view, QObject* parent)
     : QObject(parent), wsClient(socket), m_view(view)
 {
@@ -68,13 +70,7 @@ void ConnectionControl::open()
 
 void ConnectionControl::unload()
 {
-    // A state that cannot be read counts as open.
-    bool open = true;
-    try {
-        open = wsClient->State() != SocketControl::sckClosed;
-    } catch (...) {
-    }
-    if (!open)
+    if (wsClient->State() == SocketControl::sckClosed)
         return;
     bUnloading = true;
     closeHandling();
@@ -87,11 +83,14 @@ void ConnectionControl::peerClosed()
 
 void ConnectionControl::closeHandling()
 {
-    reporting([this] {
-        if (!bLocalClose)
+    // Taken first, so a handling that fails part way cannot leave the next
+    // peer's close taken for one of ours.
+    const bool localClose = std::exchange(bLocalClose, false);
+    reporting([this, localClose] {
+        if (!localClose)
             m_view->report({QStringLiteral("Client disconnected: ") + wsClient->RemoteHostIP()});
 
-        bool fullClose = m_view->closeOnDisconnect() || m_view->clientRole() || bLocalClose;
+        bool fullClose = m_view->closeOnDisconnect() || m_view->clientRole() || localClose;
         if (!fullClose) {
             // A server whose client left waits for the next one on the same port.
             wsClient->Close();
@@ -118,7 +117,6 @@ void ConnectionControl::closeHandling()
             wsClient->Close();
             m_view->report({QStringLiteral("Server port closed.")});
         }
-        bLocalClose = false;
     });
 }
 
