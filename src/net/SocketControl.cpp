@@ -417,7 +417,8 @@ void SocketControl::openUdp()
     m_traffic = {};
     try {
         startDatagramReader(udp);
-    } catch (const KvError&) {
+    } catch (...) {
+        // Out of memory too: the port must not stay held by a socket nobody owns.
         delete udp;
         throw;
     }
@@ -793,6 +794,12 @@ void SocketControl::startDatagramReader(QUdpSocket* udp)
     m_lastSender.clear();
     m_lastSenderText.clear();
     m_unreportedDrops = 0;
+    // Everything that may fail comes before the reader runs on the socket.
+    if (!m_dropTimer) {
+        m_dropTimer = new QTimer(this);
+        m_dropTimer->setInterval(DropReportMs);
+        connect(m_dropTimer, &QTimer::timeout, this, &SocketControl::reportDrops);
+    }
     auto reader = std::make_unique<UdpReader>(udp->socketDescriptor(), m_datagramQueueLimit);
     const quint32 generation = m_generation;
     // Queued in both directions: the reader's thread signals, and so does this
@@ -816,11 +823,6 @@ void SocketControl::startDatagramReader(QUdpSocket* udp)
         throw socketError(QAbstractSocket::SocketResourceError, QString(), QString());
     m_reader = std::move(reader);
 
-    if (!m_dropTimer) {
-        m_dropTimer = new QTimer(this);
-        m_dropTimer->setInterval(DropReportMs);
-        connect(m_dropTimer, &QTimer::timeout, this, &SocketControl::reportDrops);
-    }
     m_dropTimer->start();
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/KvError.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QHostAddress>
@@ -10,7 +12,6 @@
 
 #include <memory>
 
-class KvError;
 class QHostInfo;
 class QTcpServer;
 class QTcpSocket;
@@ -48,7 +49,7 @@ public:
     {
         ErrPermissionDenied = 10013,
         ErrInvalidArgument = 10022,
-        ErrDatagramTooLarge = 10040,
+        ErrDatagramTooLarge = KvErr::DatagramTooLarge,
         ErrAddressFamily = 10047,
         ErrAddressInUse = 10048,
         ErrAddressNotAvailable = 10049,

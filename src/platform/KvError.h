@@ -31,8 +31,10 @@ constexpr int NotOneByte = 5;
 constexpr int Overflow = 6;
 constexpr int TypeMismatch = 13;
 constexpr int DeviceIO = 57;
+constexpr int PathAccess = 75;
 constexpr int InvalidPropertyValue = 380;
 constexpr int UnclosedQuote = 512;
+constexpr int DatagramTooLarge = 10040;
 constexpr int DialogCancel = 32755;
 constexpr int DialogBadFileName = 20477;
 

@@ -29,7 +29,7 @@ void SettingsStore::write(const QString& section, const QString& key, const QStr
     m_settings.setValue(section + QLatin1Char('/') + key, QVariant(value));
     m_settings.sync();
     if (m_settings.status() != QSettings::NoError)
-        throw KvError(75, QStringLiteral("Path/File access error: ") + m_settings.fileName());
+        throw KvError(KvErr::PathAccess, QStringLiteral("Path/File access error: ") + m_settings.fileName());
 }
 
 QString SettingsStore::fileName() const

@@ -16,8 +16,6 @@ constexpr qint64 ChunkSize = 64 * 1024;
 
 constexpr int ErrFileNotFound = 53;
 constexpr int ErrPastEnd = 62;
-constexpr int ErrPathAccess = 75;
-constexpr int ErrDeviceIO = 57;
 
 QString kindOf(mode_t mode)
 {
@@ -38,7 +36,7 @@ QString kindOf(mode_t mode)
 // only a regular file has an end that reading is sure to reach.
 KvError notRegular(mode_t mode)
 {
-    return KvError(ErrPathAccess,
+    return KvError(KvErr::PathAccess,
                    QStringLiteral("Path/File access error: this is %1, not a regular file; only regular "
                                   "files can be sent")
                        .arg(kindOf(mode)));
@@ -46,7 +44,7 @@ KvError notRegular(mode_t mode)
 
 KvError accessError(int error)
 {
-    return KvError(ErrPathAccess, QStringLiteral("Path/File access error: ") + qt_error_string(error));
+    return KvError(KvErr::PathAccess, QStringLiteral("Path/File access error: ") + qt_error_string(error));
 }
 
 } // namespace
@@ -88,7 +86,7 @@ std::unique_ptr<TextStream> TextStream::open(const QString& path)
     auto file = std::make_unique<QFile>();
     if (!file->open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
-        throw KvError(ErrPathAccess, QStringLiteral("Path/File access error: ") + file->errorString());
+        throw KvError(KvErr::PathAccess, QStringLiteral("Path/File access error: ") + file->errorString());
     }
     return std::unique_ptr<TextStream>(new TextStream(std::move(file)));
 }
@@ -113,7 +111,7 @@ bool TextStream::fill()
     m_pos = 0;
     if (m_buffer.isEmpty()) {
         if (m_file->error() != QFileDevice::NoError)
-            throw KvError(ErrDeviceIO, QStringLiteral("Device I/O error: ") + m_file->errorString());
+            throw KvError(KvErr::DeviceIO, QStringLiteral("Device I/O error: ") + m_file->errorString());
         m_eof = true;
         return false;
     }

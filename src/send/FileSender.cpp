@@ -10,7 +10,6 @@
 namespace {
 
 constexpr int ErrNoFile = 91;
-constexpr int ErrLineTooLarge = 10040;
 constexpr int ErrDataLost = 10053;
 
 // While the connection holds too much, ticks only look whether it has taken
@@ -169,7 +168,7 @@ void FileSender::sendDatagramLine(qint64 largest)
     if (!piece.endsLine || size > largest) {
         m_skipping = m_inLine;
         throw KvError(
-            ErrLineTooLarge,
+            KvErr::DatagramTooLarge,
             QStringLiteral("Line %1 does not fit in one datagram: at most %2 bytes fit. It is skipped.")
                 .arg(piece.line)
                 .arg(CountText(largest)));
