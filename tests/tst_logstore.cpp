@@ -129,6 +129,7 @@ private slots:
     void widensForCharactersBeyondLatin1();
     void replaceAcrossChunks_data();
     void replaceAcrossChunks();
+    void appendAfterCuttingBackToAChunkBeingWritten();
     void readBackAcrossMemoryAndFile_data();
     void readBackAcrossMemoryAndFile();
     void clearEmptiesTextAndFile();
@@ -330,6 +331,28 @@ void TestLogStore::replaceAcrossChunks()
     log->append(QStringLiteral("tail\r\n"));
     text += QStringLiteral("tail\r\n");
     failure = mismatch(*log, text);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+}
+
+void TestLogStore::appendAfterCuttingBackToAChunkBeingWritten()
+{
+    // The oldest chunk goes to the file while the text after it is cut away,
+    // so the next append meets it as the last chunk with its write under way.
+    // The store's calls follow each other at once, before the write ends.
+    const QString start = filler(3 * Chunk);
+    const QString more = filler(Chunk, 3);
+    LogStore log;
+    log.setWorkingSetLimit(4 * 1024 * 1024);
+    for (qsizetype i = 0; i < 3 * Chunk; i += Chunk)
+        log.append(QStringView(start).mid(i, Chunk));
+    log.replace(0, 10, QString());
+    log.replace(Chunk, 1, QStringLiteral("b"));
+    log.replace(2 * Chunk, 1, QStringLiteral("c"));
+    log.append(more);
+    log.replace(Chunk - 10, log.size() - (Chunk - 10), QString());
+    log.append(QStringLiteral("XYZ"));
+    log.settle();
+    const QString failure = mismatch(log, start.mid(10, Chunk - 10) + QStringLiteral("XYZ"));
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
 }
 

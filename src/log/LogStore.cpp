@@ -548,7 +548,9 @@ void LogStore::append(QStringView text)
     Chunk* tail = nullptr;
     if (!m_chunks.empty()) {
         Chunk& last = m_chunks.back();
-        if (last.inMemory() && !last.marker && last.chars < ChunkChars)
+        // A chunk on its way to the file is not written into: its write
+        // would free what was added.
+        if (last.inMemory() && !last.writing && !last.marker && last.chars < ChunkChars)
             tail = &last;
     }
     const qsizetype intoTail = tail ? std::min(text.size(), ChunkChars - tail->chars) : 0;
@@ -1026,9 +1028,9 @@ void LogStore::dropToFit()
     if (keep == 0 || (keep == 1 && hadMarker))
         return;
 
-    const Chunk& firstKept = m_chunks[size_t(keep)];
-    const qsizetype count = firstKept.start;
-    const qsizetype lines = firstKept.firstLine;
+    // Even the newest chunk may be unreadable: then nothing is kept.
+    const qsizetype count = keep < n ? m_chunks[size_t(keep)].start : m_size;
+    const qsizetype lines = keep < n ? m_chunks[size_t(keep)].firstLine : m_lfTotal;
     const qint64 dropped = m_dropped + count - (hadMarker ? m_chunks.front().chars : 0);
     const QString text = QStringLiteral("... %1 bytes dropped: disk full ...\r\n").arg(dropped);
     Chunk marker;
