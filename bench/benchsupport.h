@@ -162,15 +162,17 @@ inline void prepareBenchmark()
     TestSupport::prepareProcess();
 }
 
-#include <malloc.h>
-
 // Kilobytes the heap has handed out and not had back. Unlike the resident
 // size it drops when memory is freed, so a case that runs after a larger one
 // still shows what it costs itself.
 inline qint64 heapInUseKb()
 {
+#ifdef __GLIBC__
     const struct mallinfo2 info = mallinfo2();
     return qint64((info.uordblks + info.hblkhd) / 1024);
+#else
+    return 0; // not known away from glibc
+#endif
 }
 
 // Runs an event loop until done() says so or the budget is spent, and keeps the

@@ -21,20 +21,16 @@ QString homeFolder()
 const std::array<Settings::Setting, Settings::Count>& table()
 {
     static const std::array<Settings::Setting, Settings::Count> settings{{
-        {QStringLiteral("File"), QStringLiteral("cdOpenFile"), homeFolder(), Conversion::None},
-        {QStringLiteral("remoteip"), QStringLiteral("txtIP"), QStringLiteral("127.0.0.1"), Conversion::None},
-        {QStringLiteral("remoteport"), QStringLiteral("txtRemotePort"), QStringLiteral("5005"),
-         Conversion::NumberText},
-        {QStringLiteral("localport"), QStringLiteral("txtLocalPort"), QStringLiteral("0"),
-         Conversion::NumberText},
-        {QStringLiteral("Interval"), QStringLiteral("txtInterval"), QStringLiteral("1000"),
-         Conversion::NumberText},
-        {QStringLiteral("ascii"), QStringLiteral("optMode0"), QStringLiteral("1"), Conversion::Selected},
-        {QStringLiteral("crlf"), QStringLiteral("chkAppenCrLf"), QStringLiteral("1"), Conversion::Rounded16},
-        {QStringLiteral("CloseOnDisconnect"), QStringLiteral("chkCloseOnDisconnect"), QStringLiteral("1"),
-         Conversion::Rounded16},
-        {QStringLiteral("server"), QStringLiteral("optServer0"), QStringLiteral("1"), Conversion::Selected},
-        {QStringLiteral("mode"), QStringLiteral("cboMode"), QStringLiteral("0"), Conversion::Rounded16},
+        {QStringLiteral("File"), homeFolder(), Conversion::None},
+        {QStringLiteral("remoteip"), QStringLiteral("127.0.0.1"), Conversion::None},
+        {QStringLiteral("remoteport"), QStringLiteral("5005"), Conversion::NumberText},
+        {QStringLiteral("localport"), QStringLiteral("0"), Conversion::NumberText},
+        {QStringLiteral("Interval"), QStringLiteral("1000"), Conversion::NumberText},
+        {QStringLiteral("ascii"), QStringLiteral("1"), Conversion::Selected},
+        {QStringLiteral("crlf"), QStringLiteral("1"), Conversion::Rounded16},
+        {QStringLiteral("CloseOnDisconnect"), QStringLiteral("1"), Conversion::Rounded16},
+        {QStringLiteral("server"), QStringLiteral("1"), Conversion::Selected},
+        {QStringLiteral("mode"), QStringLiteral("0"), Conversion::Rounded16},
     }};
     return settings;
 }

@@ -6,8 +6,8 @@
 class SettingsStore;
 
 // The ten saved settings: the key each is stored under, exactly as spelled,
-// the control it feeds, the text read when it is absent, and how start-up
-// turns the stored text into the control's value.
+// the text read when it is absent, and how start-up turns the stored text
+// into its control's value.
 namespace Settings {
 
 inline const QString Section = QStringLiteral("Settings");
@@ -23,7 +23,6 @@ enum class Conversion
 struct Setting
 {
     QString key;
-    QString control;
     QString defaultValue;
     Conversion conversion;
 };

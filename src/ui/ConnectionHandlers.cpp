@@ -68,7 +68,6 @@ void frmKelvane::wsClient_BytesNotSent(qint64 bytes)
     Echo({bytes == 1
               ? QStringLiteral("1 byte was not sent: the connection ended first.")
               : CountText(bytes) + QStringLiteral(" bytes were not sent: the connection ended first.")});
-    m_fileSender->dataLost();
 }
 
 QString frmKelvane::hostText() const

@@ -51,7 +51,7 @@ LogTools::LogTools(LogView* view)
     m_saveAction = addAction(tr("&Save Log As..."), QStringLiteral("mnLog_SaveAs"), QKeySequence::Save);
     addAction(QString(), QString(), QKeySequence())->setSeparator(true);
     m_clearAction = addAction(tr("Clea&r"), QStringLiteral("mnLog_Clear"), QKeySequence());
-    connect(m_findAction, &QAction::triggered, this, &LogTools::find);
+    connect(m_findAction, &QAction::triggered, this, &LogTools::openFindBox);
     connect(m_saveAction, &QAction::triggered, this, &LogTools::saveAs);
     // The same as the clear button.
     connect(m_clearAction, &QAction::triggered, view, &LogView::clear);
@@ -125,7 +125,7 @@ FindBox* LogTools::findBox()
     return m_findBox;
 }
 
-void LogTools::find()
+void LogTools::openFindBox()
 {
     FindBox* box = findBox();
     const qsizetype selected = m_view->selectionEnd() - m_view->selectionStart();
@@ -142,7 +142,7 @@ void LogTools::findAgain(bool forward)
 {
     FindBox* box = findBox();
     if (box->needle().isEmpty()) {
-        find();
+        openFindBox();
         return;
     }
     m_forward = forward;

@@ -43,7 +43,8 @@ public:
     static constexpr int SaveProgressMs = 500;
 
 public slots:
-    void find();
+    // Opens the find box, with a short one-line selection as what to find.
+    void openFindBox();
     void findAgain(bool forward);
     void saveAs();
 

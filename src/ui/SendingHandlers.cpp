@@ -73,6 +73,8 @@ void frmKelvane::setUpFileSending()
             [this](bool running) { cmdSendFile->setText(running ? StopCaption : IdleCaption); });
     // A sending that waits for a slow peer goes on as soon as it takes some.
     connect(wsClient, &SocketControl::bytesWritten, m_fileSender, &FileSender::linkDrained);
+    // After the window's own entry for the lost bytes: the sending then ends with its error.
+    connect(wsClient, &SocketControl::bytesNotSent, m_fileSender, &FileSender::dataLost);
 
     // Each line is shaped by the boxes as they are at its tick.
     auto followBoxes = [this] {

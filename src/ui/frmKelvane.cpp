@@ -3,7 +3,6 @@
 #include "net/Address.h"
 #include "net/SocketControl.h"
 #include "platform/CommonDialog.h"
-#include "platform/KvError.h"
 #include "platform/MessageBox.h"
 #include "ui/Controls.h"
 #include "ui/Fonts.h"
