@@ -520,6 +520,19 @@ private slots:
         QCOMPARE(w.entries().constLast(), body({QStringLiteral("File open: "), path}));
     }
 
+    void presetRefusedTwiceIsAnErrorNotALoop()
+    {
+        Window w;
+        w->fileDialog()->setFileName(QStringLiteral("/no/such/folder/lines.txt"));
+        auto presets = std::make_shared<QStringList>();
+        script(w, {{KvErr::DialogBadFileName, QString()}, {KvErr::DialogBadFileName, QString()}}, presets);
+        w.find<QPushButton>("cmdOpen")->click();
+        QCOMPARE(presets->size(), 2);
+        QVERIFY(!w->isFileOpen());
+        QCOMPARE(w.entries().constLast(),
+                 body({QStringLiteral("Error"), QStringLiteral("Invalid file name: ")}));
+    }
+
     void peerLeavesTheServerWhileSending()
     {
         // Serving with the close box unchecked, the window listens again when

@@ -81,6 +81,32 @@ void CommonDialog::ShowSave()
     takeAnswer(m_backend->showSave(m_parentWidget, m_title, m_filter, chosen), chosen);
 }
 
+bool CommonDialog::ChooseOpen()
+{
+    return choose(&CommonDialog::ShowOpen);
+}
+
+bool CommonDialog::ChooseSave()
+{
+    return choose(&CommonDialog::ShowSave);
+}
+
+bool CommonDialog::choose(void (CommonDialog::*show)())
+{
+    for (int attempt = 0;; ++attempt) {
+        try {
+            (this->*show)();
+            return true;
+        } catch (const KvError& e) {
+            if (e.number() == KvErr::DialogCancel)
+                return false;
+            if (e.number() != KvErr::DialogBadFileName || attempt > 0)
+                throw;
+            m_fileName.clear();
+        }
+    }
+}
+
 void CommonDialog::takeAnswer(int code, const QString& chosen)
 {
     if (code == KvErr::DialogCancel)

@@ -43,6 +43,12 @@ public:
     // confirmed with the user before it is chosen.
     void ShowSave();
 
+    // ShowOpen and ShowSave for a handler that asks for a file: a preset the
+    // dialog cannot use (its folder gone) is dropped and the dialog shown once
+    // more. False for a cancel; any other failure throws as above.
+    bool ChooseOpen();
+    bool ChooseSave();
+
     // Qt's own file dialog, the one in place unless something else is set.
     static std::unique_ptr<FileDialogBackend> defaultBackend();
     void setBackend(std::unique_ptr<FileDialogBackend> backend);
@@ -50,6 +56,7 @@ public:
 
 private:
     void takeAnswer(int code, const QString& chosen);
+    bool choose(void (CommonDialog::*show)());
 
     QWidget* m_parentWidget;
     QString m_fileName;

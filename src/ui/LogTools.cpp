@@ -191,20 +191,12 @@ void LogTools::saveAs()
         }
         return;
     }
-    // A preset whose folder is gone is dropped, and the dialog asked again.
-    for (int attempt = 0;; ++attempt) {
-        try {
-            m_saveDialog->ShowSave();
-            break;
-        } catch (const KvError& e) {
-            if (e.number() == KvErr::DialogBadFileName && attempt == 0) {
-                m_saveDialog->setFileName(QString());
-                continue;
-            }
-            if (e.number() != KvErr::DialogCancel)
-                warn(e.description());
+    try {
+        if (!m_saveDialog->ChooseSave())
             return;
-        }
+    } catch (const KvError& e) {
+        warn(e.description());
+        return;
     }
     m_saver->start(m_saveDialog->FileName());
     if (!m_saver->isRunning())

@@ -5,7 +5,6 @@
 
 #include "net/SocketControl.h"
 #include "platform/CommonDialog.h"
-#include "platform/KvError.h"
 #include "platform/NumConv.h"
 #include "send/FileSender.h"
 #include "send/LineSend.h"
@@ -96,22 +95,11 @@ void frmKelvane::cmdOpen_Click()
     reporting(
         [this] {
             try {
-                for (;;) {
-                    try {
-                        cdOpenFile->ShowOpen();
-                        break;
-                    } catch (const KvError& e) {
-                        if (e.number() == KvErr::DialogCancel) {
-                            // Nothing to report. The stream stays as it was, so a
-                            // sending under way finishes the old file.
-                            m_fileSender->forgetFile();
-                            return;
-                        }
-                        if (e.number() != KvErr::DialogBadFileName)
-                            throw;
-                        // A preset the dialog cannot use: start it afresh without one.
-                        cdOpenFile->setFileName(QString());
-                    }
+                if (!cdOpenFile->ChooseOpen()) {
+                    // Nothing to report. The stream stays as it was, so a
+                    // sending under way finishes the old file.
+                    m_fileSender->forgetFile();
+                    return;
                 }
                 m_fileSender->open(cdOpenFile->FileName());
             } catch (...) {
