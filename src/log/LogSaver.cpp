@@ -3,6 +3,7 @@
 #include "log/LogStore.h"
 #include "log/LogWriter.h"
 #include "platform/KvError.h"
+#include "platform/Latin1.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -164,7 +165,7 @@ bool LogSaver::checkSome()
     const qsizetype to = std::min({m_wide[m_wideIndex].second, m_total, m_next + BlockChars});
     m_store->forEachPiece(m_next, to, [this](const LogPiece& p) {
         if (p.utf16)
-            m_utf8 = std::any_of(p.utf16, p.utf16 + p.length, [](char16_t c) { return c > 0xFF; });
+            m_utf8 = !Latin1::fits(QStringView(p.utf16, p.length));
         return !m_utf8;
     });
     m_next = to;

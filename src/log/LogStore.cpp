@@ -3,6 +3,7 @@
 #include "log/LogWriter.h"
 
 #include "platform/KvError.h"
+#include "platform/Latin1.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -35,20 +36,6 @@ constexpr qint64 MarkerRoom = 64;
 
 // Loops over blocks of a fixed length: the compiler turns them into vector code.
 constexpr qsizetype Block = 64;
-
-bool isLatin1(QStringView text)
-{
-    const char16_t* p = reinterpret_cast<const char16_t*>(text.utf16());
-    const qsizetype n = text.size();
-    char16_t bits = 0;
-    qsizetype i = 0;
-    for (; i + Block <= n; i += Block)
-        for (qsizetype j = 0; j < Block; ++j)
-            bits |= p[i + j];
-    for (; i < n; ++i)
-        bits |= p[i];
-    return bits < 0x100;
-}
 
 // A chunk's characters, whichever width they are stored in.
 struct Units
@@ -151,7 +138,7 @@ bool allLatin1(const Units& u, qsizetype from, qsizetype to)
 {
     if (u.latin1)
         return true;
-    return isLatin1(QStringView(u.utf16 + from, to - from));
+    return Latin1::fits(QStringView(u.utf16 + from, to - from));
 }
 
 // Copies n characters into dst at character offset at, widening or narrowing
@@ -559,7 +546,7 @@ void LogStore::append(QStringView text)
 
     QByteArray widened;
     if (intoTail > 0) {
-        const bool widen = !tail->wide && !isLatin1(head);
+        const bool widen = !tail->wide && !Latin1::fits(head);
         const qsizetype unit = tail->wide || widen ? 2 : 1;
         if (widen) {
             widened.reserve((ChunkChars + EditRoom) * 2);
@@ -576,7 +563,7 @@ void LogStore::append(QStringView text)
     };
     for (size_t i = 0; i < fresh.size(); ++i) {
         Chunk& c = fresh[i];
-        c.wide = !isLatin1(pieceFor(i));
+        c.wide = !Latin1::fits(pieceFor(i));
         c.data = buffer((ChunkChars + EditRoom) * (c.wide ? 2 : 1));
         c.id = ++m_ids;
     }
@@ -644,7 +631,8 @@ void LogStore::replace(qsizetype from, qsizetype count, QStringView with)
     const qsizetype suffixEnd = last.chars;
     const qsizetype total = prefix + with.size() + suffixEnd - suffixFrom;
     // One byte a character again when the edit took the last wide one away.
-    const bool wide = !isLatin1(with) || !allLatin1(ua, 0, prefix) || !allLatin1(ub, suffixFrom, suffixEnd);
+    const bool wide =
+        !Latin1::fits(with) || !allLatin1(ua, 0, prefix) || !allLatin1(ub, suffixFrom, suffixEnd);
     // first and last are not used past here: the reserve below may move them.
 
     const qsizetype pieces = total > SplitChars ? (total + ChunkChars - 1) / ChunkChars : (total > 0);
@@ -722,7 +710,7 @@ bool LogStore::replaceInPlace(Chunk& c, qsizetype from, qsizetype count, QString
 {
     const qsizetype newChars = c.chars - count + with.size();
     if (!c.inMemory() || c.writing || !c.data.isDetached() || c.marker || newChars == 0 ||
-        newChars > SplitChars || (!c.wide && !isLatin1(with)))
+        newChars > SplitChars || (!c.wide && !Latin1::fits(with)))
         return false;
     const qsizetype unit = c.wide ? 2 : 1;
     const qsizetype oldBytes = c.bytes();

@@ -8,6 +8,9 @@
 // wire that the user never typed, so it stops the work instead.
 namespace Latin1 {
 
+// Whether every character has its single byte. Fast enough for megabytes.
+bool fits(QStringView text);
+
 // Throws KvError(KvErr::NotOneByte) naming the first character that has no single byte.
 void require(QStringView text);
 
