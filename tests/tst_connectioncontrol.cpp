@@ -222,6 +222,24 @@ private slots:
         QVERIFY(!w.view.ticking);
     }
 
+    void situationFollowsTheServersLife()
+    {
+        using S = ConnectionControl::Situation;
+        Harness w;
+        QCOMPARE(w->situation(), S::Idle);
+        prepare(w, Server, Tcp, "5005", "0");
+        w.view.closeBox = false;
+        clickConnect(w);
+        QCOMPARE(w->situation(), S::Listening);
+        QTcpSocket peer;
+        peer.connectToHost(QHostAddress::LocalHost, quint16(w.socket.LocalPort()));
+        QTRY_COMPARE(w->situation(), S::Connected);
+        peer.disconnectFromHost();
+        QTRY_COMPARE(w->situation(), S::ListeningAgain);
+        clickConnect(w);
+        QCOMPARE(w->situation(), S::Idle);
+    }
+
     void failedLocalCloseLeavesThePeersCloseAsThePeers()
     {
         Harness w;

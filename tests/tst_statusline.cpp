@@ -49,6 +49,24 @@ private slots:
         QFETCH(QString, expected);
         QCOMPARE(statusText(facts), expected);
     }
+
+    void byteSizes_data()
+    {
+        QTest::addColumn<qint64>("bytes");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("one byte") << qint64(1) << "1 byte";
+        QTest::newRow("just under a kilobyte") << qint64(1023) << "1023 bytes";
+        QTest::newRow("a kilobyte") << qint64(1024) << "1.0 KB";
+        QTest::newRow("rounds up into the next unit") << qint64(1048575) << "1.0 MB";
+        QTest::newRow("stays below the next unit") << qint64(1048575 - 60 * 1024) << "964.0 KB";
+        QTest::newRow("terabytes have no larger unit") << (qint64(5000) << 40) << "5000.0 TB";
+    }
+    void byteSizes()
+    {
+        QFETCH(qint64, bytes);
+        QFETCH(QString, expected);
+        QCOMPARE(byteSize(bytes), expected);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestStatusLine)

@@ -21,6 +21,24 @@ template <typename Work> void ConnectionControl::reporting(Work&& work)
     }
 }
 
+ConnectionControl::Situation ConnectionControl::situation() const
+{
+    switch (wsClient->State()) {
+    case SocketControl::sckListening:
+        // A server whose client left listens on with the connection's look.
+        return bConnected ? Situation::ListeningAgain : Situation::Listening;
+    case SocketControl::sckOpen:
+    case SocketControl::sckConnected:
+        return Situation::Connected;
+    case SocketControl::sckResolvingHost:
+    case SocketControl::sckHostResolved:
+    case SocketControl::sckConnecting:
+        return Situation::Connecting;
+    default:
+        return Situation::Idle;
+    }
+}
+
 QString ConnectionControl::connectOrClose()
 {
     // The button's meaning follows from the socket alone: anything open is closed.

@@ -40,8 +40,19 @@ class ConnectionControl : public QObject
     Q_OBJECT
 
 public:
+    enum class Situation
+    {
+        Idle,
+        Connecting,
+        Listening,
+        Connected,
+        ListeningAgain
+    };
+
     ConnectionControl(SocketControl* socket, ConnectionView* view, QObject* parent = nullptr);
 
+    // Where the connection stands, as the user sees it.
+    Situation situation() const;
     // A peer is connected; line and file sending go only while this holds.
     bool isConnected() const { return bConnected; }
     // The close being handled was started here, not by the peer.

@@ -4,6 +4,8 @@
 
 #include <QFileInfo>
 
+#include <cmath>
+
 QString byteSize(qint64 bytes)
 {
     constexpr double KB = 1024.0;
@@ -12,7 +14,8 @@ QString byteSize(qint64 bytes)
     static const char* const units[] = {"KB", "MB", "GB", "TB"};
     double value = bytes / KB;
     int unit = 0;
-    while (value >= KB && unit < 3) {
+    // The unit is chosen for the value as shown: 1,048,575 bytes is 1.0 MB, not 1024.0 KB.
+    while (std::round(value * 10) >= KB * 10 && unit < 3) {
         value /= KB;
         ++unit;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "net/ConnectionControl.h"
 #include "net/SocketControl.h"
 #include "send/FileSender.h"
 
@@ -9,14 +10,7 @@
 // carried, and how far a file has been sent.
 struct StatusFacts
 {
-    enum class Situation
-    {
-        Idle,
-        Connecting,
-        Listening,
-        Connected,
-        ListeningAgain
-    };
+    using Situation = ConnectionControl::Situation;
     Situation situation = Situation::Idle;
     bool udp = false;
     QString peer; // the peer's address and port, or the host and port typed

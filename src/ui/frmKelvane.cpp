@@ -389,29 +389,14 @@ void frmKelvane::connectHandlers()
 
 void frmKelvane::updateStatusLine()
 {
-    using S = StatusFacts::Situation;
     StatusFacts f;
     f.udp = wsClient->Protocol() == SocketControl::UdpProtocol;
     f.localPort = wsClient->LocalPort();
     f.traffic = wsClient->traffic();
-    switch (wsClient->State()) {
-    case SocketControl::sckListening:
-        f.situation = m_connection->isConnected() ? S::ListeningAgain : S::Listening;
-        break;
-    case SocketControl::sckOpen:
-    case SocketControl::sckConnected:
-        f.situation = S::Connected;
-        break;
-    case SocketControl::sckResolvingHost:
-    case SocketControl::sckHostResolved:
-    case SocketControl::sckConnecting:
-        f.situation = S::Connecting;
-        break;
-    default:
-        break;
-    }
-    f.peer = f.situation == S::Connecting ? hostAndPort(txtIP->text(), txtRemotePort->text())
-                                          : hostAndPort(wsClient->RemoteHostIP(), wsClient->RemotePort());
+    f.situation = m_connection->situation();
+    f.peer = f.situation == ConnectionControl::Situation::Connecting
+                 ? hostAndPort(txtIP->text(), txtRemotePort->text())
+                 : hostAndPort(wsClient->RemoteHostIP(), wsClient->RemotePort());
     f.sending = m_fileSender->isRunning();
     f.file = m_fileSender->progress();
     const QString text = statusText(f);
