@@ -82,6 +82,12 @@ QString mismatch(const LogStore& log, const QString& text)
                 .arg(starts[l]);
     for (qsizetype l = 0; l < starts.size(); l += step) {
         const qsizetype end = l + 1 < starts.size() ? starts[l + 1] : text.size() + 1;
+        // The line's text ends before its LF, and before a CR that goes with it.
+        qsizetype textEnd = end - 1;
+        if (l + 1 < starts.size() && textEnd > starts[l] && text.at(textEnd - 1) == u'\r')
+            --textEnd;
+        if (log.lineEnd(l) != textEnd)
+            return QStringLiteral("line %1 ends at %2, expected %3").arg(l).arg(log.lineEnd(l)).arg(textEnd);
         for (qsizetype pos : {starts[l], (starts[l] + end - 1) / 2, end - 1})
             if (log.lineOf(pos) != l)
                 return QStringLiteral("position %1 on line %2, expected %3")

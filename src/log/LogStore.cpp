@@ -324,6 +324,17 @@ QString LogStore::mid(qsizetype from, qsizetype count) const
 
 // ---- the line index -----------------------------------------------------------
 
+qsizetype LogStore::lineEnd(qsizetype line, bool withBreak) const
+{
+    if (line >= lineCount() - 1)
+        return m_size;
+    const qsizetype next = lineStart(line + 1);
+    if (withBreak)
+        return next;
+    const qsizetype lf = next - 1;
+    return lf > lineStart(line) && at(lf - 1) == u'\r' ? lf - 1 : lf;
+}
+
 qsizetype LogStore::lineStart(qsizetype line) const
 {
     if (line <= 0 || m_chunks.empty())

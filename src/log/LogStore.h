@@ -68,6 +68,9 @@ public:
 
     qsizetype lineCount() const { return m_lfTotal + 1; }
     qsizetype lineStart(qsizetype line) const;
+    // Where the line's text ends, before its break (a CR LF is one break), or
+    // with the break when asked.
+    qsizetype lineEnd(qsizetype line, bool withBreak = false) const;
     // The line that holds pos (the number of LFs before it).
     qsizetype lineOf(qsizetype pos) const;
     // Characters of the longest line, without its line break.

@@ -273,8 +273,7 @@ protected:
     {
         const LogStore& store = view()->store();
         const qsizetype line = store.lineOf(pos);
-        const qsizetype end = line + 1 < store.lineCount() ? store.lineStart(line + 1) : store.size();
-        return {store.lineStart(line), end};
+        return {store.lineStart(line), store.lineEnd(line, true)};
     }
     QRect cellRect(qsizetype pos) const override
     {

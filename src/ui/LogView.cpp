@@ -114,17 +114,6 @@ LogView::~LogView() = default;
 // ---- text ----------------------------------------------------------------
 
 // End of a line's text, before its CR LF or LF.
-qsizetype LogView::lineContentEnd(qsizetype line) const
-{
-    if (line >= lineCount() - 1)
-        return m_store->size();
-    const qsizetype start = lineStart(line);
-    const qsizetype lf = lineStart(line + 1) - 1;
-    if (lf > start && m_store->at(lf - 1) == u'\r')
-        return lf - 1;
-    return lf;
-}
-
 void LogView::setText(const QString& text)
 {
     const QString removed = accessibleText(0, m_store->size());
@@ -310,7 +299,7 @@ qsizetype LogView::wordStart(qsizetype pos) const
 
 qsizetype LogView::wordEnd(qsizetype pos) const
 {
-    const qsizetype end = lineContentEnd(lineOf(pos));
+    const qsizetype end = m_store->lineEnd(lineOf(pos));
     if (pos >= end)
         return stepRight(pos);
     const qsizetype limit = std::min(end, pos + WordLimit);
@@ -327,7 +316,7 @@ qsizetype LogView::columnOf(qsizetype pos) const
 {
     const qsizetype line = lineOf(pos);
     const qsizetype start = lineStart(line);
-    return std::clamp(pos, start, lineContentEnd(line)) - start;
+    return std::clamp(pos, start, m_store->lineEnd(line)) - start;
 }
 
 // The column vertical moves keep: the caret's when the first of them began.
@@ -343,7 +332,7 @@ qsizetype LogView::verticalTarget(qsizetype lines) const
     const qsizetype column = goalColumn();
     const qsizetype target = std::clamp<qsizetype>(line + lines, 0, lineCount() - 1);
     const qsizetype targetStart = lineStart(target);
-    return targetStart + std::min(column, lineContentEnd(target) - targetStart);
+    return targetStart + std::min(column, m_store->lineEnd(target) - targetStart);
 }
 
 // ---- editing -------------------------------------------------------------
@@ -601,7 +590,7 @@ qsizetype LogView::positionAt(const QPoint& viewportPos) const
     const qsizetype row = y >= 0 ? y / m_lineHeight : -((-y + m_lineHeight - 1) / m_lineHeight);
     const qsizetype line = std::clamp<qsizetype>(m_topLine + row, 0, lineCount() - 1);
     const qsizetype start = lineStart(line);
-    const qsizetype length = lineContentEnd(line) - start;
+    const qsizetype length = m_store->lineEnd(line) - start;
     const qsizetype column =
         m_leftColumn + qsizetype(std::lround((viewportPos.x() - LeftMargin) / m_charWidth));
     return start + std::clamp<qsizetype>(column, 0, length);
@@ -666,7 +655,7 @@ void LogView::paintEvent(QPaintEvent* event)
 void LogView::drawRow(QPainter& painter, qsizetype line, int y) const
 {
     const qsizetype start = lineStart(line);
-    const qsizetype end = lineContentEnd(line);
+    const qsizetype end = m_store->lineEnd(line);
     const qsizetype firstColumn = m_leftColumn;
     const qsizetype columns = visibleColumns() + 1;
     const qsizetype from = start + std::min(firstColumn, end - start);
@@ -859,7 +848,7 @@ void LogView::handleKey(QKeyEvent* event)
             target = dir < 0 ? wordStart(m_caret) : wordEnd(m_caret);
             break;
         case Step::LineEdge:
-            target = dir < 0 ? lineStart(line) : lineContentEnd(line);
+            target = dir < 0 ? lineStart(line) : m_store->lineEnd(line);
             break;
         case Step::Line:
         case Step::Page: {

@@ -154,7 +154,6 @@ private:
     void frontReplaced(qsizetype count, qsizetype newCount, qsizetype lines, qsizetype newLines);
 
     qsizetype lineStart(qsizetype line) const { return m_store->lineStart(line); }
-    qsizetype lineContentEnd(qsizetype line) const;
     qsizetype lineOf(qsizetype pos) const { return m_store->lineOf(pos); }
 
     void handleKey(QKeyEvent* event);
