@@ -424,14 +424,7 @@ qsizetype LogStore::lastIndexOf(QStringView needle) const
     for (size_t k = m_chunks.size(); k-- > 0;) {
         const Chunk& c = m_chunks[k];
         // The chunk and the start of the next one, for a match that runs on.
-        QString window;
-        forEachPiece(c.start, c.start + c.chars + m - 1, [&window](const LogPiece& p) {
-            if (p.latin1)
-                window.append(QLatin1StringView(p.latin1, p.length));
-            else
-                window.append(QStringView(p.utf16, p.length));
-            return true;
-        });
+        const QString window = mid(c.start, c.chars + m - 1);
         const qsizetype hit = window.lastIndexOf(needle, c.chars - 1);
         if (hit >= 0)
             return c.start + hit;
