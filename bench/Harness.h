@@ -10,8 +10,8 @@
 #include "log/LogEntry.h"
 #include "net/SocketControl.h"
 #include "net/UdpReader.h"
-#include "send/Codec.h"
 #include "send/FileSender.h"
+#include "ui/Arrival.h"
 #include "ui/SocketSendLink.h"
 
 #include <QNetworkDatagram>
@@ -34,14 +34,10 @@ public:
     }
     void show(qint32 count, const QString& sender, const QString& data)
     {
-        if (!flat) {
-            echo({QString::number(count) + QStringLiteral(" bytes received from ") + sender,
-                  QStringLiteral("Data:"), data, SpacedHex(data)});
-            return;
-        }
-        m_box.append(data);
-        const qsizetype lineBreak = m_box.lastIndexOf(QStringLiteral("\r\n"));
-        m_box.setCaretPosition(lineBreak < 0 ? m_box.length() : lineBreak + 2);
+        if (flat)
+            Arrival::appendFlat(m_box, data);
+        else
+            echo(Arrival::entryItems(count, sender, data));
     }
 
     bool flat = true;
@@ -63,6 +59,7 @@ public:
         QObject::connect(sender, &FileSender::report, this,
                          [this](const QStringList& items) { log.echo(items); });
         QObject::connect(&socket, &SocketControl::bytesWritten, sender, &FileSender::linkDrained);
+        QObject::connect(&socket, &SocketControl::bytesNotSent, sender, &FileSender::dataLost);
     }
 
     // A TCP client of a loopback peer; true once connected.

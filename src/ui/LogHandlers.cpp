@@ -6,7 +6,7 @@
 #include "log/LogEntry.h"
 #include "net/SocketControl.h"
 #include "platform/KvError.h"
-#include "send/Codec.h"
+#include "ui/Arrival.h"
 #include "ui/Controls.h"
 #include "ui/LogView.h"
 
@@ -76,17 +76,10 @@ void frmKelvane::wsClient_DataArrival(qint32 bytesTotal)
         // Everything waiting, whatever its length: nothing that arrived may go unshown.
         const QString data = wsClient->GetData();
         taken = data.size();
-        if (chkFlat->value() == 1) {
-            // Raw, NULs and all, so that arrivals read as one stream.
-            txtOutput->append(data);
-            // Show the newest line from its start.
-            const qsizetype lineBreak = txtOutput->lastIndexOf(QStringLiteral("\r\n"));
-            txtOutput->setCaretPosition(lineBreak < 0 ? txtOutput->length() : lineBreak + 2);
-        } else {
-            Echo({QString::number(bytesTotal) + QStringLiteral(" bytes received from ") +
-                      wsClient->RemoteHostIP(),
-                  QStringLiteral("Data:"), data, SpacedHex(data)});
-        }
+        if (chkFlat->value() == 1)
+            Arrival::appendFlat(*txtOutput, data);
+        else
+            Echo(Arrival::entryItems(bytesTotal, wsClient->RemoteHostIP(), data));
     } catch (const std::bad_alloc&) {
         // Data taken from the socket but not shown is lost: say how much.
         Echo({taken >= 0 ? QStringLiteral("Out of memory: ") + QString::number(taken) +
