@@ -16,6 +16,7 @@
 #include <QLineEdit>
 
 #include <cstdio>
+#include <functional>
 
 namespace {
 
@@ -48,13 +49,7 @@ void Lifecycle::Form_Load()
 {
     frmKelvane& f = *m_form;
     // Each step stands alone: a bad stored value costs only its own step.
-    auto step = [&f](auto&& work) {
-        try {
-            work();
-        } catch (const std::exception& e) {
-            f.Echo({KvErr::describe(e)});
-        }
-    };
+    auto step = [&f](const std::function<void()>& work) { f.reporting(work); };
     auto restored = [this](Settings::Index index) { return Settings::restored(*m_store, index); };
 
     step([&] { f.setWindowTitle(frmKelvane::captionText()); });

@@ -42,6 +42,10 @@ public:
 
     // Appends one time-stamped entry made of the items to the log.
     void Echo(const QStringList& items);
+    // Runs work; any failure it throws is reported as one entry: the items
+    // before, its description, the items after.
+    void reporting(const std::function<void()>& work, const QStringList& before = {},
+                   const QStringList& after = {});
 
     // The button that Enter activates in a control that is not a button; may be none.
     QPushButton* defaultButton() const { return m_defaultButton; }
@@ -113,11 +117,6 @@ private:
     void setUpFileSending();
     // The information line: what the connection and the file sending are doing.
     void updateStatusLine();
-
-    // Runs work; any failure it throws is reported as one entry: the items
-    // before, its description, the items after.
-    void reporting(const std::function<void()>& work, const QStringList& before,
-                   const QStringList& after = {});
 
     // The output log and the received data.
     void cmdClear_Click();
