@@ -86,7 +86,7 @@ Result sendFile(const Case& c)
         plain->sender->setShowSent(c.show);
         plain->sender->open(c.path);
         socket = &plain->socket;
-        start = [&] { plain->sender->start(c.path, c.interval, true); };
+        start = [&] { plain->sender->start(c.interval, true); };
         running = [&] { return plain->sender->isRunning(); };
     } else {
         w = std::make_unique<TestSupport::Window>();

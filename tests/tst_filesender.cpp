@@ -88,7 +88,7 @@ private slots:
             expected += line + "\r\n";
         }
         rig.sender.open(m_files.write(file));
-        rig.sender.start(QStringLiteral("big"), QStringLiteral("0"), true);
+        rig.sender.start(QStringLiteral("0"), true);
 
         QTRY_VERIFY(rig.control.bytesToWrite() >= FileSender::MaxWaitingBytes);
         // While it waits, interval 0 no longer spins; a few more ticks find
@@ -119,7 +119,7 @@ private slots:
         QTcpSocket* peer = Loopback::connectClient(rig.control, server);
         QVERIFY(peer);
         rig.sender.open(m_files.write("A\nB\n"));
-        rig.sender.start(QStringLiteral("ab"), QStringLiteral("100000"), true);
+        rig.sender.start(QStringLiteral("100000"), true);
         // Ticks back to back: the lines are still inside the program when the
         // end of the file is found.
         for (int i = 0; i < 3; ++i)
@@ -145,7 +145,7 @@ private slots:
 
         const QByteArray line = oneLine(3 * FileSender::PieceBytes + 12345);
         rig.sender.open(m_files.write("a\n" + line + "\r\nz"));
-        rig.sender.start(QStringLiteral("long"), QStringLiteral("0"), true);
+        rig.sender.start(QStringLiteral("0"), true);
         QTRY_VERIFY_WITH_TIMEOUT(rig.completed(), LongTimeout);
         const QByteArray expected = "a\r\n" + line + "\r\nz\r\n";
         QTRY_COMPARE(received.size(), expected.size());
@@ -190,7 +190,7 @@ private slots:
         rig.control.Connect();
 
         rig.sender.open(m_files.write("short 1\n" + oneLine(size) + "\nshort 2\n"));
-        rig.sender.start(QStringLiteral("udp"), QStringLiteral("0"), true);
+        rig.sender.start(QStringLiteral("0"), true);
         QTRY_VERIFY(!rig.sender.isRunning());
         const QStringList failure = {
             QStringLiteral("*** Error ***"),
@@ -200,7 +200,7 @@ private slots:
         QCOMPARE(rig.entries.constLast(), failure);
 
         // The next start goes on with the line after it, and reports it no more.
-        rig.sender.start(QStringLiteral("udp"), QStringLiteral("0"), true);
+        rig.sender.start(QStringLiteral("0"), true);
         QTRY_VERIFY_WITH_TIMEOUT(rig.completed(), LongTimeout);
         QCOMPARE(rig.entries.count(failure), 1);
         QList<QByteArray> datagrams;

@@ -73,7 +73,7 @@ void FileSender::forgetFile()
     m_fileOpen = false;
 }
 
-void FileSender::start(const QString& fileName, const QString& intervalText, bool connected)
+void FileSender::start(const QString& intervalText, bool connected)
 {
     if (!m_fileOpen) {
         emit report({QStringLiteral("Please select a file to send.")});
@@ -83,7 +83,7 @@ void FileSender::start(const QString& fileName, const QString& intervalText, boo
         emit report({QStringLiteral("Not connected.")});
         return;
     }
-    emit report({QStringLiteral("Sending File: ") + fileName});
+    emit report({QStringLiteral("Sending File: ") + m_path});
     const qint32 interval = RoundToInt32(Val(intervalText));
     // QTimer takes 0 to INT_MAX milliseconds; 0 ticks whenever the event loop is idle.
     if (interval < 0)

@@ -72,7 +72,7 @@ public:
     // Reports why it cannot start, or starts ticking at the interval the
     // text holds. Throws KvError for an interval the timer refuses; the
     // entries already reported stay.
-    void start(const QString& fileName, const QString& intervalText, bool connected);
+    void start(const QString& intervalText, bool connected);
     void stop();
     // The connection has ended for good: nothing ticks any more, but the
     // sending counts as under way until the user stops it.

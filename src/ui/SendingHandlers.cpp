@@ -119,7 +119,7 @@ void frmKelvane::cmdSendFile_Click()
             if (m_fileSender->isRunning())
                 m_fileSender->stop();
             else
-                m_fileSender->start(cdOpenFile->FileName(), txtInterval->text(), m_connection->isConnected());
+                m_fileSender->start(txtInterval->text(), m_connection->isConnected());
         },
         {QStringLiteral("Error")}, {QStringLiteral("cmdSendFile_Click")});
 }
