@@ -214,11 +214,10 @@ qsizetype LogSearch::searchBlock(qsizetype from, qsizetype to, bool last) const
         return last;
     };
     m_store->forEachPiece(from, end, [&](const LogPiece& p) {
-        auto unit = [&p](qsizetype i) { return p.latin1 ? char16_t(uchar(p.latin1[i])) : p.utf16[i]; };
         if (!carry.empty()) {
             window = carry;
             for (qsizetype i = 0; i < std::min(m - 1, p.length); ++i)
-                window.push_back(unit(i));
+                window.push_back(p[i]);
             const qsizetype lastStart = std::min<qsizetype>(qsizetype(carry.size()) - 1, to - 1 - carryPos);
             if (!matcher.scan(window.data(), qsizetype(window.size()), lastStart,
                               [&](qsizetype i) { return record(carryPos + i); }))
@@ -236,7 +235,7 @@ qsizetype LogSearch::searchBlock(qsizetype from, qsizetype to, bool last) const
         const qsizetype fromPiece = std::min(keep, p.length);
         carry.erase(carry.begin(), carry.end() - (keep - fromPiece));
         for (qsizetype i = p.length - fromPiece; i < p.length; ++i)
-            carry.push_back(unit(i));
+            carry.push_back(p[i]);
         carryPos = p.position + p.length - keep;
         return true;
     });

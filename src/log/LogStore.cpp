@@ -37,14 +37,9 @@ constexpr qint64 MarkerRoom = 64;
 // Loops over blocks of a fixed length: the compiler turns them into vector code.
 constexpr qsizetype Block = 64;
 
-// A chunk's characters, whichever width they are stored in.
-struct Units
-{
-    const char* latin1 = nullptr;
-    const char16_t* utf16 = nullptr;
-
-    char16_t operator[](qsizetype i) const { return latin1 ? char16_t(uchar(latin1[i])) : utf16[i]; }
-};
+// A chunk's characters, whichever width they are stored in; only the
+// pointers of a piece are used.
+using Units = LogPiece;
 
 Units unitsOf(const QByteArray& bytes, bool wide)
 {

@@ -20,6 +20,9 @@ struct LogPiece
     qsizetype length = 0;
     const char* latin1 = nullptr;
     const char16_t* utf16 = nullptr;
+
+    // The character at i, whichever width the piece is stored in.
+    char16_t operator[](qsizetype i) const { return latin1 ? char16_t(uchar(latin1[i])) : utf16[i]; }
 };
 
 // The log's text, of any length, in bounded memory. The text lies in chunks of
