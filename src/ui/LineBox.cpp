@@ -428,38 +428,30 @@ bool LineBox::event(QEvent* event)
 
 void LineBox::keyPressEvent(QKeyEvent* event)
 {
-    struct Motion
-    {
-        QKeySequence::StandardKey move;
-        QKeySequence::StandardKey select;
-        int kind; // 0 character, 1 word, 2 line edge
-        int direction;
-    };
-    static const Motion motions[] = {
-        {QKeySequence::MoveToPreviousChar, QKeySequence::SelectPreviousChar, 0, -1},
-        {QKeySequence::MoveToNextChar, QKeySequence::SelectNextChar, 0, 1},
-        {QKeySequence::MoveToPreviousWord, QKeySequence::SelectPreviousWord, 1, -1},
-        {QKeySequence::MoveToNextWord, QKeySequence::SelectNextWord, 1, 1},
-        {QKeySequence::MoveToStartOfLine, QKeySequence::SelectStartOfLine, 2, -1},
-        {QKeySequence::MoveToEndOfLine, QKeySequence::SelectEndOfLine, 2, 1},
-        {QKeySequence::MoveToStartOfBlock, QKeySequence::SelectStartOfBlock, 2, -1},
-        {QKeySequence::MoveToEndOfBlock, QKeySequence::SelectEndOfBlock, 2, 1},
-        {QKeySequence::MoveToStartOfDocument, QKeySequence::SelectStartOfDocument, 2, -1},
-        {QKeySequence::MoveToEndOfDocument, QKeySequence::SelectEndOfDocument, 2, 1},
-    };
-    for (const Motion& m : motions) {
-        const bool select = event->matches(m.select);
-        if (!select && !event->matches(m.move))
-            continue;
+    bool select = false;
+    if (const Editing::Motion* m = Editing::motionOf(*event, &select)) {
+        using Editing::Step;
         qsizetype target = m_caret;
-        if (m.kind == 0 && !select && hasSelectedText())
-            target = m.direction < 0 ? std::min(m_anchor, m_caret) : selectionEnd();
-        else if (m.kind == 0)
-            target = m_caret + m.direction;
-        else if (m.kind == 1)
-            target = m.direction < 0 ? wordLeft(m_caret) : wordRight(m_caret);
-        else
-            target = m.direction < 0 ? 0 : m_text.size();
+        switch (m->step) {
+        case Step::Char:
+            if (!select && hasSelectedText())
+                target = m->direction < 0 ? std::min(m_anchor, m_caret) : selectionEnd();
+            else
+                target = m_caret + m->direction;
+            break;
+        case Step::Word:
+            target = m->direction < 0 ? wordLeft(m_caret) : wordRight(m_caret);
+            break;
+        case Step::LineEdge:
+        case Step::Document:
+            target = m->direction < 0 ? 0 : m_text.size();
+            break;
+        case Step::Line:
+        case Step::Page:
+            // Up, Down and the page keys belong to the window.
+            event->ignore();
+            return;
+        }
         moveCaret(target, select);
         return;
     }

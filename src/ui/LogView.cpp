@@ -762,46 +762,6 @@ void LogView::scrollContentsBy(int, int)
 
 // ---- input ---------------------------------------------------------------
 
-namespace {
-
-enum class Step
-{
-    Char,
-    Word,
-    LineEdge,
-    Line,
-    Page,
-    Document
-};
-
-// A caret motion: its key, the key that selects on the way, and its direction.
-struct Motion
-{
-    QKeySequence::StandardKey move;
-    QKeySequence::StandardKey select;
-    Step step;
-    int direction;
-};
-
-const Motion motions[] = {
-    {QKeySequence::MoveToPreviousChar, QKeySequence::SelectPreviousChar, Step::Char, -1},
-    {QKeySequence::MoveToNextChar, QKeySequence::SelectNextChar, Step::Char, 1},
-    {QKeySequence::MoveToPreviousWord, QKeySequence::SelectPreviousWord, Step::Word, -1},
-    {QKeySequence::MoveToNextWord, QKeySequence::SelectNextWord, Step::Word, 1},
-    {QKeySequence::MoveToStartOfLine, QKeySequence::SelectStartOfLine, Step::LineEdge, -1},
-    {QKeySequence::MoveToEndOfLine, QKeySequence::SelectEndOfLine, Step::LineEdge, 1},
-    {QKeySequence::MoveToStartOfBlock, QKeySequence::SelectStartOfBlock, Step::LineEdge, -1},
-    {QKeySequence::MoveToEndOfBlock, QKeySequence::SelectEndOfBlock, Step::LineEdge, 1},
-    {QKeySequence::MoveToPreviousLine, QKeySequence::SelectPreviousLine, Step::Line, -1},
-    {QKeySequence::MoveToNextLine, QKeySequence::SelectNextLine, Step::Line, 1},
-    {QKeySequence::MoveToPreviousPage, QKeySequence::SelectPreviousPage, Step::Page, -1},
-    {QKeySequence::MoveToNextPage, QKeySequence::SelectNextPage, Step::Page, 1},
-    {QKeySequence::MoveToStartOfDocument, QKeySequence::SelectStartOfDocument, Step::Document, -1},
-    {QKeySequence::MoveToEndOfDocument, QKeySequence::SelectEndOfDocument, Step::Document, 1},
-};
-
-} // namespace
-
 void LogView::keyPressEvent(QKeyEvent* event)
 {
     if (!isEnabled()) {
@@ -831,10 +791,10 @@ void LogView::handleKey(QKeyEvent* event)
     }
 
     const qsizetype line = lineOf(m_caret);
-    for (const Motion& m : motions) {
-        const bool select = event->matches(m.select);
-        if (!select && !event->matches(m.move))
-            continue;
+    bool select = false;
+    if (const Editing::Motion* motion = Editing::motionOf(*event, &select)) {
+        using Editing::Step;
+        const Editing::Motion& m = *motion;
         const int dir = m.direction;
         qsizetype target = m_caret;
         switch (m.step) {
