@@ -407,7 +407,8 @@ void LogView::copy()
 void LogView::cut()
 {
     if (hasSelection() && copySelection(true))
-        guarded("the selection was copied but not cut.", [this] { removeSelectionOr(0); });
+        guarded("the selection was copied but not cut.",
+                [this] { replaceRange(selectionStart(), selectionEnd(), QString()); });
 }
 
 void LogView::paste()
@@ -431,7 +432,8 @@ void LogView::selectAll()
 void LogView::removeSelection()
 {
     if (hasSelection())
-        guarded("the selection was not deleted.", [this] { removeSelectionOr(0); });
+        guarded("the selection was not deleted.",
+                [this] { replaceRange(selectionStart(), selectionEnd(), QString()); });
 }
 
 // A mouse selection is offered to other programs as X11's primary selection,

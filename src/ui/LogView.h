@@ -158,6 +158,7 @@ private:
 
     void handleKey(QKeyEvent* event);
     void replaceRange(qsizetype from, qsizetype to, const QString& with);
+    // Deletes the selection, or else the character before (-1) or after (1) the caret.
     void removeSelectionOr(int direction);
     void moveCaret(qsizetype pos, bool keepAnchor);
     qsizetype columnOf(qsizetype pos) const;
