@@ -124,6 +124,17 @@ void clickConnect(Harness& w)
         w.boxes.append(failure);
 }
 
+// A TCP server on a free port, with the peer on its way in; returns the port.
+quint16 serve(Harness& w, bool closeBox, QTcpSocket& peer)
+{
+    prepare(w, Server, Tcp, "5005", "0");
+    w.view.closeBox = closeBox;
+    clickConnect(w);
+    const quint16 port = quint16(w.socket.LocalPort());
+    peer.connectToHost(QHostAddress::LocalHost, port);
+    return port;
+}
+
 } // namespace
 
 class TestConnectionControl : public QObject
@@ -162,6 +173,7 @@ private slots:
         // The typed port is logged, whatever port the system gave.
         QCOMPARE(entriesSince(w, before), bodies({{"127.0.0.1:0 is listening"}}));
         QCOMPARE(situation(w), Listening);
+        QCOMPARE(w->situation(), ConnectionControl::Situation::Listening);
         const quint16 port = quint16(w.socket.LocalPort());
         QVERIFY(port != 0);
 
@@ -186,13 +198,8 @@ private slots:
     void clientLeavesAndTheServerListensAgain()
     {
         Harness w;
-        prepare(w, Server, Tcp, "5005", "0");
-        w.view.closeBox = false;
-        clickConnect(w);
-        const quint16 port = quint16(w.socket.LocalPort());
-
         QTcpSocket first;
-        first.connectToHost(QHostAddress::LocalHost, port);
+        const quint16 port = serve(w, false, first);
         QTRY_VERIFY(w->isConnected());
         w.view.ticking = true;
         const qsizetype before = entries(w).size();
@@ -203,6 +210,7 @@ private slots:
         QCOMPARE(entriesSince(w, before),
                  bodies({{"Client disconnected: 127.0.0.1"}, {"Listening port " + QString::number(port)}}));
         QCOMPARE(situation(w), ListeningAgain);
+        QCOMPARE(w->situation(), ConnectionControl::Situation::ListeningAgain);
         QCOMPARE(w.socket.LocalPort(), qint32(port));
         QVERIFY(w.view.ticking);
 
@@ -215,40 +223,20 @@ private slots:
                  bodies({{"Connection Request Accepted: " + QString::number(requests.at(0).at(0).toInt()),
                           "Remote IP: 127.0.0.1:" + QString::number(second.localPort())}}));
         QCOMPARE(situation(w), ConnectedTcp);
+        QCOMPARE(w->situation(), ConnectionControl::Situation::Connected);
 
         clickConnect(w);
         QCOMPARE(entriesSince(w, before).mid(3), bodies({{"Server port closed."}}));
         QCOMPARE(situation(w), Idle);
+        QCOMPARE(w->situation(), ConnectionControl::Situation::Idle);
         QVERIFY(!w.view.ticking);
-    }
-
-    void situationFollowsTheServersLife()
-    {
-        using S = ConnectionControl::Situation;
-        Harness w;
-        QCOMPARE(w->situation(), S::Idle);
-        prepare(w, Server, Tcp, "5005", "0");
-        w.view.closeBox = false;
-        clickConnect(w);
-        QCOMPARE(w->situation(), S::Listening);
-        QTcpSocket peer;
-        peer.connectToHost(QHostAddress::LocalHost, quint16(w.socket.LocalPort()));
-        QTRY_COMPARE(w->situation(), S::Connected);
-        peer.disconnectFromHost();
-        QTRY_COMPARE(w->situation(), S::ListeningAgain);
-        clickConnect(w);
-        QCOMPARE(w->situation(), S::Idle);
     }
 
     void failedLocalCloseLeavesThePeersCloseAsThePeers()
     {
         Harness w;
-        prepare(w, Server, Tcp, "5005", "0");
-        w.view.closeBox = false;
-        clickConnect(w);
-        const quint16 port = quint16(w.socket.LocalPort());
         QTcpSocket peer;
-        peer.connectToHost(QHostAddress::LocalHost, port);
+        const quint16 port = serve(w, false, peer);
         QTRY_VERIFY(w->isConnected());
 
         // Our close fails part way and the connection stays.
@@ -271,12 +259,8 @@ private slots:
     void clientLeavesAndTheServerCloses()
     {
         Harness w;
-        prepare(w, Server, Tcp, "5005", "0");
-        w.view.closeBox = true;
-        clickConnect(w);
-        const quint16 port = quint16(w.socket.LocalPort());
         QTcpSocket peer;
-        peer.connectToHost(QHostAddress::LocalHost, port);
+        const quint16 port = serve(w, true, peer);
         QTRY_VERIFY(w->isConnected());
         w.view.ticking = true;
         const qsizetype before = entries(w).size();
@@ -296,12 +280,8 @@ private slots:
     void listeningAgainOnATakenPortEndsTheServer()
     {
         Harness w;
-        prepare(w, Server, Tcp, "5005", "0");
-        w.view.closeBox = false;
-        clickConnect(w);
-        const quint16 port = quint16(w.socket.LocalPort());
         QTcpSocket peer;
-        peer.connectToHost(QHostAddress::LocalHost, port);
+        const quint16 port = serve(w, false, peer);
         QTRY_VERIFY(w->isConnected());
 
         // Someone else takes the port while the window serves its client.
