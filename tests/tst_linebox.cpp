@@ -6,6 +6,7 @@
 #include "ui/LineBox.h"
 
 #include <QClipboard>
+#include <QImage>
 #include <QTest>
 
 namespace {
@@ -96,6 +97,37 @@ private slots:
         QCOMPARE(box.firstVisibleColumn(), 0);
         box.setSelection(1500000, 10);
         QVERIFY(box.firstVisibleColumn() <= 1500010 && box.firstVisibleColumn() > 1499900);
+    }
+
+    // Renders a box scrolled to a column and compares it with another text there.
+    void display_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("other");
+        QTest::addColumn<int>("column");
+        QTest::addColumn<bool>("same");
+        const QString pair = QStringLiteral("\U0001F600");
+        const QString tail(100, QLatin1Char('q'));
+        QTest::newRow("a pair is shown") << "ab" + pair + "x" + tail << "ab  x" + tail << 0 << false;
+        QTest::newRow("no half of a pair cut by the left edge")
+            << "ab" + pair + "x" + tail << "ab  x" + tail << 3 << true;
+    }
+    void display()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, other);
+        QFETCH(int, column);
+        QFETCH(bool, same);
+        LineBox box;
+        box.resize(200, box.sizeHint().height());
+        box.setText(text); // the caret at the end, then back to the column
+        box.setCursorPosition(column);
+        QCOMPARE(box.firstVisibleColumn(), column);
+        const QImage first = box.grab().toImage();
+        box.setText(other);
+        box.setCursorPosition(column);
+        QCOMPARE(box.firstVisibleColumn(), column);
+        QCOMPARE(first == box.grab().toImage(), same);
     }
 };
 

@@ -305,8 +305,8 @@ protected:
     {
         const LineBox* b = box();
         const QRect caret = b->caretRect();
-        const qreal x = caret.x() + qreal(pos - b->m_caret) * b->m_charWidth;
-        return QRect(int(std::clamp<qreal>(x, -1e6, 1e6)), caret.y(), int(std::ceil(b->m_charWidth)),
+        const qreal x = caret.x() + qreal(pos - b->m_caret) * b->m_grid.cellWidth;
+        return QRect(int(std::clamp<qreal>(x, -1e6, 1e6)), caret.y(), int(std::ceil(b->m_grid.cellWidth)),
                      caret.height());
     }
     qsizetype positionAt(const QPoint& widgetPoint) const override

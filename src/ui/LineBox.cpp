@@ -259,10 +259,8 @@ void LineBox::pasteFrom(int mode)
 
 void LineBox::updateMetrics()
 {
-    const QFontMetricsF metrics(font());
-    m_charWidth = std::max<qreal>(1, metrics.horizontalAdvance(QLatin1Char('0')));
-    m_lineHeight = int(std::ceil(metrics.height()));
-    m_ascent = int(std::ceil(metrics.ascent()));
+    m_grid = CellText::measure(font());
+    m_lineHeight = int(std::ceil(QFontMetricsF(font()).height()));
 }
 
 void LineBox::initStyleOption(QStyleOptionFrame* option) const
@@ -286,12 +284,12 @@ QRect LineBox::contentsRect() const
 
 int LineBox::visibleColumns() const
 {
-    return std::max(1, int(contentsRect().width() / m_charWidth));
+    return std::max(1, int(contentsRect().width() / m_grid.cellWidth));
 }
 
 qsizetype LineBox::positionAt(int x) const
 {
-    const qreal column = (x - contentsRect().left()) / m_charWidth;
+    const qreal column = (x - contentsRect().left()) / m_grid.cellWidth;
     return std::clamp<qsizetype>(m_scroll + qsizetype(std::lround(column)), 0, m_text.size());
 }
 
@@ -299,7 +297,7 @@ QRect LineBox::caretRect() const
 {
     const QRect area = contentsRect();
     const int width = std::max(1, style()->pixelMetric(QStyle::PM_TextCursorWidth, nullptr, this));
-    const qreal x = area.left() + qreal(m_caret - m_scroll) * m_charWidth;
+    const qreal x = area.left() + qreal(m_caret - m_scroll) * m_grid.cellWidth;
     const int top = area.top() + (area.height() - m_lineHeight) / 2;
     return QRect(int(std::floor(std::clamp<qreal>(x, -1e6, 1e6))), top, width, m_lineHeight);
 }
@@ -319,14 +317,14 @@ QSize LineBox::sizeHint() const
 {
     QStyleOptionFrame option;
     initStyleOption(&option);
-    const QSize text(int(20 * m_charWidth) + 2 * HorizontalMargin, m_lineHeight + 2);
+    const QSize text(int(20 * m_grid.cellWidth) + 2 * HorizontalMargin, m_lineHeight + 2);
     const int frame = 2 * option.lineWidth;
     return style()->sizeFromContents(QStyle::CT_LineEdit, &option, text + QSize(frame, frame), this);
 }
 
 QSize LineBox::minimumSizeHint() const
 {
-    return QSize(int(m_charWidth) + 2 * HorizontalMargin, m_lineHeight + 2);
+    return QSize(int(m_grid.cellWidth) + 2 * HorizontalMargin, m_lineHeight + 2);
 }
 
 void LineBox::paintEvent(QPaintEvent*)
@@ -343,52 +341,27 @@ void LineBox::paintEvent(QPaintEvent*)
         !isEnabled() ? QPalette::Disabled : (hasFocus() ? QPalette::Active : QPalette::Inactive);
     const QPalette& pal = palette();
     const int top = area.top() + (area.height() - m_lineHeight) / 2;
-    const qreal baseline = top + m_ascent;
+    const qreal baseline = top + std::ceil(m_grid.ascent);
     const qsizetype from = std::min(m_scroll, m_text.size());
     const qsizetype to = std::min(m_text.size(), m_scroll + visibleColumns() + 1);
-    auto cellX = [&](qsizetype pos) { return area.left() + qreal(pos - m_scroll) * m_charWidth; };
+    auto cellX = [&](qsizetype pos) { return area.left() + qreal(pos - m_scroll) * m_grid.cellWidth; };
 
     const qsizetype selFrom = std::max(std::min(m_anchor, m_caret), from);
     const qsizetype selTo = std::min(selectionEnd(), to);
     if (selFrom < selTo)
-        painter.fillRect(QRectF(cellX(selFrom), top, (selTo - selFrom) * m_charWidth, m_lineHeight),
+        painter.fillRect(QRectF(cellX(selFrom), top, (selTo - selFrom) * m_grid.cellWidth, m_lineHeight),
                          pal.color(group, QPalette::Highlight));
-    auto selected = [&](qsizetype pos) { return pos >= selFrom && pos < selTo; };
-    auto pen = [&](qsizetype pos, char16_t c) {
-        if (selected(pos))
-            return pal.color(group, QPalette::HighlightedText);
-        if (!isEnabled() || !CellText::isControl(c))
-            return pal.color(group, QPalette::Text);
-        return CellText::ink(c);
-    };
 
-    // Plain ASCII in runs of one colour; anything else in a cell of its own,
-    // so that a glyph of another width cannot push the grid out of line.
     const QChar* data = m_text.constData();
-    qsizetype i = from;
-    while (i < to) {
-        const char16_t c = data[i].unicode();
-        if (c >= 0x20 && c < 0x7F) {
-            const bool sel = selected(i);
-            qsizetype end = i + 1;
-            while (end < to && data[end].unicode() >= 0x20 && data[end].unicode() < 0x7F &&
-                   selected(end) == sel)
-                ++end;
-            painter.setPen(pen(i, c));
-            painter.drawText(QPointF(cellX(i), baseline), m_text.mid(i, end - i));
-            i = end;
-            continue;
-        }
-        if (CellText::isControl(c) && !selected(i))
-            painter.fillRect(QRectF(cellX(i) + 0.5, top + 1, m_charWidth - 1, m_lineHeight - 2),
-                             CellText::tint(c));
-        QString cell(CellText::displayChar(c));
-        if (QChar::isHighSurrogate(c) && i + 1 < m_text.size() && data[i + 1].isLowSurrogate())
-            cell += data[++i];
-        painter.setPen(pen(i, c));
-        painter.drawText(QPointF(cellX(i), baseline), cell);
-        ++i;
-    }
+    const CellText::Row row{QStringView(m_text).mid(from, to - from),
+                            from,
+                            from > 0 ? data[from - 1].unicode() : char16_t(0),
+                            to < m_text.size() ? data[to].unicode() : char16_t(0),
+                            selFrom,
+                            selTo};
+    CellText::drawRow(painter, m_grid, row, QPointF(cellX(from), top), m_lineHeight, baseline,
+                      pal.color(group, QPalette::Text), pal.color(group, QPalette::HighlightedText),
+                      isEnabled());
 
     if (hasFocus() && isEnabled() && m_blink.shown())
         painter.fillRect(caretRect(), pal.color(group, QPalette::Text));
@@ -627,7 +600,7 @@ void LineBox::timerEvent(QTimerEvent* event)
         const QRect area = contentsRect();
         const int beyond = m_dragX < area.left() ? m_dragX - area.left() : m_dragX - area.right();
         // The further out the mouse, the faster the text moves.
-        const qsizetype step = std::max<qsizetype>(1, std::abs(beyond) / std::max(1, int(m_charWidth)));
+        const qsizetype step = std::max<qsizetype>(1, std::abs(beyond) / std::max(1, int(m_grid.cellWidth)));
         moveCaret(beyond < 0 ? m_caret - step : m_caret + step, true);
         return;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ui/CaretBlink.h"
+#include "ui/CellText.h"
 
 #include <QBasicTimer>
 #include <QString>
@@ -117,7 +118,6 @@ private:
     CaretBlink m_blink;
     QBasicTimer m_autoScroll;
 
-    qreal m_charWidth = 8;
+    CellText::Grid m_grid;
     int m_lineHeight = 14;
-    int m_ascent = 11;
 };

@@ -11,7 +11,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFontMetrics>
-#include <QFontMetricsF>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMenu>
@@ -27,9 +26,7 @@
 
 namespace {
 
-using CellText::displayChar;
 using CellText::isC0;
-using CellText::isC1;
 using CellText::isWordChar;
 
 // The editing keys the window's shortcuts must not take from the log.
@@ -62,15 +59,6 @@ int toInt(qsizetype value)
 {
     return int(std::clamp<qsizetype>(value, 0, INT_MAX));
 }
-
-// How a cell is inked.
-enum class Ink
-{
-    Text,
-    Selected,
-    C0,
-    C1
-};
 
 } // namespace
 
@@ -450,18 +438,9 @@ void LogView::fillPrimarySelection()
 
 void LogView::updateMetrics()
 {
-    const QFontMetricsF fm(font());
-    m_charWidth = fm.horizontalAdvance(QLatin1Char('M'));
-    if (m_charWidth <= 0)
-        m_charWidth = 1;
-    const QFontMetrics fmi(font());
-    m_lineHeight = std::max(1, fmi.lineSpacing());
-    m_ascent = fmi.ascent();
-    // Characters whose glyph fills exactly one cell can be drawn as runs.
-    for (int c = 0; c < 256; ++c) {
-        const QChar shown = displayChar(char16_t(c));
-        m_evenAdvance[c] = fm.inFont(shown) && qAbs(fm.horizontalAdvance(shown) - m_charWidth) < 0.01;
-    }
+    m_grid = CellText::measure(font());
+    const QFontMetrics metrics(font());
+    m_lineHeight = std::max(1, metrics.lineSpacing());
 }
 
 int LogView::visibleRows() const
@@ -471,7 +450,7 @@ int LogView::visibleRows() const
 
 int LogView::visibleColumns() const
 {
-    return std::max(1, int((viewport()->width() - LeftMargin) / m_charWidth));
+    return std::max(1, int((viewport()->width() - LeftMargin) / m_grid.cellWidth));
 }
 
 void LogView::updateScrollBars()
@@ -580,10 +559,10 @@ QRect LogView::cellRect(qsizetype pos) const
 {
     const qsizetype line = lineOf(pos);
     const qsizetype column = columnOf(pos);
-    const qreal x = LeftMargin + qreal(column - m_leftColumn) * m_charWidth;
+    const qreal x = LeftMargin + qreal(column - m_leftColumn) * m_grid.cellWidth;
     const qreal y = TopMargin + qreal(line - m_topLine) * m_lineHeight;
     return QRect(int(std::floor(std::clamp<qreal>(x, -1e6, 1e6))), int(std::clamp<qreal>(y, -1e6, 1e6)),
-                 int(std::ceil(m_charWidth)), m_lineHeight);
+                 int(std::ceil(m_grid.cellWidth)), m_lineHeight);
 }
 
 qsizetype LogView::positionAt(const QPoint& viewportPos) const
@@ -594,13 +573,13 @@ qsizetype LogView::positionAt(const QPoint& viewportPos) const
     const qsizetype start = lineStart(line);
     const qsizetype length = m_store->lineEnd(line) - start;
     const qsizetype column =
-        m_leftColumn + qsizetype(std::lround((viewportPos.x() - LeftMargin) / m_charWidth));
+        m_leftColumn + qsizetype(std::lround((viewportPos.x() - LeftMargin) / m_grid.cellWidth));
     return start + std::clamp<qsizetype>(column, 0, length);
 }
 
 QSize LogView::sizeHint() const
 {
-    return QSize(int(LeftMargin + 80 * m_charWidth), TopMargin + 20 * m_lineHeight) +
+    return QSize(int(LeftMargin + 80 * m_grid.cellWidth), TopMargin + 20 * m_lineHeight) +
            QSize(frameWidth() * 2, frameWidth() * 2);
 }
 
@@ -670,8 +649,7 @@ void LogView::drawRow(QPainter& painter, qsizetype line, int y) const
     const QColor selectedColor = pal.color(group, QPalette::HighlightedText);
     const qsizetype selStart = selectionStart();
     const qsizetype selEnd = selectionEnd();
-    auto cellX = [&](qsizetype pos) { return LeftMargin + (pos - start - firstColumn) * m_charWidth; };
-    auto selected = [&](qsizetype pos) { return pos >= selStart && pos < selEnd; };
+    auto cellX = [&](qsizetype pos) { return LeftMargin + (pos - start - firstColumn) * m_grid.cellWidth; };
 
     // Selection, with one more cell when it takes in the line break.
     if (selStart < selEnd) {
@@ -680,70 +658,20 @@ void LogView::drawRow(QPainter& painter, qsizetype line, int y) const
         if (selEnd > end && line < lineCount() - 1 && to == end)
             b = end + 1;
         if (a < b)
-            painter.fillRect(QRectF(cellX(a), y, (b - a) * m_charWidth, m_lineHeight),
+            painter.fillRect(QRectF(cellX(a), y, (b - a) * m_grid.cellWidth, m_lineHeight),
                              pal.color(group, QPalette::Highlight));
     }
 
-    // The cells in view, and the one after them for a surrogate pair.
+    // The cells in view and the one after them, for a surrogate pair cut by
+    // the right edge; the one before is read only for a pair cut by the left.
     const QString cells = m_store->mid(from, std::min(to + 1, end) - from);
-    auto cell = [&](qsizetype pos) { return cells.at(pos - from).unicode(); };
-    auto inkOf = [&](qsizetype pos, char16_t c) {
-        if (selected(pos))
-            return Ink::Selected;
-        return isC0(c) ? Ink::C0 : isC1(c) ? Ink::C1 : Ink::Text;
-    };
-    for (qsizetype i = from; i < to; ++i) {
-        const Ink ink = inkOf(i, cell(i));
-        if (ink == Ink::C0 || ink == Ink::C1)
-            painter.fillRect(QRectF(cellX(i) + 0.5, y + 1, m_charWidth - 1, m_lineHeight - 2),
-                             CellText::controlTint(ink == Ink::C1));
-    }
-
-    const bool enabled = isEnabled();
-    auto pen = [&](Ink ink) {
-        if (ink == Ink::Selected)
-            return selectedColor;
-        if (!enabled || ink == Ink::Text)
-            return textColor;
-        return CellText::controlInk(ink == Ink::C1);
-    };
-    const qreal baseline = y + m_ascent;
-    QString run;
-    qsizetype runStart = from;
-    Ink runInk = Ink::Text;
-    auto flush = [&]() {
-        if (run.isEmpty())
-            return;
-        painter.setPen(pen(runInk));
-        painter.drawText(QPointF(cellX(runStart), baseline), run);
-        run.clear();
-    };
-    run.reserve(to - from);
-    for (qsizetype i = from; i < to; ++i) {
-        const char16_t c = cell(i);
-        const Ink ink = inkOf(i, c);
-        if (c < 256 && m_evenAdvance[c]) {
-            if (!run.isEmpty() && ink != runInk)
-                flush();
-            if (run.isEmpty()) {
-                runStart = i;
-                runInk = ink;
-            }
-            run.append(displayChar(c));
-            continue;
-        }
-        // Anything wider or narrower gets a cell of its own.
-        flush();
-        if (QChar::isLowSurrogate(c) && i > start &&
-            QChar::isHighSurrogate(i > from ? cell(i - 1) : m_store->at(i - 1)))
-            continue;
-        QString single = QString(displayChar(c));
-        if (QChar::isHighSurrogate(c) && i + 1 < end && QChar::isLowSurrogate(cell(i + 1)))
-            single.append(QChar(cell(i + 1)));
-        painter.setPen(pen(ink));
-        painter.drawText(QPointF(cellX(i), baseline), single);
-    }
-    flush();
+    CellText::Row row{QStringView(cells).first(to - from), from, 0, 0, selStart, selEnd};
+    if (from > start && from < to && cells.at(0).isLowSurrogate())
+        row.before = m_store->at(from - 1);
+    if (cells.size() > to - from)
+        row.after = cells.back().unicode();
+    CellText::drawRow(painter, m_grid, row, QPointF(cellX(from), y), m_lineHeight, y + qRound(m_grid.ascent),
+                      textColor, selectedColor, isEnabled());
 }
 
 void LogView::resizeEvent(QResizeEvent* event)

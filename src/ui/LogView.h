@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ui/CaretBlink.h"
+#include "ui/CellText.h"
 
 #include "log/LogStore.h"
 
@@ -213,8 +214,6 @@ private:
     QElapsedTimer m_lastPaint;
     QBasicTimer m_frame;
 
-    qreal m_charWidth = 8;
+    CellText::Grid m_grid;
     int m_lineHeight = 14;
-    int m_ascent = 11;
-    bool m_evenAdvance[256] = {};
 };
