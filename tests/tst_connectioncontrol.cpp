@@ -525,6 +525,7 @@ private slots:
         QTest::newRow("tcp server") << Server << Tcp;
         QTest::newRow("udp server") << Server << Udp;
         QTest::newRow("udp client") << Client << Udp;
+        QTest::newRow("tcp client") << Client << Tcp;
     }
     void portInUseFailsTheClick()
     {

@@ -287,18 +287,26 @@ void TestSocketControl::refusesOperationsAtOnce()
 void TestSocketControl::portInUseIsRefused_data()
 {
     QTest::addColumn<int>("protocol");
-    QTest::newRow("TCP listen") << 0;
-    QTest::newRow("UDP bind") << 1;
+    QTest::addColumn<bool>("client");
+    QTest::newRow("TCP listen") << 0 << false;
+    QTest::newRow("UDP bind") << 1 << false;
+    // Bound, neither listening nor connected: the client's bind must not share it.
+    QTest::newRow("TCP client bind") << 0 << true;
 }
 
 void TestSocketControl::portInUseIsRefused()
 {
     QFETCH(int, protocol);
+    QFETCH(bool, client);
 
     QTcpServer tcpHolder;
     QUdpSocket udpHolder;
+    QTcpSocket boundHolder;
     quint16 port = 0;
-    if (protocol == 0) {
+    if (client) {
+        QVERIFY(boundHolder.bind(QHostAddress::Any, 0));
+        port = boundHolder.localPort();
+    } else if (protocol == 0) {
         QVERIFY(tcpHolder.listen(QHostAddress::Any, 0));
         port = tcpHolder.serverPort();
     } else {
@@ -309,7 +317,9 @@ void TestSocketControl::portInUseIsRefused()
     SocketControl control;
     control.setProtocol(protocol);
     control.setLocalPort(port);
-    QCOMPARE(thrownNumber([&] { protocol == 0 ? control.Listen() : control.Bind(); }),
+    QCOMPARE(thrownNumber([&] {
+                 client ? control.Connect() : protocol == 0 ? control.Listen() : control.Bind();
+             }),
              int(SocketControl::ErrAddressInUse));
     QCOMPARE(control.State(), 0);
 }
@@ -365,6 +375,14 @@ void TestSocketControl::clientBindsGivenLocalPort()
     QVERIFY(peer);
     QCOMPARE(peer->peerPort(), localPort);
     QCOMPARE(control.LocalPort(), qint32(localPort));
+
+    // Closed from our side, the connection waits out its close on the port;
+    // connecting from it again works at once.
+    control.Close();
+    QTRY_COMPARE(peer->state(), QAbstractSocket::UnconnectedState);
+    control.Connect();
+    QVERIFY(connectedSpy.wait(Timeout));
+    QCOMPARE(takeClient(peerServer)->peerPort(), localPort);
 }
 
 void TestSocketControl::peerCloseDeliversDataFirst()

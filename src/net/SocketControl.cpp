@@ -36,6 +36,16 @@ constexpr int UdpReceiveBuffer = 64 * 1024 * 1024;
 // so that it paints and answers the user during any flood.
 constexpr qint64 DatagramSliceMs = 10;
 
+// A client bound to its local port may take it over from a connection of
+// that port that only waits out its close, so that a reconnect works at once;
+// a port that another socket holds is still refused. Windows lets such a bind
+// take a port from a live socket, so there the port is bound exclusively.
+#ifdef Q_OS_WIN
+constexpr auto ClientBindMode = QAbstractSocket::DontShareAddress;
+#else
+constexpr auto ClientBindMode = QAbstractSocket::ReuseAddressHint;
+#endif
+
 // Drops are reported at most this often, as one count.
 constexpr int DropReportMs = 1000;
 
@@ -213,7 +223,7 @@ void SocketControl::Connect()
     socket->setProxy(QNetworkProxy::NoProxy);
     // Read as it arrives, up to a bound; past it TCP makes the peer wait.
     socket->setReadBufferSize(ReadBufferLimit);
-    if (m_localPort != 0 && !socket->bind(QHostAddress::Any, quint16(m_localPort))) {
+    if (m_localPort != 0 && !socket->bind(QHostAddress::Any, quint16(m_localPort), ClientBindMode)) {
         const KvError failure =
             socketError(socket->error(), socket->errorString(), QStringLiteral("port %1").arg(m_localPort));
         delete socket;
