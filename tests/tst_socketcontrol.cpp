@@ -75,6 +75,7 @@ struct Recorder
             chunks.append(chunk);
             data += chunk;
             senders.append(control.RemoteHostIP());
+            lastSenders.append(control.lastSender());
             ports.append(control.RemotePort());
             events.append(QStringLiteral("data"));
         });
@@ -89,6 +90,7 @@ struct Recorder
     QList<QByteArray> chunks;
     QByteArray data;
     QStringList senders;
+    QStringList lastSenders;
     QList<qint32> ports;
     QStringList events;
 };
@@ -953,6 +955,9 @@ void TestSocketControl::udpReaderKeepsOrderSizeAndSender()
         QCOMPARE(recorder.chunks.at(i), payload(i, sizes.at(i)));
         QCOMPARE(recorder.senders.at(i), senders.at(i % senders.size()));
         QCOMPARE(recorder.ports.at(i), qint32(peer.localPort()));
+        const QString sender = senders.at(i % senders.size());
+        QCOMPARE(recorder.lastSenders.at(i), (sender == "::1" ? QStringLiteral("[::1]") : sender) + ":" +
+                                                 QString::number(peer.localPort()));
     }
 }
 

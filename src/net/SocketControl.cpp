@@ -397,6 +397,11 @@ QString SocketControl::GetData()
     return data;
 }
 
+QString SocketControl::lastSender() const
+{
+    return m_lastSenderText.isEmpty() ? QString() : hostAndPort(m_lastSenderText, m_lastSenderPort);
+}
+
 qint64 SocketControl::bytesToWrite() const
 {
     return (m_tcp ? m_tcp->bytesToWrite() : 0) + m_heldBytes;
@@ -803,6 +808,7 @@ void SocketControl::startDatagramReader(QUdpSocket* udp)
 {
     m_lastSender.clear();
     m_lastSenderText.clear();
+    m_lastSenderPort = 0;
     m_unreportedDrops = 0;
     // Everything that may fail comes before the reader runs on the socket.
     if (!m_dropTimer) {
@@ -874,6 +880,7 @@ void SocketControl::deliverDatagrams()
             }
             m_remoteHostIP = m_lastSenderText;
             m_remotePort = datagram.senderPort;
+            m_lastSenderPort = datagram.senderPort;
             m_received += datagram.payload;
             m_traffic.bytesIn += datagram.payload.size();
             ++m_traffic.datagramsIn;

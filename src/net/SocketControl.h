@@ -96,6 +96,9 @@ public:
     qint32 RemotePort() const { return m_remotePort; }
     void setRemotePort(qint32 port);
     QString RemoteHostIP() const { return m_remoteHostIP; }
+    // Who sent the last datagram, with its port ("[::1]:4000"); empty until
+    // one arrives on the open socket.
+    QString lastSender() const;
     const Traffic& traffic() const { return m_traffic; }
     int State() const { return m_state; }
 
@@ -205,6 +208,7 @@ private:
     qint64 m_unreportedDrops = 0;
     QHostAddress m_lastSender;
     QString m_lastSenderText;
+    quint16 m_lastSenderPort = 0;
     // The window has been told that received TCP data could not be stored.
     bool m_readFailureReported = false;
     qint64 m_heldBytes = 0;

@@ -397,6 +397,7 @@ void frmKelvane::updateStatusLine()
     f.peer = f.situation == ConnectionControl::Situation::Connecting
                  ? hostAndPort(txtIP->text(), txtRemotePort->text())
                  : hostAndPort(wsClient->RemoteHostIP(), wsClient->RemotePort());
+    f.lastSender = wsClient->lastSender();
     f.sending = m_fileSender->isRunning();
     f.file = m_fileSender->progress();
     const QString text = statusText(f);
