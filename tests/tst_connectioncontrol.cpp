@@ -85,6 +85,8 @@ struct Harness
                          &ConnectionControl::connectionRequest);
         QObject::connect(&socket, &SocketControl::error, &control,
                          [this](int, const QString& description) { control.error(description); });
+        QObject::connect(&socket, &SocketControl::remoteHostNotFound, &control,
+                         &ConnectionControl::remoteHostNotFound);
     }
     ConnectionControl* operator->() { return &control; }
     QString log() const { return view.entries.join(QString()); }
@@ -386,13 +388,12 @@ private slots:
         QTest::addColumn<QString>("host");
         QTest::addColumn<int>("logged");
         QTest::addColumn<QString>("after");
-        // UDP was connected at once; the error closes the socket and frees the
-        // boxes but leaves the rest as it was.
-        const QString udpAfter = QStringLiteral("socket closed, boxes enabled, roles disabled, connected");
+        // UDP needs the host only to send: it stays bound and receiving.
+        const QString udpAfter = ConnectedUdp;
         const QString withNul = QStringLiteral("127.0.0.1") + QChar(0) + QStringLiteral("evil");
         QTest::newRow("tcp client, unknown name: connecting ends in idle")
             << Tcp << "nonexistent.invalid" << 1 << Idle;
-        QTest::newRow("udp client, unknown name: closed while connected")
+        QTest::newRow("udp client, unknown name: stays connected")
             << Udp << "nonexistent.invalid" << 2 << udpAfter;
         // A listener waits on 127.0.0.1: the text before the NUL must not reach it.
         QTest::newRow("tcp client, NUL inside the host") << Tcp << withNul << 1 << Idle;
@@ -410,11 +411,12 @@ private slots:
         Harness w;
         prepare(w, Client, protocol, QString::number(listener.serverPort()), "0", host);
         QSignalSpy errors(&w.socket, &SocketControl::error);
+        QSignalSpy notFound(&w.socket, &SocketControl::remoteHostNotFound);
         const qsizetype before = entries(w).size();
 
         clickConnect(w);
-        QTRY_COMPARE_WITH_TIMEOUT(errors.count(), 1, 60000);
-        const QString description = errors.at(0).at(1).toString();
+        QTRY_COMPARE_WITH_TIMEOUT(errors.count() + notFound.count(), 1, 60000);
+        const QString description = (protocol == Udp ? notFound.at(0).at(0) : errors.at(0).at(1)).toString();
         QVERIFY(description.startsWith(QStringLiteral("Host not found")));
         QCOMPARE(entriesSince(w, before).size(), logged);
         QCOMPARE(entriesSince(w, before).constLast(), body({description}));

@@ -334,6 +334,7 @@ void SocketControl::Close()
     }
     qint64 unsent = dropHeldDatagrams();
     m_udpTarget.clear();
+    m_targetFailure.clear();
 
     // Requests waiting in m_requests stay: the window closes the listener and
     // then accepts one of them on this same object.
@@ -452,14 +453,11 @@ void SocketControl::startUdpLookup()
         m_lookupId = -1;
     }
     m_udpTarget.clear();
+    m_targetFailure.clear();
 
+    // Like a lookup that failed: the window hears of it after the open.
     if (!isWholeHostText(m_remoteHost)) {
-        // Like a lookup that failed: the window hears of it after the open.
-        CallScope scope(m_inCall);
-        const qint64 lost = dropHeldDatagrams();
-        reportError(hostNotFound(m_remoteHost));
-        if (lost > 0)
-            emit bytesNotSent(lost);
+        udpTargetNotFound(true);
         return;
     }
     const QString host = bareHost(m_remoteHost);
@@ -486,11 +484,7 @@ void SocketControl::onLookupDone(const QHostInfo& info)
 
     const QList<QHostAddress> addresses = info.addresses();
     if (info.error() != QHostInfo::NoError || addresses.isEmpty()) {
-        const qint64 lost = dropHeldDatagrams();
-        const QPointer<SocketControl> self(this);
-        reportError(hostNotFound(m_remoteHost));
-        if (self && lost > 0)
-            emit bytesNotSent(lost);
+        udpTargetNotFound(false);
         return;
     }
     m_udpTarget = addresses.first();
@@ -506,6 +500,31 @@ void SocketControl::onLookupDone(const QHostInfo& info)
     flushHeldDatagrams();
 }
 
+void SocketControl::udpTargetNotFound(bool later)
+{
+    // Binding needs no remote host, only sending does: the socket stays open
+    // and receiving.
+    m_targetFailure = hostNotFound(m_remoteHost).description() +
+                      QStringLiteral(". Nothing can be sent until the connection is opened again "
+                                     "with another host.");
+    const QString description = m_targetFailure;
+    const qint64 lost = dropHeldDatagrams();
+    if (!later) {
+        emit remoteHostNotFound(description, lost);
+        return;
+    }
+    const quint32 generation = m_generation;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, description, lost] {
+            if (generation == m_generation && m_targetFailure == description)
+                emit remoteHostNotFound(description, lost);
+            else if (lost > 0)
+                emit bytesNotSent(lost);
+        },
+        Qt::QueuedConnection);
+}
+
 void SocketControl::sendDatagram(const QByteArray& bytes)
 {
     const qint64 limit = largestDatagram();
@@ -515,6 +534,8 @@ void SocketControl::sendDatagram(const QByteArray& bytes)
             QStringLiteral("Datagram too large: %1 bytes, at most %2 fit").arg(bytes.size()).arg(limit));
     }
     if (m_udpTarget.isNull()) {
+        if (!m_targetFailure.isEmpty())
+            throw KvError(ErrHostNotFound, m_targetFailure);
         if (m_lookupId == -1)
             throw KvError(ErrAddressNotAvailable, QStringLiteral("No remote host to send to"));
         m_heldDatagrams.append(bytes);

@@ -125,6 +125,11 @@ signals:
     void connectionRequest(qint32 requestId);
     void dataArrival(qint32 bytesTotal);
     void error(int number, const QString& description);
+    // The UDP socket's remote host cannot be found. Receiving needs none, so
+    // the socket stays open; every send fails with this description until the
+    // socket closes or gets another host. The datagrams that waited for the
+    // lookup are lost; unsentBytes counts their bytes.
+    void remoteHostNotFound(const QString& description, qint64 unsentBytes);
     // Datagrams lost before the window saw them, counted since the last
     // report: dropped by the system while the socket was full, or for want of
     // memory. At most one report a second.
@@ -143,6 +148,9 @@ private:
     void requireClosed() const;
     void openUdp();
     void startUdpLookup();
+    // The remote host was not found: the window hears of it now, or after the
+    // call under way when `later`.
+    void udpTargetNotFound(bool later);
     void sendDatagram(const QByteArray& bytes);
     void flushHeldDatagrams();
     // Empties the datagrams waiting for the lookup; returns their bytes.
@@ -198,6 +206,8 @@ private:
     quint16 m_udpTargetPort = 0;
     int m_lookupId = -1;
     QList<QByteArray> m_heldDatagrams;
+    // Why nothing can be sent: the remote host was not found.
+    QString m_targetFailure;
 
     // UDP reception: the reader thread, what it may hold, and the drops not
     // yet reported. The sender's address text is kept while datagrams come
