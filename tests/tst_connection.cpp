@@ -1,6 +1,7 @@
 // The connect button, the role switch and the connection events, driven
 // through the window's own controls against real peers on loopback.
 
+#include "testdata.h"
 #include "testsupport.h"
 
 #include "net/SocketControl.h"
@@ -13,6 +14,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QUdpSocket>
 
 using TestSupport::bodies;
 using TestSupport::body;
@@ -22,10 +24,12 @@ namespace {
 
 const QString Idle = QStringLiteral("socket closed, boxes enabled, roles enabled, not connected");
 const QString ConnectedTcp = QStringLiteral("socket connected, boxes disabled, roles disabled, connected");
+const QString ConnectedUdp = QStringLiteral("socket open, boxes disabled, roles disabled, connected");
 
 constexpr int Server = 0;
 constexpr int Client = 1;
 constexpr int Tcp = 0;
+constexpr int Udp = 1;
 
 QString situation(const Window& w)
 {
@@ -97,6 +101,53 @@ private slots:
         QCOMPARE(situation(w), Idle);
         QVERIFY(!w->connection()->isLocalClose());
         QTRY_COMPARE(info->text(), QStringLiteral("Not connected"));
+    }
+
+    void udpHostNotFoundKeepsReceiving_data()
+    {
+        QTest::addColumn<int>("role");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QStringList>("waited"); // the line sent before the lookup answered
+        QTest::newRow("server role, unknown name")
+            << Server << "no-such-host.invalid" << QStringList{"2 bytes waiting for it were not sent."};
+        QTest::newRow("client role, tab in the host") << Client << "127.0.0.1\tx" << QStringList{};
+    }
+    void udpHostNotFoundKeepsReceiving()
+    {
+        QFETCH(int, role);
+        QFETCH(QString, host);
+        QFETCH(QStringList, waited);
+        TestData::TempFiles files;
+        Window w;
+        w->show();
+        TestSupport::clickConnect(w, role, Udp, "5005", "0", host);
+        w.find<QPushButton>("cmdSend1")->click();
+        const QString notFound =
+            "Host not found: " + host +
+            ". Nothing can be sent until the connection is opened again with another host.";
+        QTRY_COMPARE(w.entries().constLast(), body(QStringList{notFound} + waited));
+        QCOMPARE(situation(w), ConnectedUdp);
+
+        // Still receiving; the information line names the sender.
+        QUdpSocket peer;
+        QVERIFY(peer.bind(QHostAddress::LocalHost, 0));
+        peer.writeDatagram("ping", QHostAddress::LocalHost, quint16(w->socket()->LocalPort()));
+        QTRY_VERIFY(w.find<QLabel>("lblInfo")->text().startsWith(
+            "UDP on port " + QString::number(w->socket()->LocalPort()) +
+            ", last datagram from 127.0.0.1:" + QString::number(peer.localPort()) + " - 1 datagrams in"));
+        // A typed line and a file line fail with the reason.
+        w.find<QPushButton>("cmdSend1")->click();
+        QCOMPARE(w.entries().constLast(), body({"Error", notFound}));
+        w->fileDialog()->setBackend(std::make_unique<TestSupport::ScriptedFileDialog>(
+            std::make_shared<std::vector<TestSupport::ScriptedFileDialog::Reply>>(
+                std::vector<TestSupport::ScriptedFileDialog::Reply>{{0, files.write("line\r\n")}})));
+        w.find<QPushButton>("cmdOpen")->click();
+        w.find<QPushButton>("cmdSendFile")->click();
+        QTRY_COMPARE(w.entries().constLast(), body({"*** Error ***", notFound, "File sending stopped."}));
+        QCOMPARE(situation(w), ConnectedUdp);
+        w.find<QPushButton>("cmdConnect")->click();
+        QCOMPARE(w.entries().constLast(), body({"Server port closed."}));
+        QCOMPARE(situation(w), Idle);
     }
 
     void failedClickShowsItsBoxAfterTheLog()

@@ -22,6 +22,7 @@
 #include <QTemporaryFile>
 #include <QTest>
 #include <QTimer>
+#include <QUdpSocket>
 
 #include <csignal>
 #include <cstdio>
@@ -103,11 +104,11 @@ class TestShutdown : public QObject
     Q_OBJECT
 
 private:
-    static void listen(Window& w, int closeBox)
+    static void listen(Window& w, int closeBox, int protocol = 0)
     {
         w.find<OptionArray>("optServer")->setValue(0, true);
         w.find<CheckBox>("chkCloseOnDisconnect")->setValue(closeBox);
-        w.find<ListCombo>("cboMode")->setListIndex(0);
+        w.find<ListCombo>("cboMode")->setListIndex(protocol);
         w.find<QLineEdit>("txtLocalPort")->setText(QStringLiteral("0"));
         w.find<QPushButton>("cmdConnect")->click();
     }
@@ -225,30 +226,44 @@ private slots:
 
     void closeEndsTheConnection_data()
     {
+        QTest::addColumn<QString>("open");
         QTest::addColumn<int>("closeBox");
         QTest::addColumn<bool>("withPeer");
         QTest::addColumn<bool>("fullClose");
 
         // Unchecked, a server would listen again; closing the window must not.
-        QTest::newRow("listening, box unchecked") << 0 << false << false;
-        QTest::newRow("serving, box unchecked") << 0 << true << false;
-        QTest::newRow("serving, box checked") << 1 << true << true;
+        QTest::newRow("listening, box unchecked") << "tcp server" << 0 << false << false;
+        QTest::newRow("serving, box unchecked") << "tcp server" << 0 << true << false;
+        QTest::newRow("serving, box checked") << "tcp server" << 1 << true << true;
+        QTest::newRow("connected as a TCP client") << "tcp client" << 0 << true << true;
+        QTest::newRow("UDP, box unchecked") << "udp server" << 0 << false << false;
     }
 
     void closeEndsTheConnection()
     {
+        QFETCH(QString, open);
         QFETCH(int, closeBox);
         QFETCH(bool, withPeer);
         QFETCH(bool, fullClose);
 
         Window w;
-        listen(w, closeBox);
-        QCOMPARE(w->socket()->State(), int(SocketControl::sckListening));
-        const quint16 port = quint16(w->socket()->LocalPort());
-
+        QTcpServer server; // a TCP client's peer
         QTcpSocket peer;
-        QSignalSpy peerGone(&peer, &QTcpSocket::disconnected);
-        if (withPeer) {
+        QTcpSocket* peerEnd = &peer;
+        quint16 port = 0;
+        if (open == "tcp client") {
+            QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+            QVERIFY(TestSupport::connectTcpClient(w, server.serverPort()));
+            QTRY_VERIFY(server.hasPendingConnections());
+            peerEnd = server.nextPendingConnection();
+        } else {
+            listen(w, closeBox, open == "udp server");
+            QCOMPARE(w->socket()->State(),
+                     int(open == "udp server" ? SocketControl::sckOpen : SocketControl::sckListening));
+            port = quint16(w->socket()->LocalPort());
+        }
+        QSignalSpy peerGone(peerEnd, &QTcpSocket::disconnected);
+        if (withPeer && open == "tcp server") {
             peer.connectToHost(QHostAddress::LocalHost, port);
             QTRY_VERIFY(w->isConnected());
             QTRY_COMPARE(peer.state(), QAbstractSocket::ConnectedState);
@@ -266,7 +281,10 @@ private slots:
 
         if (withPeer)
             QTRY_COMPARE(peerGone.size(), 1);
-        QVERIFY(refused(port));
+        QVERIFY(open != "tcp server" || refused(port));
+        QUdpSocket freed;
+        QVERIFY(open != "udp server" ||
+                freed.bind(QHostAddress::Any, port, QAbstractSocket::DontShareAddress));
         QTest::qWait(20);
         QCOMPARE(w->socket()->State(), int(SocketControl::sckClosed));
         QCOMPARE(storedSetting(Settings::LocalPort), QStringLiteral("0"));

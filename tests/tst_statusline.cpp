@@ -33,6 +33,11 @@ private slots:
             << facts(S::Connected) << "Connected to 10.0.0.5:5005 - 1.2 MB in, 3.4 KB out";
         QTest::newRow("UDP") << facts(S::Connected, true)
                              << "UDP on port 5005 - 3,201 datagrams in, 12 dropped, 3.4 KB out";
+        StatusFacts heard = facts(S::Connected, true);
+        heard.lastSender = QStringLiteral("[::1]:4000");
+        QTest::newRow("UDP names its last sender")
+            << heard
+            << "UDP on port 5005, last datagram from [::1]:4000 - 3,201 datagrams in, 12 dropped, 3.4 KB out";
         QTest::newRow("listening again")
             << facts(S::ListeningAgain) << "Listening again on port 5005 - 1.2 MB in, 3.4 KB out";
         StatusFacts sending = facts(S::Connected);

@@ -179,3 +179,14 @@ void ConnectionControl::error(const QString& description)
     m_view->setAddressBoxesEnabled(true);
     wsClient->Close();
 }
+
+void ConnectionControl::remoteHostNotFound(const QString& description, qint64 unsentBytes)
+{
+    // Nothing closes: the user learns at once that sends will fail, and why.
+    QStringList items{description};
+    if (unsentBytes > 0)
+        items.append(unsentBytes == 1
+                         ? QStringLiteral("1 byte waiting for it was not sent.")
+                         : CountText(unsentBytes) + QStringLiteral(" bytes waiting for it were not sent."));
+    m_view->report(items);
+}

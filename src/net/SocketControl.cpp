@@ -36,6 +36,16 @@ constexpr int UdpReceiveBuffer = 64 * 1024 * 1024;
 // so that it paints and answers the user during any flood.
 constexpr qint64 DatagramSliceMs = 10;
 
+// A client bound to its local port may take it over from a connection of
+// that port that only waits out its close, so that a reconnect works at once;
+// a port that another socket holds is still refused. Windows lets such a bind
+// take a port from a live socket, so there the port is bound exclusively.
+#ifdef Q_OS_WIN
+constexpr auto ClientBindMode = QAbstractSocket::DontShareAddress;
+#else
+constexpr auto ClientBindMode = QAbstractSocket::ReuseAddressHint;
+#endif
+
 // Drops are reported at most this often, as one count.
 constexpr int DropReportMs = 1000;
 
@@ -213,7 +223,7 @@ void SocketControl::Connect()
     socket->setProxy(QNetworkProxy::NoProxy);
     // Read as it arrives, up to a bound; past it TCP makes the peer wait.
     socket->setReadBufferSize(ReadBufferLimit);
-    if (m_localPort != 0 && !socket->bind(QHostAddress::Any, quint16(m_localPort))) {
+    if (m_localPort != 0 && !socket->bind(QHostAddress::Any, quint16(m_localPort), ClientBindMode)) {
         const KvError failure =
             socketError(socket->error(), socket->errorString(), QStringLiteral("port %1").arg(m_localPort));
         delete socket;
@@ -324,6 +334,7 @@ void SocketControl::Close()
     }
     qint64 unsent = dropHeldDatagrams();
     m_udpTarget.clear();
+    m_targetFailure.clear();
 
     // Requests waiting in m_requests stay: the window closes the listener and
     // then accepts one of them on this same object.
@@ -387,6 +398,11 @@ QString SocketControl::GetData()
     return data;
 }
 
+QString SocketControl::lastSender() const
+{
+    return m_lastSenderText.isEmpty() ? QString() : hostAndPort(m_lastSenderText, m_lastSenderPort);
+}
+
 qint64 SocketControl::bytesToWrite() const
 {
     return (m_tcp ? m_tcp->bytesToWrite() : 0) + m_heldBytes;
@@ -437,14 +453,11 @@ void SocketControl::startUdpLookup()
         m_lookupId = -1;
     }
     m_udpTarget.clear();
+    m_targetFailure.clear();
 
+    // Like a lookup that failed: the window hears of it after the open.
     if (!isWholeHostText(m_remoteHost)) {
-        // Like a lookup that failed: the window hears of it after the open.
-        CallScope scope(m_inCall);
-        const qint64 lost = dropHeldDatagrams();
-        reportError(hostNotFound(m_remoteHost));
-        if (lost > 0)
-            emit bytesNotSent(lost);
+        udpTargetNotFound(true);
         return;
     }
     const QString host = bareHost(m_remoteHost);
@@ -471,11 +484,7 @@ void SocketControl::onLookupDone(const QHostInfo& info)
 
     const QList<QHostAddress> addresses = info.addresses();
     if (info.error() != QHostInfo::NoError || addresses.isEmpty()) {
-        const qint64 lost = dropHeldDatagrams();
-        const QPointer<SocketControl> self(this);
-        reportError(hostNotFound(m_remoteHost));
-        if (self && lost > 0)
-            emit bytesNotSent(lost);
+        udpTargetNotFound(false);
         return;
     }
     m_udpTarget = addresses.first();
@@ -491,6 +500,31 @@ void SocketControl::onLookupDone(const QHostInfo& info)
     flushHeldDatagrams();
 }
 
+void SocketControl::udpTargetNotFound(bool later)
+{
+    // Binding needs no remote host, only sending does: the socket stays open
+    // and receiving.
+    m_targetFailure = hostNotFound(m_remoteHost).description() +
+                      QStringLiteral(". Nothing can be sent until the connection is opened again "
+                                     "with another host.");
+    const QString description = m_targetFailure;
+    const qint64 lost = dropHeldDatagrams();
+    if (!later) {
+        emit remoteHostNotFound(description, lost);
+        return;
+    }
+    const quint32 generation = m_generation;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, description, lost] {
+            if (generation == m_generation && m_targetFailure == description)
+                emit remoteHostNotFound(description, lost);
+            else if (lost > 0)
+                emit bytesNotSent(lost);
+        },
+        Qt::QueuedConnection);
+}
+
 void SocketControl::sendDatagram(const QByteArray& bytes)
 {
     const qint64 limit = largestDatagram();
@@ -500,6 +534,8 @@ void SocketControl::sendDatagram(const QByteArray& bytes)
             QStringLiteral("Datagram too large: %1 bytes, at most %2 fit").arg(bytes.size()).arg(limit));
     }
     if (m_udpTarget.isNull()) {
+        if (!m_targetFailure.isEmpty())
+            throw KvError(ErrHostNotFound, m_targetFailure);
         if (m_lookupId == -1)
             throw KvError(ErrAddressNotAvailable, QStringLiteral("No remote host to send to"));
         m_heldDatagrams.append(bytes);
@@ -793,6 +829,7 @@ void SocketControl::startDatagramReader(QUdpSocket* udp)
 {
     m_lastSender.clear();
     m_lastSenderText.clear();
+    m_lastSenderPort = 0;
     m_unreportedDrops = 0;
     // Everything that may fail comes before the reader runs on the socket.
     if (!m_dropTimer) {
@@ -864,6 +901,7 @@ void SocketControl::deliverDatagrams()
             }
             m_remoteHostIP = m_lastSenderText;
             m_remotePort = datagram.senderPort;
+            m_lastSenderPort = datagram.senderPort;
             m_received += datagram.payload;
             m_traffic.bytesIn += datagram.payload.size();
             ++m_traffic.datagramsIn;

@@ -96,6 +96,9 @@ public:
     qint32 RemotePort() const { return m_remotePort; }
     void setRemotePort(qint32 port);
     QString RemoteHostIP() const { return m_remoteHostIP; }
+    // Who sent the last datagram, with its port ("[::1]:4000"); empty until
+    // one arrives on the open socket.
+    QString lastSender() const;
     const Traffic& traffic() const { return m_traffic; }
     int State() const { return m_state; }
 
@@ -122,6 +125,11 @@ signals:
     void connectionRequest(qint32 requestId);
     void dataArrival(qint32 bytesTotal);
     void error(int number, const QString& description);
+    // The UDP socket's remote host cannot be found. Receiving needs none, so
+    // the socket stays open; every send fails with this description until the
+    // socket closes or gets another host. The datagrams that waited for the
+    // lookup are lost; unsentBytes counts their bytes.
+    void remoteHostNotFound(const QString& description, qint64 unsentBytes);
     // Datagrams lost before the window saw them, counted since the last
     // report: dropped by the system while the socket was full, or for want of
     // memory. At most one report a second.
@@ -140,6 +148,9 @@ private:
     void requireClosed() const;
     void openUdp();
     void startUdpLookup();
+    // The remote host was not found: the window hears of it now, or after the
+    // call under way when `later`.
+    void udpTargetNotFound(bool later);
     void sendDatagram(const QByteArray& bytes);
     void flushHeldDatagrams();
     // Empties the datagrams waiting for the lookup; returns their bytes.
@@ -195,6 +206,8 @@ private:
     quint16 m_udpTargetPort = 0;
     int m_lookupId = -1;
     QList<QByteArray> m_heldDatagrams;
+    // Why nothing can be sent: the remote host was not found.
+    QString m_targetFailure;
 
     // UDP reception: the reader thread, what it may hold, and the drops not
     // yet reported. The sender's address text is kept while datagrams come
@@ -205,6 +218,7 @@ private:
     qint64 m_unreportedDrops = 0;
     QHostAddress m_lastSender;
     QString m_lastSenderText;
+    quint16 m_lastSenderPort = 0;
     // The window has been told that received TCP data could not be stored.
     bool m_readFailureReported = false;
     qint64 m_heldBytes = 0;

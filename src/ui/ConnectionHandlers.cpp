@@ -62,6 +62,14 @@ void frmKelvane::wsClient_Error(int number, const QString& description)
     m_connection->error(description);
 }
 
+void frmKelvane::wsClient_HostNotFound(const QString& description, qint64 unsentBytes)
+{
+    m_connection->remoteHostNotFound(description, unsentBytes);
+    // Lines that waited for the name are gone: the file sending cannot complete.
+    if (unsentBytes > 0)
+        m_fileSender->dataLost();
+}
+
 void frmKelvane::wsClient_BytesNotSent(qint64 bytes)
 {
     // Nothing goes missing unseen: the bytes a connection took with it are counted.

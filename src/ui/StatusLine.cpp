@@ -48,8 +48,11 @@ QString statusText(const StatusFacts& f)
         text = QStringLiteral("Listening again on port ") + port + carried;
         break;
     case S::Connected:
-        text = (f.udp ? QStringLiteral("UDP on port ") + port : QStringLiteral("Connected to ") + f.peer) +
-               carried;
+        text = f.udp ? QStringLiteral("UDP on port ") + port : QStringLiteral("Connected to ") + f.peer;
+        // Whom a reply should go to.
+        if (f.udp && !f.lastSender.isEmpty())
+            text += QStringLiteral(", last datagram from ") + f.lastSender;
+        text += carried;
         break;
     }
     if (f.sending) {

@@ -15,6 +15,7 @@ struct StatusFacts
     bool udp = false;
     QString peer; // the peer's address and port, or the host and port typed
     qint32 localPort = 0;
+    QString lastSender; // UDP: who sent the last datagram, with its port; empty before the first
     SocketControl::Traffic traffic;
     bool sending = false;
     FileSender::Progress file;

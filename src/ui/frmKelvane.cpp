@@ -371,6 +371,7 @@ void frmKelvane::connectHandlers()
     connect(wsClient, &SocketControl::connected, this, &frmKelvane::wsClient_Connect);
     connect(wsClient, &SocketControl::connectionRequest, this, &frmKelvane::wsClient_ConnectionRequest);
     connect(wsClient, &SocketControl::error, this, &frmKelvane::wsClient_Error);
+    connect(wsClient, &SocketControl::remoteHostNotFound, this, &frmKelvane::wsClient_HostNotFound);
     connect(wsClient, &SocketControl::bytesNotSent, this, &frmKelvane::wsClient_BytesNotSent);
 
     connect(cmdSend1, &QPushButton::clicked, this, &frmKelvane::cmdSend1_Click);
@@ -397,6 +398,7 @@ void frmKelvane::updateStatusLine()
     f.peer = f.situation == ConnectionControl::Situation::Connecting
                  ? hostAndPort(txtIP->text(), txtRemotePort->text())
                  : hostAndPort(wsClient->RemoteHostIP(), wsClient->RemotePort());
+    f.lastSender = wsClient->lastSender();
     f.sending = m_fileSender->isRunning();
     f.file = m_fileSender->progress();
     const QString text = statusText(f);
