@@ -1,13 +1,19 @@
 #include "storedtext.h"
 
 #include "log/LogStore.h"
+#include "platform/NumConv.h"
 
 #include <QDir>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
+#include <csignal>
 #include <memory>
 #include <new>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -116,6 +122,18 @@ int unnamedFiles()
 void addResidence()
 {
     QTest::addColumn<qint64>("workingSet");
+}
+
+// Why the file cannot be opened for writing, as the system says it; empty when it can.
+QString refusal(const QString& path)
+{
+    const bool existed = QFileInfo::exists(path);
+    QFile probe(path);
+    if (!probe.open(QIODevice::ReadWrite))
+        return probe.errorString();
+    if (!existed)
+        probe.remove();
+    return QString();
 }
 
 } // namespace
@@ -428,19 +446,77 @@ void TestLogStore::diskFullKeepsTheNewestBehindOneMarker_data()
 {
     QTest::addColumn<qint64>("fileLimit");
     QTest::addColumn<QString>("file");
-    QTest::newRow("the file reaches its limit") << qint64(2 * Chunk) << QString();
-    QTest::newRow("no room for a file at all") << qint64(0) << QString();
-    QTest::newRow("writes fail: no space left") << qint64(-1) << QStringLiteral("/dev/full");
+    // The process's limit on the size of the files it writes; -1 none.
+    QTest::addColumn<qint64>("sizeLimit");
+    // %1 the folder, %2 what the system says of the file there.
+    QTest::addColumn<QString>("cause");
+    const QString noSpace =
+        QStringLiteral("no space left on the device for the log's file (%1)").arg(qt_error_string(ENOSPC));
+    const QString notWritable = QStringLiteral("the folder %1 is not writable (%2)");
+    QTest::newRow("the file reaches its limit") << qint64(2 * Chunk) << QString() << qint64(-1) << noSpace;
+    QTest::newRow("no room for a file at all") << qint64(0) << QString() << qint64(-1) << noSpace;
+    QTest::newRow("writes fail: no space left")
+        << qint64(-1) << QStringLiteral("/dev/full") << qint64(-1) << noSpace;
+    QTest::newRow("the file's folder is not writable")
+        << qint64(-1) << QStringLiteral("<read-only>/log") << qint64(-1) << notWritable;
+    QTest::newRow("the cache and temporary folders are not writable")
+        << qint64(-1) << QStringLiteral("<read-only>") << qint64(-1) << notWritable;
+    QTest::newRow("a folder in place of the file") << qint64(-1) << QStringLiteral("<folder>") << qint64(-1)
+                                                   << QStringLiteral("the log's file failed (%2)");
+    QTest::newRow("the process writes no larger file")
+        << qint64(-1) << QString() << 3 * Chunk
+        << QStringLiteral("the log's file failed (%1)").arg(qt_error_string(EFBIG));
 }
 
 void TestLogStore::diskFullKeepsTheNewestBehindOneMarker()
 {
     QFETCH(qint64, fileLimit);
     QFETCH(QString, file);
+    QFETCH(qint64, sizeLimit);
+    QFETCH(QString, cause);
+    QTemporaryDir dir;
+    QString folder = dir.filePath(QStringLiteral("readonly"));
+    QDir(dir.path()).mkdir(QStringLiteral("readonly"));
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
+    // Root writes into any folder: then one of the system's, which takes no new file from anyone.
+    if (refusal(folder + QStringLiteral("/probe")).isEmpty())
+        folder = QStringLiteral("/sys");
+    const QByteArray temp = qgetenv("TMPDIR");
+    const QByteArray cache = qgetenv("XDG_CACHE_HOME");
+    rlimit unlimited{};
+    ::getrlimit(RLIMIT_FSIZE, &unlimited);
+    auto restore = [&] {
+        qputenv("TMPDIR", temp);
+        qputenv("XDG_CACHE_HOME", cache);
+        ::setrlimit(RLIMIT_FSIZE, &unlimited);
+    };
+    const auto restored = qScopeGuard(restore);
+    if (file == QLatin1String("<folder>"))
+        file = dir.path();
+    if (file.startsWith(QLatin1String("<read-only>")) && refusal(folder + QStringLiteral("/probe")).isEmpty())
+        QSKIP("no folder here refuses a new file");
+    if (file == QLatin1String("<read-only>")) {
+        qputenv("TMPDIR", QFile::encodeName(folder));
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(folder));
+    }
+    file.replace(QLatin1String("<read-only>"), folder);
+    cause.replace(QLatin1String("%1"), QDir::toNativeSeparators(folder));
+    if (cause.contains(QLatin1String("%2")))
+        cause.replace(QLatin1String("%2"),
+                      refusal(file == folder ? folder + QStringLiteral("/probe") : file));
+    if (sizeLimit >= 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = unlimited;
+        limited.rlim_cur = rlim_t(sizeLimit);
+        ::setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    auto marker = [&cause](qint64 dropped) {
+        return QStringLiteral("... %1 characters dropped: %2 ...\r\n").arg(CountText(dropped), cause);
+    };
     LogStore log;
+    log.setFilePath(file == folder ? QString() : file);
     log.setWorkingSetLimit(2 * Chunk);
     log.setFileLimit(fileLimit);
-    log.setFilePath(file);
     QSignalSpy full(&log, &LogStore::diskFull);
     QSignalSpy front(&log, &LogStore::frontReplaced);
     QString sent;
@@ -455,8 +531,8 @@ void TestLogStore::diskFullKeepsTheNewestBehindOneMarker()
     const QString text = log.mid(0, log.size());
     const qsizetype markerEnd = text.indexOf(QStringLiteral("\r\n")) + 2;
     const qint64 dropped = sent.size() - (text.size() - markerEnd);
-    QCOMPARE(text.first(markerEnd), QStringLiteral("... %1 bytes dropped: disk full ...\r\n").arg(dropped));
-    QCOMPARE(log.droppedBytes(), dropped);
+    QCOMPARE(text.first(markerEnd), marker(dropped));
+    QCOMPARE(log.droppedCharacters(), dropped);
     QVERIFY(text.mid(markerEnd) == sent.right(text.size() - markerEnd));
     QString failure = mismatch(log, text);
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
@@ -469,16 +545,19 @@ void TestLogStore::diskFullKeepsTheNewestBehindOneMarker()
     // Said once, after the append, however often text is dropped.
     QCOMPARE(full.size(), 0);
     QVERIFY(full.wait(2000));
+    QCOMPARE(full.at(0).at(0).toString(), cause);
+    // The cause stays readable however much is dropped after it.
     for (int i = 0; i < 6; ++i)
         log.append(filler(Chunk / 2, 20 + i));
     QTest::qWait(20);
     QCOMPARE(full.size(), 1);
-    QVERIFY(log.droppedBytes() > dropped);
-    QVERIFY(log.mid(0, 3) == QStringLiteral("..."));
+    QVERIFY(log.droppedCharacters() > dropped);
+    QCOMPARE(log.mid(0, log.lineEnd(0, true)), marker(log.droppedCharacters()));
     log.settle();
     QVERIFY(log.memoryBytes() <= 2 * Chunk);
 
     // A clear starts afresh, with the file again.
+    restore();
     log.clear();
     log.setFileLimit(-1);
     log.setFilePath(QString());
