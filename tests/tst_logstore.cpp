@@ -289,7 +289,7 @@ void TestLogStore::widensForCharactersBeyondLatin1()
     log->append(typed);
     log->append(filler(2 * Chunk));
     const QString expected = head + typed + filler(2 * Chunk);
-    const QString failure = mismatch(*log, expected);
+    QString failure = mismatch(*log, expected);
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
     QCOMPARE(log->at(Chunk + 51), char16_t(0x20AC));
     QCOMPARE(log->lastIndexOf(QString(QChar(0x20AC))), Chunk + 51);
@@ -297,11 +297,21 @@ void TestLogStore::widensForCharactersBeyondLatin1()
     log->settle();
     QVERIFY(log->memoryBytes() + log->fileBytes() < narrow + 5 * Chunk);
     // An edit that takes the wide character away, and one that puts one back.
+    QString edited = expected;
     log->replace(Chunk + 51, 1, QStringLiteral("E"));
-    QVERIFY(log->mid(Chunk + 50, 2) == QStringLiteral("xE"));
+    edited.replace(Chunk + 51, 1, QStringLiteral("E"));
+    failure = mismatch(*log, edited);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
     log->replace(3, 0, QString(QChar(0x263A)));
-    QCOMPARE(log->at(3), char16_t(0x263A));
-    QCOMPARE(log->size(), expected.size() + 1);
+    edited.insert(3, QChar(0x263A));
+    failure = mismatch(*log, edited);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    // A key typed into a chunk kept two bytes a character.
+    LogStore small;
+    small.append(QStringLiteral("x") + QChar(0x20AC) + QStringLiteral("abc"));
+    small.replace(1, 0, QStringLiteral("Z"));
+    failure = mismatch(small, QStringLiteral("xZ") + QChar(0x20AC) + QStringLiteral("abc"));
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
 }
 
 void TestLogStore::replaceAcrossChunks_data()
@@ -310,26 +320,33 @@ void TestLogStore::replaceAcrossChunks_data()
     QTest::addColumn<qsizetype>("count");
     QTest::addColumn<QString>("with");
     addResidence();
+    QTest::addColumn<bool>("movedAfter");
     // The text is five chunks and a bit; with the small working set the first
-    // three or four lie in the file.
+    // three or four lie in the file. Moved: edited in memory, then all but
+    // the last chunk go to the file, grown or cut short as the edit left them.
     const qsizetype size = 5 * Chunk + 10;
-    for (qint64 workingSet : {InMemory, Spilling}) {
-        const char* where = workingSet == InMemory ? "memory" : "file";
-        auto row = [&](const char* name) -> QTestData& { return QTest::addRow("%s: %s", where, name); };
-        row("insert at the start") << qsizetype(0) << qsizetype(0) << QStringLiteral("ab") << workingSet;
-        row("remove across a chunk end") << Chunk - 3 << qsizetype(6) << QString() << workingSet;
+    const std::tuple<const char*, qint64, bool> residences[] = {
+        {"memory", InMemory, false}, {"file", Spilling, false}, {"moved", InMemory, true}};
+    for (const auto& [where, workingSet, moved] : residences) {
+        auto row = [&, where = where](const char* name) -> QTestData& {
+            return QTest::addRow("%s: %s", where, name);
+        };
+        row("insert at the start") << qsizetype(0) << qsizetype(0) << QStringLiteral("ab") << workingSet
+                                   << moved;
+        row("remove across a chunk end") << Chunk - 3 << qsizetype(6) << QString() << workingSet << moved;
         row("replace across a chunk end")
-            << Chunk - 1 << qsizetype(2) << QStringLiteral("\r\n\r\n") << workingSet;
-        row("insert beyond Latin-1") << Chunk + 1 << qsizetype(0) << QString(QChar(0x263A)) << workingSet;
-        row("remove whole chunks between two") << Chunk / 2 << 3 * Chunk << QString() << workingSet;
-        row("remove one chunk's whole text") << Chunk << Chunk << QString() << workingSet;
-        row("remove everything") << qsizetype(0) << size << QString() << workingSet;
-        row("append at the end") << size << qsizetype(0) << QStringLiteral("end\r\n") << workingSet;
+            << Chunk - 1 << qsizetype(2) << QStringLiteral("\r\n\r\n") << workingSet << moved;
+        row("insert beyond Latin-1") << Chunk + 1 << qsizetype(0) << QString(QChar(0x263A)) << workingSet
+                                     << moved;
+        row("remove whole chunks between two") << Chunk / 2 << 3 * Chunk << QString() << workingSet << moved;
+        row("remove one chunk's whole text") << Chunk << Chunk << QString() << workingSet << moved;
+        row("remove everything") << qsizetype(0) << size << QString() << workingSet << moved;
+        row("append at the end") << size << qsizetype(0) << QStringLiteral("end\r\n") << workingSet << moved;
         row("paste that splits the chunk")
             << 2 * Chunk + 7 << qsizetype(1) << filler(3 * Chunk, 5).replace(7, 2, QStringLiteral("\r\n"))
-            << workingSet;
+            << workingSet << moved;
         row("edit from the file into memory")
-            << 3 * Chunk + 5 << Chunk + 3 << QStringLiteral("x\ny") << workingSet;
+            << 3 * Chunk + 5 << Chunk + 3 << QStringLiteral("x\ny") << workingSet << moved;
     }
 }
 
@@ -339,6 +356,7 @@ void TestLogStore::replaceAcrossChunks()
     QFETCH(qsizetype, count);
     QFETCH(QString, with);
     QFETCH(qint64, workingSet);
+    QFETCH(bool, movedAfter);
     QString text = filler(5 * Chunk + 10);
     for (qsizetype lf : {qsizetype(100), Chunk + 1, 2 * Chunk + 3, 4 * Chunk})
         text.replace(lf, 2, QStringLiteral("\r\n"));
@@ -347,8 +365,18 @@ void TestLogStore::replaceAcrossChunks()
     text.replace(from, count, with);
     QString failure = mismatch(*log, text);
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    if (movedAfter) {
+        // Newer chunks go to the file after them.
+        log->setWorkingSetLimit(Chunk / 2);
+        log->append(filler(2 * Chunk, 7));
+        text += filler(2 * Chunk, 7);
+        log->settle();
+        QVERIFY(log->fileBytes() >= log->size() - 2 * Chunk);
+        failure = mismatch(*log, text);
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    }
     log->settle();
-    QVERIFY(log->memoryBytes() <= std::max<qint64>(workingSet, 4 * Chunk));
+    QVERIFY(log->memoryBytes() <= std::max<qint64>(log->workingSetLimit(), 4 * Chunk));
     if (log->size() == 0)
         QCOMPARE(log->fileBytes(), 0);
     // The text goes on growing after the edit.
