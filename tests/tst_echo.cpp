@@ -4,6 +4,7 @@
 
 #include "log/LogEntry.h"
 #include "log/LogStore.h"
+#include "platform/NumConv.h"
 #include "ui/LogView.h"
 
 #include <QApplication>
@@ -162,9 +163,12 @@ private slots:
             w->Echo({item});
         QTest::qWait(20);
         QCOMPARE(said.size(), 1);
+        // The notice may be gone with the old text: the first line keeps its cause.
         const QString log = w->logBox()->text();
         QVERIFY(
-            log.startsWith(QStringLiteral("... %1 bytes dropped: disk full ...\r\n").arg(s.droppedBytes())));
+            log.startsWith(QStringLiteral("... %1 characters dropped: no space left on the device for the "
+                                          "log's file (No space left on device) ...\r\n")
+                               .arg(CountText(s.droppedCharacters()))));
         QVERIFY(log.endsWith(item + QStringLiteral("\r\n")));
         QVERIFY(s.memoryBytes() <= 2 * LogStore::ChunkChars);
     }

@@ -21,6 +21,39 @@ QString filler(qsizetype length)
     return s;
 }
 
+// A residence of its own: in memory, with the text from a little before the
+// first place on in chunks of one or two characters (as edits leave them),
+// and what stands at the places typed there one character at a time.
+constexpr qint64 TinyChunks = -1;
+constexpr qsizetype TinyBefore = 4;
+constexpr qsizetype TinyLength = 33;
+
+std::unique_ptr<LogStore> tinyChunksOf(const QString& base, qsizetype from, const QList<qsizetype>& places,
+                                       const QString& written)
+{
+    auto store = std::make_unique<LogStore>();
+    // Each piece ends a chunk, filled up with padding that goes once all are in.
+    std::vector<std::pair<qsizetype, qsizetype>> padding;
+    auto appendFilled = [&](QStringView piece) {
+        store->append(piece);
+        const qsizetype room = (Chunk - store->size() % Chunk) % Chunk;
+        padding.emplace_back(store->size(), room);
+        store->append(QString(room, QLatin1Char('-')));
+    };
+    appendFilled(QStringView(base).first(from));
+    for (qsizetype at = from; at < from + TinyLength; at += 3) {
+        appendFilled(QStringView(base).mid(at, 1));
+        appendFilled(QStringView(base).mid(at + 1, 2));
+    }
+    store->append(QStringView(base).sliced(from + TinyLength));
+    for (auto it = padding.rbegin(); it != padding.rend(); ++it)
+        store->replace(it->first, it->second, QString());
+    for (qsizetype p : places)
+        for (qsizetype i = 0; i < written.size(); ++i)
+            store->replace(p + i, 1, written.mid(i, 1));
+    return store;
+}
+
 struct Outcome
 {
     qsizetype position = -1;
@@ -75,8 +108,8 @@ void TestLogSearch::finds_data()
     // The text is more than a block; most rows have matches at 100, across
     // the first chunk end and in the fourth chunk.
     const QList<qsizetype> places{100, Chunk - 3, 3 * Chunk + 10};
-    for (qint64 workingSet : {InMemory, Spilling}) {
-        const char* where = residence(workingSet);
+    for (qint64 workingSet : {InMemory, Spilling, TinyChunks}) {
+        const char* where = workingSet == TinyChunks ? "tiny chunks" : residence(workingSet);
         auto row = [&](const char* name) -> QTestData& { return QTest::addRow("%s: %s", where, name); };
         row("forward from the start")
             << places << word << word << qsizetype(0) << true << true << Outcome{100, false} << workingSet;
@@ -118,6 +151,17 @@ void TestLogSearch::finds_data()
         row("text beyond Latin-1") << QList<qsizetype>{2 * Chunk - 2} << QStringLiteral("a\u20ACb")
                                    << QStringLiteral("A\u20ACB") << qsizetype(0) << true << false
                                    << Outcome{2 * Chunk - 2, false} << workingSet;
+        // Eight characters found twice, apart and overlapping: backward gives the later one.
+        const QString eight = QStringLiteral("needle08");
+        row("backward to the later of two matches")
+            << QList<qsizetype>{100, 112} << eight << eight << 3 * Chunk << false << true
+            << Outcome{112, false} << workingSet;
+        row("forward to the earlier of two matches")
+            << QList<qsizetype>{100, 112} << eight << eight << qsizetype(0) << true << true
+            << Outcome{100, false} << workingSet;
+        row("backward to the later of two overlapping matches")
+            << QList<qsizetype>{100, 102} << QStringLiteral("abababab") << QStringLiteral("abababab")
+            << 3 * Chunk << false << true << Outcome{102, false} << workingSet;
     }
 }
 
@@ -131,10 +175,13 @@ void TestLogSearch::finds()
     QFETCH(bool, matchCase);
     QFETCH(Outcome, expected);
     QFETCH(qint64, workingSet);
-    QString text = filler(LogSearch::BlockChars + Chunk);
+    const QString base = filler(LogSearch::BlockChars + Chunk);
+    QString text = base;
     for (qsizetype p : places)
         text.replace(p, written.size(), written);
-    auto store = storeOf(text, workingSet);
+    auto store = workingSet == TinyChunks ? tinyChunksOf(base, places.value(0) - TinyBefore, places, written)
+                                          : storeOf(text, workingSet);
+    QVERIFY(store->mid(0, store->size()) == text);
     QCOMPARE(store->fileBytes() > 0, workingSet == Spilling);
     LogSearch search(store.get());
     QSignalSpy progress(&search, &LogSearch::progress);

@@ -1,13 +1,19 @@
 #include "storedtext.h"
 
 #include "log/LogStore.h"
+#include "platform/NumConv.h"
 
 #include <QDir>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
+#include <csignal>
 #include <memory>
 #include <new>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -116,6 +122,18 @@ int unnamedFiles()
 void addResidence()
 {
     QTest::addColumn<qint64>("workingSet");
+}
+
+// Why the file cannot be opened for writing, as the system says it; empty when it can.
+QString refusal(const QString& path)
+{
+    const bool existed = QFileInfo::exists(path);
+    QFile probe(path);
+    if (!probe.open(QIODevice::ReadWrite))
+        return probe.errorString();
+    if (!existed)
+        probe.remove();
+    return QString();
 }
 
 } // namespace
@@ -271,7 +289,7 @@ void TestLogStore::widensForCharactersBeyondLatin1()
     log->append(typed);
     log->append(filler(2 * Chunk));
     const QString expected = head + typed + filler(2 * Chunk);
-    const QString failure = mismatch(*log, expected);
+    QString failure = mismatch(*log, expected);
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
     QCOMPARE(log->at(Chunk + 51), char16_t(0x20AC));
     QCOMPARE(log->lastIndexOf(QString(QChar(0x20AC))), Chunk + 51);
@@ -279,11 +297,21 @@ void TestLogStore::widensForCharactersBeyondLatin1()
     log->settle();
     QVERIFY(log->memoryBytes() + log->fileBytes() < narrow + 5 * Chunk);
     // An edit that takes the wide character away, and one that puts one back.
+    QString edited = expected;
     log->replace(Chunk + 51, 1, QStringLiteral("E"));
-    QVERIFY(log->mid(Chunk + 50, 2) == QStringLiteral("xE"));
+    edited.replace(Chunk + 51, 1, QStringLiteral("E"));
+    failure = mismatch(*log, edited);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
     log->replace(3, 0, QString(QChar(0x263A)));
-    QCOMPARE(log->at(3), char16_t(0x263A));
-    QCOMPARE(log->size(), expected.size() + 1);
+    edited.insert(3, QChar(0x263A));
+    failure = mismatch(*log, edited);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    // A key typed into a chunk kept two bytes a character.
+    LogStore small;
+    small.append(QStringLiteral("x") + QChar(0x20AC) + QStringLiteral("abc"));
+    small.replace(1, 0, QStringLiteral("Z"));
+    failure = mismatch(small, QStringLiteral("xZ") + QChar(0x20AC) + QStringLiteral("abc"));
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
 }
 
 void TestLogStore::replaceAcrossChunks_data()
@@ -292,26 +320,33 @@ void TestLogStore::replaceAcrossChunks_data()
     QTest::addColumn<qsizetype>("count");
     QTest::addColumn<QString>("with");
     addResidence();
+    QTest::addColumn<bool>("movedAfter");
     // The text is five chunks and a bit; with the small working set the first
-    // three or four lie in the file.
+    // three or four lie in the file. Moved: edited in memory, then all but
+    // the last chunk go to the file, grown or cut short as the edit left them.
     const qsizetype size = 5 * Chunk + 10;
-    for (qint64 workingSet : {InMemory, Spilling}) {
-        const char* where = workingSet == InMemory ? "memory" : "file";
-        auto row = [&](const char* name) -> QTestData& { return QTest::addRow("%s: %s", where, name); };
-        row("insert at the start") << qsizetype(0) << qsizetype(0) << QStringLiteral("ab") << workingSet;
-        row("remove across a chunk end") << Chunk - 3 << qsizetype(6) << QString() << workingSet;
+    const std::tuple<const char*, qint64, bool> residences[] = {
+        {"memory", InMemory, false}, {"file", Spilling, false}, {"moved", InMemory, true}};
+    for (const auto& [where, workingSet, moved] : residences) {
+        auto row = [&, where = where](const char* name) -> QTestData& {
+            return QTest::addRow("%s: %s", where, name);
+        };
+        row("insert at the start") << qsizetype(0) << qsizetype(0) << QStringLiteral("ab") << workingSet
+                                   << moved;
+        row("remove across a chunk end") << Chunk - 3 << qsizetype(6) << QString() << workingSet << moved;
         row("replace across a chunk end")
-            << Chunk - 1 << qsizetype(2) << QStringLiteral("\r\n\r\n") << workingSet;
-        row("insert beyond Latin-1") << Chunk + 1 << qsizetype(0) << QString(QChar(0x263A)) << workingSet;
-        row("remove whole chunks between two") << Chunk / 2 << 3 * Chunk << QString() << workingSet;
-        row("remove one chunk's whole text") << Chunk << Chunk << QString() << workingSet;
-        row("remove everything") << qsizetype(0) << size << QString() << workingSet;
-        row("append at the end") << size << qsizetype(0) << QStringLiteral("end\r\n") << workingSet;
+            << Chunk - 1 << qsizetype(2) << QStringLiteral("\r\n\r\n") << workingSet << moved;
+        row("insert beyond Latin-1") << Chunk + 1 << qsizetype(0) << QString(QChar(0x263A)) << workingSet
+                                     << moved;
+        row("remove whole chunks between two") << Chunk / 2 << 3 * Chunk << QString() << workingSet << moved;
+        row("remove one chunk's whole text") << Chunk << Chunk << QString() << workingSet << moved;
+        row("remove everything") << qsizetype(0) << size << QString() << workingSet << moved;
+        row("append at the end") << size << qsizetype(0) << QStringLiteral("end\r\n") << workingSet << moved;
         row("paste that splits the chunk")
             << 2 * Chunk + 7 << qsizetype(1) << filler(3 * Chunk, 5).replace(7, 2, QStringLiteral("\r\n"))
-            << workingSet;
+            << workingSet << moved;
         row("edit from the file into memory")
-            << 3 * Chunk + 5 << Chunk + 3 << QStringLiteral("x\ny") << workingSet;
+            << 3 * Chunk + 5 << Chunk + 3 << QStringLiteral("x\ny") << workingSet << moved;
     }
 }
 
@@ -321,6 +356,7 @@ void TestLogStore::replaceAcrossChunks()
     QFETCH(qsizetype, count);
     QFETCH(QString, with);
     QFETCH(qint64, workingSet);
+    QFETCH(bool, movedAfter);
     QString text = filler(5 * Chunk + 10);
     for (qsizetype lf : {qsizetype(100), Chunk + 1, 2 * Chunk + 3, 4 * Chunk})
         text.replace(lf, 2, QStringLiteral("\r\n"));
@@ -329,8 +365,18 @@ void TestLogStore::replaceAcrossChunks()
     text.replace(from, count, with);
     QString failure = mismatch(*log, text);
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    if (movedAfter) {
+        // Newer chunks go to the file after them.
+        log->setWorkingSetLimit(Chunk / 2);
+        log->append(filler(2 * Chunk, 7));
+        text += filler(2 * Chunk, 7);
+        log->settle();
+        QVERIFY(log->fileBytes() >= log->size() - 2 * Chunk);
+        failure = mismatch(*log, text);
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    }
     log->settle();
-    QVERIFY(log->memoryBytes() <= std::max<qint64>(workingSet, 4 * Chunk));
+    QVERIFY(log->memoryBytes() <= std::max<qint64>(log->workingSetLimit(), 4 * Chunk));
     if (log->size() == 0)
         QCOMPARE(log->fileBytes(), 0);
     // The text goes on growing after the edit.
@@ -428,19 +474,77 @@ void TestLogStore::diskFullKeepsTheNewestBehindOneMarker_data()
 {
     QTest::addColumn<qint64>("fileLimit");
     QTest::addColumn<QString>("file");
-    QTest::newRow("the file reaches its limit") << qint64(2 * Chunk) << QString();
-    QTest::newRow("no room for a file at all") << qint64(0) << QString();
-    QTest::newRow("writes fail: no space left") << qint64(-1) << QStringLiteral("/dev/full");
+    // The process's limit on the size of the files it writes; -1 none.
+    QTest::addColumn<qint64>("sizeLimit");
+    // %1 the folder, %2 what the system says of the file there.
+    QTest::addColumn<QString>("cause");
+    const QString noSpace =
+        QStringLiteral("no space left on the device for the log's file (%1)").arg(qt_error_string(ENOSPC));
+    const QString notWritable = QStringLiteral("the folder %1 is not writable (%2)");
+    QTest::newRow("the file reaches its limit") << qint64(2 * Chunk) << QString() << qint64(-1) << noSpace;
+    QTest::newRow("no room for a file at all") << qint64(0) << QString() << qint64(-1) << noSpace;
+    QTest::newRow("writes fail: no space left")
+        << qint64(-1) << QStringLiteral("/dev/full") << qint64(-1) << noSpace;
+    QTest::newRow("the file's folder is not writable")
+        << qint64(-1) << QStringLiteral("<read-only>/log") << qint64(-1) << notWritable;
+    QTest::newRow("the cache and temporary folders are not writable")
+        << qint64(-1) << QStringLiteral("<read-only>") << qint64(-1) << notWritable;
+    QTest::newRow("a folder in place of the file") << qint64(-1) << QStringLiteral("<folder>") << qint64(-1)
+                                                   << QStringLiteral("the log's file failed (%2)");
+    QTest::newRow("the process writes no larger file")
+        << qint64(-1) << QString() << 3 * Chunk
+        << QStringLiteral("the log's file failed (%1)").arg(qt_error_string(EFBIG));
 }
 
 void TestLogStore::diskFullKeepsTheNewestBehindOneMarker()
 {
     QFETCH(qint64, fileLimit);
     QFETCH(QString, file);
+    QFETCH(qint64, sizeLimit);
+    QFETCH(QString, cause);
+    QTemporaryDir dir;
+    QString folder = dir.filePath(QStringLiteral("readonly"));
+    QDir(dir.path()).mkdir(QStringLiteral("readonly"));
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
+    // Root writes into any folder: then one of the system's, which takes no new file from anyone.
+    if (refusal(folder + QStringLiteral("/probe")).isEmpty())
+        folder = QStringLiteral("/sys");
+    const QByteArray temp = qgetenv("TMPDIR");
+    const QByteArray cache = qgetenv("XDG_CACHE_HOME");
+    rlimit unlimited{};
+    ::getrlimit(RLIMIT_FSIZE, &unlimited);
+    auto restore = [&] {
+        qputenv("TMPDIR", temp);
+        qputenv("XDG_CACHE_HOME", cache);
+        ::setrlimit(RLIMIT_FSIZE, &unlimited);
+    };
+    const auto restored = qScopeGuard(restore);
+    if (file == QLatin1String("<folder>"))
+        file = dir.path();
+    if (file.startsWith(QLatin1String("<read-only>")) && refusal(folder + QStringLiteral("/probe")).isEmpty())
+        QSKIP("no folder here refuses a new file");
+    if (file == QLatin1String("<read-only>")) {
+        qputenv("TMPDIR", QFile::encodeName(folder));
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(folder));
+    }
+    file.replace(QLatin1String("<read-only>"), folder);
+    cause.replace(QLatin1String("%1"), QDir::toNativeSeparators(folder));
+    if (cause.contains(QLatin1String("%2")))
+        cause.replace(QLatin1String("%2"),
+                      refusal(file == folder ? folder + QStringLiteral("/probe") : file));
+    if (sizeLimit >= 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = unlimited;
+        limited.rlim_cur = rlim_t(sizeLimit);
+        ::setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    auto marker = [&cause](qint64 dropped) {
+        return QStringLiteral("... %1 characters dropped: %2 ...\r\n").arg(CountText(dropped), cause);
+    };
     LogStore log;
+    log.setFilePath(file == folder ? QString() : file);
     log.setWorkingSetLimit(2 * Chunk);
     log.setFileLimit(fileLimit);
-    log.setFilePath(file);
     QSignalSpy full(&log, &LogStore::diskFull);
     QSignalSpy front(&log, &LogStore::frontReplaced);
     QString sent;
@@ -455,8 +559,8 @@ void TestLogStore::diskFullKeepsTheNewestBehindOneMarker()
     const QString text = log.mid(0, log.size());
     const qsizetype markerEnd = text.indexOf(QStringLiteral("\r\n")) + 2;
     const qint64 dropped = sent.size() - (text.size() - markerEnd);
-    QCOMPARE(text.first(markerEnd), QStringLiteral("... %1 bytes dropped: disk full ...\r\n").arg(dropped));
-    QCOMPARE(log.droppedBytes(), dropped);
+    QCOMPARE(text.first(markerEnd), marker(dropped));
+    QCOMPARE(log.droppedCharacters(), dropped);
     QVERIFY(text.mid(markerEnd) == sent.right(text.size() - markerEnd));
     QString failure = mismatch(log, text);
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
@@ -469,16 +573,19 @@ void TestLogStore::diskFullKeepsTheNewestBehindOneMarker()
     // Said once, after the append, however often text is dropped.
     QCOMPARE(full.size(), 0);
     QVERIFY(full.wait(2000));
+    QCOMPARE(full.at(0).at(0).toString(), cause);
+    // The cause stays readable however much is dropped after it.
     for (int i = 0; i < 6; ++i)
         log.append(filler(Chunk / 2, 20 + i));
     QTest::qWait(20);
     QCOMPARE(full.size(), 1);
-    QVERIFY(log.droppedBytes() > dropped);
-    QVERIFY(log.mid(0, 3) == QStringLiteral("..."));
+    QVERIFY(log.droppedCharacters() > dropped);
+    QCOMPARE(log.mid(0, log.lineEnd(0, true)), marker(log.droppedCharacters()));
     log.settle();
     QVERIFY(log.memoryBytes() <= 2 * Chunk);
 
     // A clear starts afresh, with the file again.
+    restore();
     log.clear();
     log.setFileLimit(-1);
     log.setFilePath(QString());

@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QClipboard>
 #include <QMenu>
+#include <QProgressDialog>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -213,15 +214,20 @@ void TestLogTools::saveFromTheWindow_data()
     QTest::addColumn<int>("dialogCode");
     QTest::addColumn<QByteArray>("encoding");
     QTest::addColumn<QString>("warning");
+    QTest::addColumn<bool>("editWhileSaving");
     QTest::newRow("Latin-1, by Ctrl+S") << ""
-                                        << "" << 0 << QByteArray("latin1") << "";
+                                        << "" << 0 << QByteArray("latin1") << "" << false;
     QTest::newRow("a typed euro sign makes it UTF-8")
         << "\u20AC"
-        << "" << 0 << QByteArray("utf8") << "so it was saved as UTF-8";
-    QTest::newRow("an unwritable place") << ""
-                                         << "missing" << 0 << QByteArray() << "The log was not saved to";
+        << "" << 0 << QByteArray("utf8") << "so it was saved as UTF-8" << false;
+    QTest::newRow("an unwritable place")
+        << ""
+        << "missing" << 0 << QByteArray() << "The log was not saved to" << false;
     QTest::newRow("the dialog cancelled") << ""
-                                          << "" << int(KvErr::DialogCancel) << QByteArray() << "";
+                                          << "" << int(KvErr::DialogCancel) << QByteArray() << "" << false;
+    QTest::newRow("the log edited while it is saved")
+        << ""
+        << "" << 0 << QByteArray() << "changed or cleared while it was being saved" << true;
 }
 
 void TestLogTools::saveFromTheWindow()
@@ -231,6 +237,7 @@ void TestLogTools::saveFromTheWindow()
     QFETCH(int, dialogCode);
     QFETCH(QByteArray, encoding);
     QFETCH(QString, warning);
+    QFETCH(bool, editWhileSaving);
     Window w;
     w->Echo(
         {QStringLiteral("all of Latin-1:"), QString::fromLatin1(QByteArray("\x01\x7f\x80\xa0\xff\xe4", 6))});
@@ -247,8 +254,19 @@ void TestLogTools::saveFromTheWindow()
     QTRY_VERIFY(log->hasFocus());
     QTest::keyClick(log, Qt::Key_S, Qt::ControlModifier);
     QVERIFY(w.saveReplies->empty());
+    // The progress box is gone before the outcome is shown: hidden only, it
+    // would show itself while the warning waits for the user.
+    size_t boxesWhenProgressWent = 0;
+    if (auto* progress = w->findChild<QProgressDialog*>(QStringLiteral("dlgSaveProgress")))
+        connect(progress, &QObject::destroyed, this, [&] { boxesWhenProgressWent = w.boxes->size(); });
+    if (editWhileSaving) {
+        QTest::keyClick(log, Qt::Key_End, Qt::ControlModifier);
+        QTest::keyClick(log, Qt::Key_X);
+    }
     // Save Log As... is off while a save runs.
     QTRY_VERIFY(w.find<LogTools>(QStringLiteral("logTools"))->saveAction()->isEnabled());
+    QTRY_VERIFY(!w->findChild<QProgressDialog*>(QStringLiteral("dlgSaveProgress")));
+    QCOMPARE(boxesWhenProgressWent, size_t(0));
     QFile saved(path);
     if (encoding.isEmpty()) {
         QVERIFY(!saved.exists());
@@ -260,7 +278,7 @@ void TestLogTools::saveFromTheWindow()
     if (!warning.isEmpty())
         QVERIFY2(w.boxes->front().text.contains(warning), qPrintable(w.boxes->front().text));
     // The log is never touched by a save.
-    QCOMPARE(log->text(), before);
+    QCOMPARE(log->text(), before + (editWhileSaving ? QStringLiteral("x") : QString()));
 }
 
 void TestLogTools::primarySelection()

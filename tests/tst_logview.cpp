@@ -1,4 +1,5 @@
 #include "PlainLogBox.h"
+#include "platform/NumConv.h"
 #include "ui/LogView.h"
 
 #include <QClipboard>
@@ -790,16 +791,18 @@ void TestLogView::droppedTextMovesCaretAndView()
     QString line = longLine(Chunk / 4 - 2) + QStringLiteral("\r\n");
     for (int i = 0; i < 10; ++i)
         view.append(line);
-    const qint64 droppedBefore = view.store().droppedBytes();
+    const qint64 droppedBefore = view.store().droppedCharacters();
     QVERIFY(droppedBefore > 0);
     const qsizetype anchor = view.length() - 10;
     view.setSelection(anchor, anchor + 4);
     const QString selected = view.selectedText();
     for (int i = 0; i < 3; ++i)
         view.append(line);
-    QVERIFY(view.store().droppedBytes() > droppedBefore);
-    QVERIFY(view.text().startsWith(
-        QStringLiteral("... %1 bytes dropped: disk full ...\r\n").arg(view.store().droppedBytes())));
+    QVERIFY(view.store().droppedCharacters() > droppedBefore);
+    QVERIFY(
+        view.text().startsWith(QStringLiteral("... %1 characters dropped: no space left on the device for "
+                                              "the log's file (No space left on device) ...\r\n")
+                                   .arg(CountText(view.store().droppedCharacters()))));
     QCOMPARE(view.selectedText(), selected);
     QCOMPARE(view.lineCount(), view.store().lineCount());
     QVERIFY(view.topLine() < view.lineCount());

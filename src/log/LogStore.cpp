@@ -4,6 +4,7 @@
 
 #include "platform/KvError.h"
 #include "platform/Latin1.h"
+#include "platform/NumConv.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <system_error>
 
 #include <cerrno>
 #include <unistd.h>
@@ -31,7 +33,8 @@ constexpr qint64 WriteQueueBytes = qint64(64) << 20;
 // Room a chunk has beyond its text, for keys typed into it; untouched, it
 // takes no memory.
 constexpr qsizetype EditRoom = 64 * 1024;
-// Room left in the working set for the marker line of dropped text.
+// Room left in the working set for the marker line of dropped text, beside
+// the cause it names.
 constexpr qint64 MarkerRoom = 64;
 
 // Loops over blocks of a fixed length: the compiler turns them into vector code.
@@ -163,6 +166,25 @@ void copyUnits(QByteArray& dst, bool wide, qsizetype at, const Units& src, qsize
                 d[i] = char(p[i]);
         }
     }
+}
+
+// Why the log's file takes no more text, in words, with the system's
+// description: error is the system's number (0 when not known), folder where
+// the file is or was to be made.
+QString fileFailure(int error, const QString& folder, const QString& description)
+{
+    const auto code = std::errc(error);
+    bool noSpace = code == std::errc::no_space_on_device;
+#ifdef EDQUOT
+    noSpace = noSpace || error == EDQUOT;
+#endif
+    if (noSpace)
+        return QStringLiteral("no space left on the device for the log's file (%1)").arg(description);
+    if (code == std::errc::permission_denied || code == std::errc::operation_not_permitted ||
+        code == std::errc::read_only_file_system)
+        return QStringLiteral("the folder %1 is not writable (%2)")
+            .arg(QDir::toNativeSeparators(folder), description);
+    return QStringLiteral("the log's file failed (%1)").arg(description);
 }
 
 // Grows a vector's room ahead of a change that must not fail half-way.
@@ -770,6 +792,7 @@ void LogStore::clear()
     m_memoryBytes = 0;
     m_diskFull = false;
     m_diskFullSaid = false;
+    m_failure.clear();
     m_dropped = 0;
     recomputeTotals();
     m_lastCrLf = -1;
@@ -835,7 +858,7 @@ void LogStore::collectWrites()
     QString failure;
     for (const LogWriter::Done& done : m_writer->takeDone()) {
         if (!done.written) {
-            failure = done.reason;
+            failure = fileFailure(done.error, m_fileFolder, done.reason);
             continue;
         }
         // The chunk may have been edited or dropped meanwhile: then it is gone.
@@ -869,7 +892,7 @@ bool LogStore::startWrite(Chunk& c, QString& reason)
     if (fit != m_freeSlots.end()) {
         slot = *fit;
     } else if (m_fileLimit >= 0 && m_fileEnd + slot.room > m_fileLimit) {
-        reason = QStringLiteral("No space left on device");
+        reason = fileFailure(ENOSPC, m_fileFolder, qt_error_string(ENOSPC));
         return false;
     }
     m_writer->post(c.id, slot.offset, c.data);
@@ -885,15 +908,20 @@ bool LogStore::startWrite(Chunk& c, QString& reason)
     return true;
 }
 
+// Qt's open leaves the system's number of a failure in errno, which tells
+// its cause; the description is Qt's.
 bool LogStore::openFile(QString& reason)
 {
     if (!m_filePath.isEmpty()) {
+        const QString folder = QFileInfo(m_filePath).absolutePath();
         auto file = std::make_unique<QFile>(m_filePath);
+        errno = 0;
         if (!file->open(QIODevice::ReadWrite)) {
-            reason = file->errorString();
+            reason = fileFailure(errno, folder, file->errorString());
             return false;
         }
         m_file = std::move(file);
+        m_fileFolder = folder;
         return true;
     }
     // The user's cache folder, or the temporary one when that cannot be made.
@@ -904,8 +932,9 @@ bool LogStore::openFile(QString& reason)
     folders << QDir::tempPath();
     for (const QString& folder : folders) {
         auto file = std::make_unique<QTemporaryFile>(folder + QStringLiteral("/kelvane-log-XXXXXX"));
+        errno = 0;
         if (!file->open()) {
-            reason = file->errorString();
+            reason = fileFailure(errno, folder, file->errorString());
             continue;
         }
 #ifdef Q_OS_UNIX
@@ -918,6 +947,7 @@ bool LogStore::openFile(QString& reason)
             QFile::remove(name);
 #endif
         m_file = std::move(file);
+        m_fileFolder = folder;
         return true;
     }
     return false;
@@ -972,6 +1002,8 @@ void LogStore::forgetCached(qint64 slot)
 void LogStore::enterDiskFull(const QString& reason)
 {
     m_diskFull = true;
+    if (m_failure.isEmpty())
+        m_failure = reason;
     stopWriting();
     dropToFit();
     releaseFile();
@@ -993,7 +1025,7 @@ void LogStore::dropToFit()
     qint64 kept = 0;
     while (keep > 0) {
         const Chunk& c = m_chunks[size_t(keep - 1)];
-        if (c.marker || (keep < n && kept + c.bytes() > m_workingSet - MarkerRoom))
+        if (c.marker || (keep < n && kept + c.bytes() > m_workingSet - MarkerRoom - m_failure.size()))
             break;
         kept += c.bytes();
         --keep;
@@ -1019,7 +1051,9 @@ void LogStore::dropToFit()
     const qsizetype count = keep < n ? m_chunks[size_t(keep)].start : m_size;
     const qsizetype lines = keep < n ? m_chunks[size_t(keep)].firstLine : m_lfTotal;
     const qint64 dropped = m_dropped + count - (hadMarker ? m_chunks.front().chars : 0);
-    const QString text = QStringLiteral("... %1 bytes dropped: disk full ...\r\n").arg(dropped);
+    // The cause stays readable here however much text goes after it.
+    const QString text =
+        QStringLiteral("... %1 characters dropped: %2 ...\r\n").arg(CountText(dropped), m_failure);
     Chunk marker;
     marker.marker = true;
     marker.id = ++m_ids;

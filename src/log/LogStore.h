@@ -37,10 +37,11 @@ struct LogPiece
 // anything beyond takes two bytes a character. Positions count characters
 // from 0; a line ends with its LF (a CR right before it belongs to the break).
 //
-// When the file cannot grow (disk full), the store keeps the newest text that
+// When the file takes no more text (no space left on the device, its folder
+// not writable, another file error), the store keeps the newest text that
 // fits the working set and puts one marker line at the start in place of
-// everything older. Failed allocations throw std::bad_alloc and leave the
-// text as it was.
+// everything older: it counts the characters dropped and names the cause.
+// Failed allocations throw std::bad_alloc and leave the text as it was.
 class LogStore : public QObject
 {
     Q_OBJECT
@@ -93,7 +94,7 @@ public:
     qint64 memoryBytes() const { return m_memoryBytes; }
     qint64 fileBytes() const { return m_fileEnd; }
     bool isDiskFull() const { return m_diskFull; }
-    qint64 droppedBytes() const { return m_dropped; }
+    qint64 droppedCharacters() const { return m_dropped; }
 
     // For tests and benchmarks: a smaller working set, a file that stops
     // growing at a given size as a full disk would, and allocations that fail.
@@ -110,7 +111,9 @@ signals:
     // The first count characters (lines lines) of the text were replaced by
     // newCount characters (newLines lines): old text dropped at the start.
     void frontReplaced(qsizetype count, qsizetype newCount, qsizetype lines, qsizetype newLines);
-    // The file could not take more text; said once until the store is cleared.
+    // The file could not take more text: reason names the cause, with the
+    // system's description, as the marker line does. Said once until the
+    // store is cleared.
     void diskFull(const QString& reason);
 
 private:
@@ -212,6 +215,7 @@ private:
     qint64 m_fileEnd = 0;
     qint64 m_fileLimit = -1;
     QString m_filePath;
+    QString m_fileFolder; // where the file is, for a failure's cause
     std::vector<Slot> m_freeSlots;
     // Declared after the file: it goes first.
     std::unique_ptr<LogWriter> m_writer;
@@ -223,6 +227,7 @@ private:
     quint64 m_revision = 0;
     bool m_diskFull = false;
     bool m_diskFullSaid = false;
+    QString m_failure; // the cause the marker names
     qint64 m_dropped = 0;
 
     int m_failAppends = 0;

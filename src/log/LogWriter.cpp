@@ -75,13 +75,14 @@ void LogWriter::run()
             job = std::move(m_jobs.front());
             m_jobs.pop_front();
         }
-        const QString failure = job.sync ? sync() : write(job);
+        const int error = job.sync ? sync() : write(job);
         const qint64 size = job.bytes.size();
         // The chunk's buffer is its own again before it hears of the write.
         job.bytes = QByteArray();
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            m_done.push_back({job.chunk, job.offset, failure.isEmpty(), failure});
+            m_done.push_back(
+                {job.chunk, job.offset, error == 0, error, error ? qt_error_string(error) : QString()});
             m_waiting -= size;
         }
         m_progress.notify_all();
@@ -90,16 +91,14 @@ void LogWriter::run()
     }
 }
 
-QString LogWriter::sync()
+int LogWriter::sync()
 {
     m_unsettled.clear();
-    if (::fdatasync(m_fd) != 0)
-        return qt_error_string(errno);
-    return QString();
+    return ::fdatasync(m_fd) != 0 ? errno : 0;
 }
 
-// Returns why the write failed, empty when it was made.
-QString LogWriter::write(const Job& job)
+// Returns the error number of a write that failed, 0 when it was made.
+int LogWriter::write(const Job& job)
 {
     const char* data = job.bytes.constData();
     qint64 left = job.bytes.size();
@@ -109,7 +108,7 @@ QString LogWriter::write(const Job& job)
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            return qt_error_string(n < 0 ? errno : ENOSPC);
+            return n < 0 ? errno : ENOSPC;
         data += n;
         offset += n;
         left -= n;
@@ -124,5 +123,5 @@ QString LogWriter::write(const Job& job)
                           SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
     }
 #endif
-    return QString();
+    return 0;
 }

@@ -23,6 +23,8 @@ public:
         quint64 chunk;
         qint64 offset;
         bool written;
+        // Why it failed: the system's error number and its description.
+        int error;
         QString reason;
     };
 
@@ -51,8 +53,8 @@ private:
     };
 
     void run();
-    QString sync();
-    QString write(const Job& job);
+    int sync();
+    int write(const Job& job);
 
     const int m_fd;
     const std::function<void()> m_notify;

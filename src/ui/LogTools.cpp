@@ -26,6 +26,23 @@ int progressStep(qint64 done, qint64 total)
     return int(done * ProgressSteps / std::max<qint64>(1, total));
 }
 
+// Closes a progress dialog for good. Hidden only, it shows itself again
+// when its time to appear comes, and a message box's event loop, where a
+// deferred delete waits, gives it that time: so it goes at once. Only while
+// it is telling of its own cancel does it wait for that to be over.
+void closeProgress(QPointer<QProgressDialog>& dialog, bool fromItsCancel = false)
+{
+    if (!dialog)
+        return;
+    if (fromItsCancel) {
+        dialog->hide();
+        dialog->deleteLater();
+        dialog = nullptr;
+    } else {
+        delete dialog.data();
+    }
+}
+
 } // namespace
 
 LogTools::LogTools(LogView* view)
@@ -154,6 +171,7 @@ void LogTools::findAgain(bool forward)
             progressDialog(QStringLiteral("dlgFindProgress"), tr("Searching the log..."), SearchProgressMs);
         connect(m_searchProgress, &QProgressDialog::canceled, this, [this] {
             m_search->cancel();
+            closeProgress(m_searchProgress, true);
             searchEnded(tr("Search cancelled."));
         });
     }
@@ -173,11 +191,7 @@ void LogTools::searchEnded(const QString& status)
 {
     if (m_findBox)
         m_findBox->setStatus(status);
-    if (m_searchProgress) {
-        m_searchProgress->hide();
-        m_searchProgress->deleteLater();
-        m_searchProgress = nullptr;
-    }
+    closeProgress(m_searchProgress);
 }
 
 // ---- save ---------------------------------------------------------------------
@@ -206,18 +220,16 @@ void LogTools::saveAs()
         progressDialog(QStringLiteral("dlgSaveProgress"), tr("Saving the log..."), SaveProgressMs);
     connect(m_saveProgress, &QProgressDialog::canceled, this, [this] {
         m_saver->cancel();
+        closeProgress(m_saveProgress, true);
         saveEnded();
     });
 }
 
+// Before the outcome is shown.
 void LogTools::saveEnded()
 {
     m_saveAction->setEnabled(true);
-    if (m_saveProgress) {
-        m_saveProgress->hide();
-        m_saveProgress->deleteLater();
-        m_saveProgress = nullptr;
-    }
+    closeProgress(m_saveProgress);
 }
 
 QProgressDialog* LogTools::progressDialog(const QString& name, const QString& label, int minimumMs)

@@ -67,10 +67,9 @@ LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent)
     m_store = new LogStore(this);
     connect(m_store, &LogStore::frontReplaced, this, &LogView::frontReplaced);
     connect(m_store, &LogStore::diskFull, this, [this](const QString& reason) {
-        emit notice(QStringLiteral("The log's file cannot grow (%1): from now on the log keeps its newest "
-                                   "%2 MB, and its first line counts the bytes dropped before them.")
-                        .arg(reason)
-                        .arg(m_store->workingSetLimit() >> 20));
+        emit notice(QStringLiteral("The log's file cannot grow: %1. From now on the log keeps its newest "
+                                   "%2 MB, and its first line counts the characters dropped before them.")
+                        .arg(reason, QString::number(m_store->workingSetLimit() >> 20)));
     });
 
     AccessibleTextBox::install();
