@@ -1,5 +1,6 @@
 #include "platform/KvError.h"
 #include "send/Codec.h"
+#include "send/LineSend.h"
 
 #include <QtTest>
 
@@ -46,6 +47,8 @@ private slots:
     void parseHexLine();
     void parseHexLineUnclosedQuote_data();
     void parseHexLineUnclosedQuote();
+    void readHexLine_data();
+    void readHexLine();
     void spacedHex_data();
     void spacedHex();
     void largePayloadsRoundTrip_data();
@@ -203,6 +206,9 @@ void TestCodec::parseHexLine_data()
     QTest::newRow("comma is not removed") << QStringLiteral("41,42") << bytes(QByteArray("\x41\0\x22", 3));
     QTest::newRow("tab is not removed") << QStringLiteral("41\t42") << bytes(QByteArray("\x41\0\x22", 3));
     QTest::newRow("pairs form across removed characters") << QStringLiteral("4 A4 B") << bytes("\x4a\x4b");
+    QTest::newRow("three removed characters inside a pair") << QStringLiteral("4 - A") << bytes("\x4a");
+    QTest::newRow("two spaces inside a pair") << QStringLiteral("4  1") << bytes("\x41");
+    QTest::newRow("removed characters inside each pair") << QStringLiteral("4..1 -4-.2") << bytes("AB");
     QTest::newRow("odd digit count ends each hex part doubled")
         << QStringLiteral("4\"x\"5") << bytes("\x44x\x55");
     QTest::newRow("lower-case digits") << QStringLiteral("ff 0d") << bytes("\xff\r");
@@ -241,6 +247,65 @@ void TestCodec::parseHexLineUnclosedQuote()
         QCOMPARE(e.number(), 512);
         QCOMPARE(e.description(), QStringLiteral("Unclosed quotion mark"));
     }
+}
+
+void TestCodec::readHexLine_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<int>("doubt");
+    QTest::addColumn<int>("bytes");
+    QTest::addColumn<int>("at");
+    QTest::addColumn<QString>("characters");
+    QTest::addColumn<int>("readsAs");
+
+    using R = HexLineReading;
+    QTest::newRow("empty line") << QString() << int(R::None) << 0 << -1 << QString() << 0;
+    QTest::newRow("hex and quoted text")
+        << QStringLiteral("41 42 \"hi\" 0D 0A") << int(R::None) << 6 << -1 << QString() << 0;
+    QTest::newRow("a pair across removed characters")
+        << QStringLiteral("4 - A") << int(R::None) << 1 << -1 << QString() << 0;
+    QTest::newRow("two non-digits read as 00")
+        << QStringLiteral("48 GG") << int(R::NotHex) << 2 << 3 << "GG" << 0;
+    QTest::newRow("4G reads as 3F") << QStringLiteral("41 4G") << int(R::NotHex) << 2 << 3 << "4G" << 0x3F;
+    QTest::newRow("0x prefix") << QStringLiteral("0x48 0x49") << int(R::NotHex) << 4 << 0 << "0x" << 0;
+    QTest::newRow("a non-digit paired across a space")
+        << QStringLiteral("4 G") << int(R::NotHex) << 1 << 0 << "4G" << 0x3F;
+    QTest::newRow("a lone non-digit") << QStringLiteral("41 Z") << int(R::NotHex) << 2 << 3 << "Z" << 0;
+    QTest::newRow("a tab is no separator; later places still count")
+        << QStringLiteral("41\t42") << int(R::NotHex) << 3 << 2 << "\t4" << 0;
+    QTest::newRow("odd digit count: the last digit doubles")
+        << QStringLiteral("41 42 4 43") << int(R::OddDigits) << 4 << 9 << "3" << 0x33;
+    QTest::newRow("odd part before a literal")
+        << QStringLiteral("4\"x\"55") << int(R::OddDigits) << 3 << 0 << "4" << 0x44;
+    QTest::newRow("the first place wins")
+        << QStringLiteral("4\"x\"4G") << int(R::OddDigits) << 3 << 0 << "4" << 0x44;
+    QTest::newRow("unclosed quote") << QStringLiteral("41 \"abc") << int(R::UnclosedQuote) << 0 << 3 << "\""
+                                    << 0;
+    QTest::newRow("third quote unclosed")
+        << QStringLiteral("\"a\" 4G \"b") << int(R::UnclosedQuote) << 0 << 7 << "\"" << 0;
+    QTest::newRow("no single byte, before the unclosed quote")
+        << QStringLiteral(u"41 \"\u20ac") << int(R::NotOneByte) << 0 << 4 << QStringLiteral(u"\u20ac") << 0;
+    QTest::newRow("no single byte, outside the basic plane")
+        << QStringLiteral(u"4G\U0001F600") << int(R::NotOneByte) << 0 << 2 << QStringLiteral(u"\U0001F600")
+        << 0;
+}
+
+void TestCodec::readHexLine()
+{
+    QFETCH(QString, line);
+    QFETCH(int, doubt);
+    QFETCH(int, bytes);
+    const HexLineReading reading = ReadHexLine(line);
+    QCOMPARE(int(reading.doubt), doubt);
+    QCOMPARE(reading.bytes, bytes);
+    QTEST(int(reading.at), "at");
+    QTEST(reading.characters, "characters");
+    QTEST(int(reading.readsAs), "readsAs");
+    // It tells what the send does.
+    if (doubt < HexLineReading::UnclosedQuote)
+        QCOMPARE(prepareLine(line, true, false).payload.size(), bytes);
+    else
+        QVERIFY_THROWS_EXCEPTION(KvError, prepareLine(line, true, false));
 }
 
 void TestCodec::spacedHex_data()
