@@ -8,6 +8,7 @@
 #include "ui/LogView.h"
 
 #include <QClipboard>
+#include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -59,6 +60,8 @@ private slots:
     void enterInTheLineBoxSends();
     void pastedMegabyteLineSendsEveryByte();
     void modeSwitchSetsTheCrLfBox();
+    void informationLineReadsTheHexLine_data();
+    void informationLineReadsTheHexLine();
 
 private:
     void connectWindow();
@@ -71,6 +74,7 @@ private:
     LineBox* txtLine() const { return w->find<LineBox>(QStringLiteral("txtLine")); }
     CheckBox* chkAppenCrLf() const { return w->find<CheckBox>(QStringLiteral("chkAppenCrLf")); }
     CheckBox* chkShow() const { return w->find<CheckBox>(QStringLiteral("chkShow")); }
+    QLabel* info() const { return w->find<QLabel>(QStringLiteral("lblInfo")); }
 
     std::unique_ptr<TestSupport::Window> w;
     std::unique_ptr<QTcpServer> server;
@@ -322,6 +326,7 @@ void TestLineSend::pastedMegabyteLineSendsEveryByte()
     txtLine()->setText(QString());
     QTest::keySequence(txtLine(), QKeySequence::Paste);
     QCOMPARE(txtLine()->text().size(), 3 * payload.size() - 1);
+    QTRY_VERIFY(info()->text().endsWith(QStringLiteral(" out | HEX: 350,000 bytes")));
 
     w->find<QPushButton>(QStringLiteral("cmdSend1"))->click();
     QCOMPARE(receivedBeforeMarker(), payload);
@@ -340,6 +345,44 @@ void TestLineSend::modeSwitchSetsTheCrLfBox()
     QCOMPARE(chkAppenCrLf()->value(), 1);
     QVERIFY(chkAppenCrLf()->isEnabled());
     QCOMPARE(txtLine()->text(), QStringLiteral("41 42"));
+}
+
+void TestLineSend::informationLineReadsTheHexLine_data()
+{
+    QTest::addColumn<bool>("hex");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("shown");
+
+    const QString idle = QStringLiteral("Not connected");
+    QTest::newRow("hex digits") << true << "48 49 \"!\"" << idle + " | HEX: 3 bytes";
+    QTest::newRow("one byte") << true << "0d" << idle + " | HEX: 1 byte";
+    QTest::newRow("not hex") << true << "48 GG 4G"
+                             << idle + " | HEX: 3 bytes; \"GG\" at column 4 is not hex, reads as 00";
+    QTest::newRow("odd digit count")
+        << true << "41 42 4 43" << idle + " | HEX: 4 bytes; odd digit count, \"3\" at column 10 reads as 33";
+    QTest::newRow("unclosed quote") << true << "41 \"x"
+                                    << idle + " | HEX: unclosed quote at column 4, nothing will be sent";
+    QTest::newRow("no single byte") << true << "41 \"" + euroText() + "\""
+                                    << idle + " | HEX: \"" + euroText() +
+                                           "\" at column 5 is not one byte, nothing will be sent";
+    QTest::newRow("empty line: nothing to tell") << true << "" << idle;
+    QTest::newRow("ASCII mode: nothing to tell") << false << "48 GG" << idle;
+}
+
+void TestLineSend::informationLineReadsTheHexLine()
+{
+    QFETCH(bool, hex);
+    QFETCH(QString, line);
+    QFETCH(QString, shown);
+    setMode(true);
+    const QString before = QStringLiteral("Not connected | HEX: 5 bytes");
+    txtLine()->setText(QStringLiteral("41 42 43 44 45"));
+    QTRY_COMPARE(info()->text(), before);
+    // An edit and a change of mode are each read again.
+    txtLine()->setText(line);
+    QTRY_VERIFY(info()->text() != before);
+    setMode(hex);
+    QTRY_COMPARE(info()->text(), shown);
 }
 
 KELVANE_TEST_MAIN(TestLineSend)
