@@ -130,8 +130,6 @@ void frmKelvane::cmdSendFile_Click()
 {
     reporting(
         [this] {
-            // When the connection ends for good the ticks stop but the sending
-            // stays under way, and the next click stops it.
             if (m_fileSender->isRunning())
                 m_fileSender->stop();
             else
