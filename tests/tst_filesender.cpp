@@ -9,7 +9,6 @@
 #include "send/FileSender.h"
 #include "ui/SocketSendLink.h"
 
-#include <QFileInfo>
 #include <QNetworkDatagram>
 #include <QSignalSpy>
 #include <QTimer>
@@ -21,16 +20,6 @@ namespace {
 constexpr int LongTimeout = 60000;
 
 const QString Completed = QStringLiteral("Completed.");
-
-// What happens to a file while it is sent.
-enum Change
-{
-    CutShort,
-    Grown,
-    Rewritten,
-    Replaced,
-    Deleted
-};
 
 // A line of the given length with every byte value but CR and LF.
 QByteArray oneLine(qsizetype size)
@@ -143,65 +132,6 @@ private slots:
         QCOMPARE(rig.waitingAtCompletion, 0);
         QByteArray received;
         QTRY_COMPARE((received += peer->readAll()), QByteArray("A\r\nB\r\n"));
-    }
-
-    void fileChangedWhileSent_data()
-    {
-        QTest::addColumn<int>("change");
-        QTest::addColumn<QString>("said"); // empty when it completes
-        QTest::newRow("cut short") << int(CutShort)
-                                   << "The file shrank while it was sent: 9 bytes when it was opened, 2 now";
-        QTest::newRow("grown") << int(Grown) << "The file was changed while it was sent";
-        QTest::newRow("rewritten, same size") << int(Rewritten) << "The file was changed while it was sent";
-        QTest::newRow("replaced") << int(Replaced) << "The file was replaced while it was sent";
-        // The open file is still read to its end as it was.
-        QTest::newRow("deleted") << int(Deleted) << QString();
-    }
-
-    void fileChangedWhileSent()
-    {
-        QFETCH(int, change);
-        QFETCH(QString, said);
-        Rig rig;
-        QTcpServer server;
-        QTcpSocket* peer = Loopback::connectClient(rig.control, server);
-        QVERIFY(peer);
-        const QString path = m_files.write("A\r\nB\r\nC\r\n");
-        rig.sender.open(path);
-        rig.sender.start(QStringLiteral("100000"), true);
-        auto tick = [&] { QVERIFY(QMetaObject::invokeMethod(rig.sender.timer(), "timeout")); };
-        tick();
-
-        QFile file(path);
-        if (change == CutShort) {
-            QVERIFY(file.resize(2));
-        } else if (change == Grown) {
-            QVERIFY(file.open(QIODevice::Append) && file.write("D\r\n") == 3);
-        } else if (change == Rewritten) {
-            QVERIFY(file.open(QIODevice::ReadWrite) && file.write("a") == 1 && file.flush());
-        } else {
-            QVERIFY(file.remove());
-            if (change == Replaced)
-                QVERIFY(QFile::rename(m_files.write("X\r\nY\r\nZ\r\n"), path) &&
-                        file.open(QIODevice::ReadOnly));
-        }
-        // Saved a second later, as a clock that counts in whole seconds sees it.
-        if (file.isOpen())
-            QVERIFY(file.setFileTime(QFileInfo(path).lastModified().addSecs(2),
-                                     QFileDevice::FileModificationTime));
-        file.close();
-        for (int i = 0; i < 3 && rig.sender.isRunning(); ++i)
-            tick();
-        QTRY_VERIFY(!rig.sender.isRunning());
-        QByteArray received;
-        if (said.isEmpty()) {
-            QVERIFY(rig.completed());
-            QTRY_COMPARE((received += peer->readAll()), QByteArray("A\r\nB\r\nC\r\n"));
-        } else {
-            QCOMPARE(rig.entries.constLast(), QStringList({QStringLiteral("*** Error ***"), said,
-                                                           QStringLiteral("File sending stopped.")}));
-            QCOMPARE(rig.entries.count(QStringList{Completed}), 0);
-        }
     }
 
     void longLineOverTcpByteForByte()
