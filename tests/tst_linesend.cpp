@@ -362,6 +362,9 @@ void TestLineSend::informationLineReadsTheHexLine_data()
     QTest::newRow("no single byte") << true << "\"" + euroText() + "\""
                                     << " | HEX: \"" + euroText() +
                                            "\" at column 2 is not one byte, nothing will be sent";
+    QTest::newRow("a tab shows as its code")
+        << true << "41\t42"
+        << " | HEX: 3 bytes; \"<09>4\" at column 3 is not hex, reads as 00";
     QTest::newRow("ASCII mode") << false << "48 GG"
                                 << "";
 }

@@ -63,11 +63,29 @@ QString statusText(const StatusFacts& f)
     return text;
 }
 
+namespace {
+
+// A control character would break the one line or vanish; it shows as its code.
+QString visible(const QString& text)
+{
+    QString shown;
+    for (const QChar c : text) {
+        const char16_t code = c.unicode();
+        shown += code < 0x20 || (code >= 0x7F && code < 0xA0)
+                     ? QLatin1Char('<') + QString::number(code, 16).toUpper().rightJustified(2, u'0') +
+                           QLatin1Char('>')
+                     : QString(c);
+    }
+    return shown;
+}
+
+} // namespace
+
 QString hexLineText(const HexLineReading& reading)
 {
     using R = HexLineReading;
     const QString column = QStringLiteral("column ") + CountText(reading.at + 1);
-    const QString place = QLatin1Char('"') + reading.characters + QStringLiteral("\" at ") + column;
+    const QString place = QLatin1Char('"') + visible(reading.characters) + QStringLiteral("\" at ") + column;
     const QString readsAs =
         QString::number(reading.readsAs, 16).toUpper().rightJustified(2, QLatin1Char('0'));
     switch (reading.doubt) {
