@@ -110,6 +110,8 @@ int main()
             {QStringLiteral("HexToAscii") + label, size, [&hex] { return HexToAscii(hex).size(); }, size});
         rows.push_back({QStringLiteral("ParseHexLine(spaced)") + label, size,
                         [&spaced] { return ParseHexLine(spaced).size(); }, size});
+        rows.push_back({QStringLiteral("ReadHexLine(spaced)") + label, size,
+                        [&spaced] { return ReadHexLine(spaced).bytes; }, size});
         rows.push_back({QStringLiteral("InsertSeparator") + label, size,
                         [&hex, &separator] { return InsertSeparator(hex, 2, separator).size(); },
                         3 * size - 1});

@@ -54,10 +54,15 @@ void fuzzParseHexLine(const QString& input)
             expected += HexToAscii(digits);
         }
         require(payload == expected, "ParseHexLine differs from the reference reading");
+        const HexLineReading reading = ReadHexLine(input);
+        require(reading.bytes == payload.size() || reading.doubt == HexLineReading::NotOneByte,
+                "ReadHexLine counts other bytes than ParseHexLine gives");
     } catch (const KvError& e) {
         require(e.number() == KvErr::UnclosedQuote, "ParseHexLine threw another error than 512");
         require(e.description() == QLatin1String("Unclosed quotion mark"), "wrong description of error 512");
         require(oddQuotes, "ParseHexLine refused an even number of quotes");
+        require(ReadHexLine(input).doubt >= HexLineReading::UnclosedQuote,
+                "ReadHexLine missed a refused line");
     }
 }
 

@@ -46,6 +46,8 @@ private slots:
     void parseHexLine();
     void parseHexLineUnclosedQuote_data();
     void parseHexLineUnclosedQuote();
+    void readHexLine_data();
+    void readHexLine();
     void spacedHex_data();
     void spacedHex();
     void largePayloadsRoundTrip_data();
@@ -203,6 +205,9 @@ void TestCodec::parseHexLine_data()
     QTest::newRow("comma is not removed") << QStringLiteral("41,42") << bytes(QByteArray("\x41\0\x22", 3));
     QTest::newRow("tab is not removed") << QStringLiteral("41\t42") << bytes(QByteArray("\x41\0\x22", 3));
     QTest::newRow("pairs form across removed characters") << QStringLiteral("4 A4 B") << bytes("\x4a\x4b");
+    QTest::newRow("three removed characters inside a pair") << QStringLiteral("4 - A") << bytes("\x4a");
+    QTest::newRow("two spaces inside a pair") << QStringLiteral("4  1") << bytes("\x41");
+    QTest::newRow("removed characters inside each pair") << QStringLiteral("4..1 -4-.2") << bytes("AB");
     QTest::newRow("odd digit count ends each hex part doubled")
         << QStringLiteral("4\"x\"5") << bytes("\x44x\x55");
     QTest::newRow("lower-case digits") << QStringLiteral("ff 0d") << bytes("\xff\r");
@@ -218,6 +223,7 @@ void TestCodec::parseHexLine()
     QFETCH(QString, line);
     QFETCH(QString, payload);
     QCOMPARE(ParseHexLine(line), payload);
+    QCOMPARE(ReadHexLine(line).bytes, payload.size());
 }
 
 void TestCodec::parseHexLineUnclosedQuote_data()
@@ -241,6 +247,35 @@ void TestCodec::parseHexLineUnclosedQuote()
         QCOMPARE(e.number(), 512);
         QCOMPARE(e.description(), QStringLiteral("Unclosed quotion mark"));
     }
+}
+
+void TestCodec::readHexLine_data()
+{
+    QTest::addColumn<QString>("line");
+    // Its doubt (0 none, 1 not hex, 2 odd digits, 3 unclosed quote, 4 not one
+    // byte), the bytes sent, and the place: where, what, read as which byte.
+    QTest::addColumn<QString>("reading");
+
+    QTest::newRow("pair across ignored ones")
+        << QStringLiteral("4 - A \"hi\"") << QStringLiteral("0 3 -1  0");
+    QTest::newRow("GG reads as 00") << QStringLiteral("48 GG") << QStringLiteral("1 2 3 GG 0");
+    QTest::newRow("4 G reads as 3F") << QStringLiteral("41 4 G") << QStringLiteral("1 2 3 4G 3f");
+    QTest::newRow("tab; later bytes count") << QStringLiteral("41\t42") << QStringLiteral("1 3 2 \t4 0");
+    QTest::newRow("odd digit count") << QStringLiteral("41 42 4 43") << QStringLiteral("2 4 9 3 33");
+    QTest::newRow("the first place wins") << QStringLiteral("4\"x\"4G") << QStringLiteral("2 3 0 4 44");
+    QTest::newRow("third quote unclosed") << QStringLiteral("\"a\" 4G \"b") << QStringLiteral("3 0 7 \" 0");
+    QTest::newRow("no single byte first")
+        << QStringLiteral(u"\"\U0001F600") << QStringLiteral(u"4 0 1 \U0001F600 0");
+}
+
+void TestCodec::readHexLine()
+{
+    QFETCH(QString, line);
+    const HexLineReading r = ReadHexLine(line);
+    QTEST(QStringLiteral("%1 %2 %3 %4 %5")
+              .arg(QString::number(r.doubt), QString::number(r.bytes), QString::number(r.at), r.characters,
+                   QString::number(r.readsAs, 16)),
+          "reading");
 }
 
 void TestCodec::spacedHex_data()

@@ -8,6 +8,7 @@
 #include "ui/LogView.h"
 
 #include <QClipboard>
+#include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -59,6 +60,8 @@ private slots:
     void enterInTheLineBoxSends();
     void pastedMegabyteLineSendsEveryByte();
     void modeSwitchSetsTheCrLfBox();
+    void informationLineReadsTheHexLine_data();
+    void informationLineReadsTheHexLine();
 
 private:
     void connectWindow();
@@ -71,6 +74,7 @@ private:
     LineBox* txtLine() const { return w->find<LineBox>(QStringLiteral("txtLine")); }
     CheckBox* chkAppenCrLf() const { return w->find<CheckBox>(QStringLiteral("chkAppenCrLf")); }
     CheckBox* chkShow() const { return w->find<CheckBox>(QStringLiteral("chkShow")); }
+    QLabel* info() const { return w->find<QLabel>(QStringLiteral("lblInfo")); }
 
     std::unique_ptr<TestSupport::Window> w;
     std::unique_ptr<QTcpServer> server;
@@ -322,6 +326,7 @@ void TestLineSend::pastedMegabyteLineSendsEveryByte()
     txtLine()->setText(QString());
     QTest::keySequence(txtLine(), QKeySequence::Paste);
     QCOMPARE(txtLine()->text().size(), 3 * payload.size() - 1);
+    QTRY_VERIFY(info()->text().endsWith(QStringLiteral(" out | HEX: 350,000 bytes")));
 
     w->find<QPushButton>(QStringLiteral("cmdSend1"))->click();
     QCOMPARE(receivedBeforeMarker(), payload);
@@ -340,6 +345,41 @@ void TestLineSend::modeSwitchSetsTheCrLfBox()
     QCOMPARE(chkAppenCrLf()->value(), 1);
     QVERIFY(chkAppenCrLf()->isEnabled());
     QCOMPARE(txtLine()->text(), QStringLiteral("41 42"));
+}
+
+void TestLineSend::informationLineReadsTheHexLine_data()
+{
+    QTest::addColumn<bool>("hex");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("shown"); // after "Not connected"
+
+    QTest::newRow("not hex") << true << "48 GG 4G"
+                             << " | HEX: 3 bytes; \"GG\" at column 4 is not hex, reads as 00";
+    QTest::newRow("odd digits") << true << "4 41"
+                                << " | HEX: 2 bytes; odd digit count, \"1\" at column 4 reads as 11";
+    QTest::newRow("unclosed quote") << true << "41 \"x"
+                                    << " | HEX: unclosed quote at column 4, nothing will be sent";
+    QTest::newRow("no single byte") << true << "\"" + euroText() + "\""
+                                    << " | HEX: \"" + euroText() +
+                                           "\" at column 2 is not one byte, nothing will be sent";
+    QTest::newRow("a tab shows as its code")
+        << true << "41\t42"
+        << " | HEX: 3 bytes; \"<09>4\" at column 3 is not hex, reads as 00";
+    QTest::newRow("ASCII mode") << false << "48 GG"
+                                << "";
+}
+
+void TestLineSend::informationLineReadsTheHexLine()
+{
+    QFETCH(bool, hex);
+    QFETCH(QString, line);
+    QFETCH(QString, shown);
+    // An edit and a change of mode are each read again.
+    setMode(true);
+    txtLine()->setText(line);
+    QTRY_VERIFY(info()->text().contains(QStringLiteral(" | HEX: ")));
+    setMode(hex);
+    QTRY_COMPARE(info()->text(), QStringLiteral("Not connected") + shown);
 }
 
 KELVANE_TEST_MAIN(TestLineSend)

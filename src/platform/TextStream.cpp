@@ -1,8 +1,10 @@
 #include "platform/TextStream.h"
 
 #include "platform/KvError.h"
+#include "platform/NumConv.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <limits>
 
@@ -16,6 +18,7 @@ constexpr qint64 ChunkSize = 64 * 1024;
 
 constexpr int ErrFileNotFound = 53;
 constexpr int ErrPastEnd = 62;
+constexpr int ErrFileChanged = KvErr::PathAccess;
 
 QString kindOf(mode_t mode)
 {
@@ -88,10 +91,14 @@ std::unique_ptr<TextStream> TextStream::open(const QString& path)
         ::close(fd);
         throw KvError(KvErr::PathAccess, QStringLiteral("Path/File access error: ") + file->errorString());
     }
-    return std::unique_ptr<TextStream>(new TextStream(std::move(file)));
+    return std::unique_ptr<TextStream>(new TextStream(std::move(file), QFileInfo(path).absoluteFilePath()));
 }
 
-TextStream::TextStream(std::unique_ptr<QFile> file) : m_file(std::move(file)), m_size(m_file->size()) {}
+TextStream::TextStream(std::unique_ptr<QFile> file, const QString& path)
+    : m_file(std::move(file)), m_size(m_file->size()), m_path(path),
+      m_modified(m_file->fileTime(QFileDevice::FileModificationTime))
+{
+}
 
 qint64 TextStream::position() const
 {
@@ -103,19 +110,50 @@ TextStream::~TextStream() = default;
 // Keeps at least one byte ahead of m_pos in the buffer unless the file is done.
 bool TextStream::fill()
 {
+    if (m_changed)
+        throw *m_changed;
     if (m_pos < m_buffer.size())
         return true;
     if (m_eof || !m_file || !m_file->isOpen())
         return false;
     m_buffer = m_file->read(ChunkSize);
     m_pos = 0;
+    if (m_buffer.isEmpty() && m_file->error() != QFileDevice::NoError)
+        throw KvError(KvErr::DeviceIO, QStringLiteral("Device I/O error: ") + m_file->errorString());
+    // Each stretch read, and the end, counts only while the file is as it
+    // was: a file cut short reads as an early end.
+    requireUnchanged();
     if (m_buffer.isEmpty()) {
-        if (m_file->error() != QFileDevice::NoError)
-            throw KvError(KvErr::DeviceIO, QStringLiteral("Device I/O error: ") + m_file->errorString());
         m_eof = true;
         return false;
     }
     return true;
+}
+
+void TextStream::requireUnchanged()
+{
+    // size() reads the open file's details afresh, and its time with them.
+    const qint64 size = m_file->size();
+    const QDateTime modified = m_file->fileTime(QFileDevice::FileModificationTime);
+    QString change;
+    if (size < m_size) {
+        change = QStringLiteral("The file shrank while it was sent: %1 bytes when it was opened, %2 now")
+                     .arg(CountText(m_size), CountText(size));
+    } else if (size != m_size || modified != m_modified) {
+        change = QStringLiteral("The file was changed while it was sent");
+    } else {
+        // A file saved in its place leaves the open one as it was, but it is
+        // no longer the file the user chose. One that is only deleted is.
+        const QFileInfo atPath(m_path);
+        if (atPath.exists() && (atPath.size() != size || atPath.lastModified() != modified))
+            change = QStringLiteral("The file was replaced while it was sent");
+    }
+    if (change.isEmpty())
+        return;
+    m_buffer.clear();
+    m_pos = 0;
+    m_changed = KvError(ErrFileChanged, change);
+    throw *m_changed;
 }
 
 bool TextStream::AtEndOfStream()

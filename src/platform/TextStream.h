@@ -1,15 +1,22 @@
 #pragma once
 
+#include "platform/KvError.h"
+
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class QFile;
 
 // Reads a file one line at a time for sending. A line ends at CR LF, LF or a
 // lone CR and comes back without its terminator; every byte is one character
 // (Latin-1), so a line goes to the peer exactly as it stands in the file.
+// Reading goes only as far as the file stays as it was opened: once it is
+// cut short, changed, or replaced by another file at its path, every read
+// throws KvError saying so, and the end of the file is never reported.
 class TextStream
 {
 public:
@@ -34,8 +41,10 @@ public:
     qint64 size() const { return m_size; }
 
 private:
-    explicit TextStream(std::unique_ptr<QFile> file);
+    TextStream(std::unique_ptr<QFile> file, const QString& path);
     bool fill();
+    // Throws when the file is no longer the one that was opened, as it was.
+    void requireUnchanged();
     // Takes the terminator at the read position if there is one; true when
     // the line ends there, also at the end of the file.
     bool takeLineEnd();
@@ -45,4 +54,7 @@ private:
     qsizetype m_pos = 0;
     bool m_eof = false;
     qint64 m_size = 0;
+    QString m_path;
+    QDateTime m_modified;
+    std::optional<KvError> m_changed;
 };

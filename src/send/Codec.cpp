@@ -214,3 +214,63 @@ QString SpacedHex(const QString& payload)
     spaced.truncate(3 * n - 1);
     return spaced;
 }
+
+HexLineReading ReadHexLine(const QString& line)
+{
+    using R = HexLineReading;
+    const qsizetype n = line.size();
+    const QChar* in = line.constData();
+    // The send refuses a character without a byte before it reads the line.
+    if (!Latin1::fits(line)) {
+        qsizetype i = 0;
+        while (in[i].unicode() <= 0xFF)
+            ++i;
+        const bool pair = in[i].isHighSurrogate() && i + 1 < n && in[i + 1].isLowSurrogate();
+        return {R::NotOneByte, 0, i, line.mid(i, pair ? 2 : 1), 0};
+    }
+
+    // The walk of ParseHexLine, counting instead of writing. Only the first
+    // doubtful place is kept; after it the bytes are still counted.
+    R reading;
+    auto note = [&reading](R::Doubt doubt, qsizetype at, const QString& characters, char16_t byte) {
+        if (reading.doubt != R::None)
+            return;
+        reading.doubt = doubt;
+        reading.at = at;
+        reading.characters = characters;
+        reading.readsAs = quint8(byte);
+    };
+    qsizetype i = 0;
+    for (;;) {
+        qsizetype highAt = -1;
+        int high = 0;
+        for (; i < n; ++i) {
+            const int c = codeOf(in[i].unicode());
+            if (c == Quote)
+                break;
+            if (c == Ignored)
+                continue;
+            if (highAt < 0) {
+                highAt = i;
+                high = c;
+                continue;
+            }
+            if (high == NonDigit || c == NonDigit)
+                note(R::NotHex, highAt, QString(in[highAt]) + in[i], byteOf(high, c));
+            ++reading.bytes;
+            highAt = -1;
+        }
+        if (highAt >= 0) {
+            note(high == NonDigit ? R::NotHex : R::OddDigits, highAt, QString(in[highAt]),
+                 byteOf(high, high));
+            ++reading.bytes;
+        }
+        if (i >= n)
+            return reading;
+        const qsizetype close = QStringView(line).indexOf(u'"', i + 1);
+        if (close < 0)
+            return {R::UnclosedQuote, 0, i, QStringLiteral("\""), 0};
+        reading.bytes += close - i - 1;
+        i = close + 1;
+    }
+}

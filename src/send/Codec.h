@@ -1,8 +1,6 @@
 #pragma once
 
-#include <QtGlobal>
-
-class QString;
+#include <QString>
 
 // Payloads as hex text and back, and the syntax of a line typed in HEX mode.
 // A payload character is one byte: its code, 0 to 255, is the byte value.
@@ -35,3 +33,30 @@ QString ParseHexLine(const QString& line);
 
 // The form in which the log shows bytes: "41 42 0D 0A".
 QString SpacedHex(const QString& payload);
+
+// What a HEX line will send, told before it is sent, without building the
+// payload: how many bytes ParseHexLine gives, and the first place that does
+// not read as a user would expect. A line whose reading the send refuses
+// sends nothing.
+struct HexLineReading
+{
+    enum Doubt
+    {
+        None,
+        // A pair, or the lone last character of a part, holds a character
+        // that is not a hex digit, space, "." or "-".
+        NotHex,
+        // A part has an odd digit count: its last digit is read doubled.
+        OddDigits,
+        // The quote at the place has no closing one: the line is refused.
+        UnclosedQuote,
+        // The character at the place has no single byte: the line is refused.
+        NotOneByte
+    };
+    Doubt doubt = None;
+    qsizetype bytes = 0; // 0 when the line is refused
+    qsizetype at = -1;   // the place's first character, from 0; -1 for none
+    QString characters;  // the place as it is read: "4G" (across ignored characters), or "4" alone
+    quint8 readsAs = 0;  // the byte that place gives
+};
+HexLineReading ReadHexLine(const QString& line);

@@ -7,6 +7,8 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 
 constexpr int ErrNoFile = 91;
@@ -90,7 +92,8 @@ void FileSender::start(const QString& intervalText, bool connected)
         throw KvErr::invalidPropertyValue();
     m_interval = interval;
     m_pace = Pace::Lines;
-    m_lost = false;
+    m_lostBytes = 0;
+    m_endPending = false;
     m_timer->start(interval);
     setRunning(true);
 }
@@ -98,19 +101,38 @@ void FileSender::start(const QString& intervalText, bool connected)
 void FileSender::stop()
 {
     m_timer->stop();
+    m_endPending = false;
     setRunning(false);
     emit report({QStringLiteral("Stopped")});
+}
+
+void FileSender::connectionEnded()
+{
+    m_timer->stop();
+    if (!m_running || m_endPending)
+        return;
+    // Closing, the connection tells what it lost just after this; the report
+    // waits for that.
+    m_endPending = true;
+    QMetaObject::invokeMethod(this, &FileSender::reportEnd, Qt::QueuedConnection);
+}
+
+void FileSender::reportEnd()
+{
+    if (std::exchange(m_endPending, false) && m_running)
+        fail(endedText());
 }
 
 void FileSender::stopTicking()
 {
     m_timer->stop();
+    m_endPending = false;
 }
 
-void FileSender::dataLost()
+void FileSender::dataLost(qint64 bytes)
 {
     if (m_running)
-        m_lost = true;
+        m_lostBytes += bytes;
 }
 
 void FileSender::linkDrained()
@@ -126,10 +148,8 @@ void FileSender::tick()
     try {
         if (!m_stream)
             throw KvError(ErrNoFile, QStringLiteral("No file is open"));
-        if (m_lost) {
-            m_lost = false;
-            throw KvError(ErrDataLost, QStringLiteral("The connection ended before all the data went out"));
-        }
+        if (m_lostBytes > 0)
+            throw KvError(ErrDataLost, endedText());
         if (m_skipping && !skipRestOfLine()) {
             setPace(Pace::AtOnce);
             return;
@@ -248,6 +268,28 @@ void FileSender::fail(const QString& description)
     emit report({QStringLiteral("*** Error ***"), description, QStringLiteral("File sending stopped.")});
     m_timer->stop();
     setRunning(false);
+}
+
+QString FileSender::endedText()
+{
+    // What went out of the current line; a piece the connection refused
+    // did not, and goes first at the next start.
+    qint64 line = m_line;
+    qint64 offset = m_inLine ? m_lineOffset : 0;
+    if (m_held) {
+        line = m_held->offset > 0 ? m_held->line : m_held->line - 1;
+        offset = m_held->offset;
+    }
+    QString text = offset > 0 ? QStringLiteral("The connection ended in line %1, after %2 bytes of it")
+                                    .arg(CountText(line), CountText(offset))
+                   : line > 0 ? QStringLiteral("The connection ended after line %1").arg(CountText(line))
+                              : QStringLiteral("The connection ended before the first line");
+    const qint64 lost = std::exchange(m_lostBytes, 0);
+    if (lost == 1)
+        text += QStringLiteral("; the last byte was not sent");
+    else if (lost > 1)
+        text += QStringLiteral("; the last %1 bytes were not sent").arg(CountText(lost));
+    return text + QLatin1Char('.');
 }
 
 void FileSender::setRunning(bool running)

@@ -74,12 +74,15 @@ public:
     // entries already reported stay.
     void start(const QString& intervalText, bool connected);
     void stop();
-    // The connection has ended for good: nothing ticks any more, but the
-    // sending counts as under way until the user stops it.
+    // The connection has ended for good. A sending under way stops and says
+    // at which line, and what the connection lost with it; the file stays
+    // open where it was, so a later start goes on from there.
+    void connectionEnded();
+    // Nothing ticks or reports any more: the window is closing.
     void stopTicking();
     // Bytes waiting to go out were lost with the connection; a sending under
     // way fails at its next tick rather than carry on, or complete, over the gap.
-    void dataLost();
+    void dataLost(qint64 bytes);
     // The connection took some of the waiting bytes: a sending that waits
     // for it goes on at once instead of at its next tick.
     void linkDrained();
@@ -114,6 +117,9 @@ private:
     bool skipRestOfLine();
     void complete();
     void fail(const QString& description);
+    void reportEnd();
+    // Where the connection left the sending, and what it lost.
+    QString endedText();
     void setRunning(bool running);
     void setPace(Pace pace);
     void clearLine();
@@ -128,7 +134,10 @@ private:
     bool m_showSent = true;
     qint32 m_interval = 0;
     Pace m_pace = Pace::Lines;
-    bool m_lost = false;
+    // Bytes the connection lost while a sending was under way.
+    qint64 m_lostBytes = 0;
+    // The connection ended; the stop is reported once its close has told its losses.
+    bool m_endPending = false;
 
     // The line being read: its number, the bytes of it read so far, and
     // whether more of it is still in the file.

@@ -128,7 +128,7 @@ void frmKelvane::setRoleOptionsEnabled(bool enabled)
 
 void frmKelvane::connectionEnded()
 {
-    m_fileSender->stopTicking();
+    m_fileSender->connectionEnded();
 }
 
 void frmKelvane::report(const QStringList& items)

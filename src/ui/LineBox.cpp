@@ -77,6 +77,7 @@ void LineBox::setText(const QString& text)
     m_undoChars = 0;
     m_caret = m_anchor = m_text.size();
     caretChanged();
+    emit textChanged();
 }
 
 void LineBox::setCursorPosition(qsizetype pos)
@@ -158,6 +159,7 @@ void LineBox::replace(qsizetype from, qsizetype to, const QString& with, bool ty
     m_text.replace(from, to - from, with);
     m_caret = m_anchor = from + with.size();
     caretChanged();
+    emit textChanged();
 }
 
 void LineBox::insert(const QString& with, bool typing)
@@ -198,6 +200,7 @@ void LineBox::undo()
     m_anchor = edit.anchorBefore;
     m_redo.push_back(std::move(edit));
     caretChanged();
+    emit textChanged();
 }
 
 void LineBox::redo()
@@ -213,6 +216,7 @@ void LineBox::redo()
     m_undoChars += edit.removed.size() + edit.inserted.size();
     m_undo.push_back(std::move(edit));
     caretChanged();
+    emit textChanged();
 }
 
 void LineBox::deleteBackOrForward(int direction, bool word)

@@ -45,6 +45,10 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
+signals:
+    // The text was set or edited.
+    void textChanged();
+
 public slots:
     void selectAll();
     void copy() const;

@@ -6,11 +6,13 @@
 #include "net/SocketControl.h"
 #include "platform/CommonDialog.h"
 #include "platform/NumConv.h"
+#include "send/Codec.h"
 #include "send/FileSender.h"
 #include "send/LineSend.h"
 #include "ui/Controls.h"
 #include "ui/LineBox.h"
 #include "ui/SocketSendLink.h"
+#include "ui/StatusLine.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -52,12 +54,26 @@ void frmKelvane::optMode_Click(int index)
     const bool hex = optMode->value(1);
     chkAppenCrLf->setValue(hex ? 0 : 1);
     chkAppenCrLf->setEnabled(!hex);
+    m_hexLineChanged = true;
 }
 
 void frmKelvane::txtLine_GotFocus()
 {
     // Enter in the line box sends the line.
     setDefaultButton(cmdSend1);
+}
+
+QString frmKelvane::hexLineNote()
+{
+    // A pasted megabyte is read once, at the next refresh, not at every one.
+    if (m_hexLineChanged) {
+        m_hexLineChanged = false;
+        const QString line = txtLine->text();
+        m_hexLineNote = optMode->value(1) && !line.isEmpty()
+                            ? QStringLiteral(" | ") + hexLineText(ReadHexLine(line))
+                            : QString();
+    }
+    return m_hexLineNote;
 }
 
 void frmKelvane::setUpFileSending()
@@ -114,8 +130,6 @@ void frmKelvane::cmdSendFile_Click()
 {
     reporting(
         [this] {
-            // When the connection ends for good the ticks stop but the sending
-            // stays under way, and the next click stops it.
             if (m_fileSender->isRunning())
                 m_fileSender->stop();
             else

@@ -1,6 +1,7 @@
 #include "ui/StatusLine.h"
 
 #include "platform/NumConv.h"
+#include "send/Codec.h"
 
 #include <QFileInfo>
 
@@ -62,5 +63,50 @@ QString statusText(const StatusFacts& f)
             text += QStringLiteral(" (") + QString::number(100 * f.file.bytesRead / f.file.fileSize) +
                     QStringLiteral("%)");
     }
+    return text;
+}
+
+namespace {
+
+// A control character would break the one line or vanish; it shows as its code.
+QString visible(const QString& text)
+{
+    QString shown;
+    for (const QChar c : text) {
+        const char16_t code = c.unicode();
+        shown += code < 0x20 || (code >= 0x7F && code < 0xA0)
+                     ? QLatin1Char('<') + QString::number(code, 16).toUpper().rightJustified(2, u'0') +
+                           QLatin1Char('>')
+                     : QString(c);
+    }
+    return shown;
+}
+
+} // namespace
+
+QString hexLineText(const HexLineReading& reading)
+{
+    using R = HexLineReading;
+    const QString column = QStringLiteral("column ") + CountText(reading.at + 1);
+    const QString place = QLatin1Char('"') + visible(reading.characters) + QStringLiteral("\" at ") + column;
+    const QString readsAs =
+        QString::number(reading.readsAs, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+    switch (reading.doubt) {
+    case R::UnclosedQuote:
+        return QStringLiteral("HEX: unclosed quote at ") + column + QStringLiteral(", nothing will be sent");
+    case R::NotOneByte:
+        return QStringLiteral("HEX: ") + place + QStringLiteral(" is not one byte, nothing will be sent");
+    case R::NotHex:
+    case R::OddDigits:
+    case R::None:
+        break;
+    }
+    QString text =
+        QStringLiteral("HEX: ") +
+        (reading.bytes == 1 ? QStringLiteral("1 byte") : CountText(reading.bytes) + QStringLiteral(" bytes"));
+    if (reading.doubt == R::NotHex)
+        text += QStringLiteral("; ") + place + QStringLiteral(" is not hex, reads as ") + readsAs;
+    else if (reading.doubt == R::OddDigits)
+        text += QStringLiteral("; odd digit count, ") + place + QStringLiteral(" reads as ") + readsAs;
     return text;
 }

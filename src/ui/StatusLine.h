@@ -6,6 +6,8 @@
 
 #include <QString>
 
+struct HexLineReading;
+
 // What the information line tells: the connection's situation, what it has
 // carried, and how far a file has been sent.
 struct StatusFacts
@@ -26,3 +28,6 @@ QString statusText(const StatusFacts& facts);
 
 // A byte count as people read it: "512 bytes", "3.4 KB", "1.2 MB", "2.0 GB".
 QString byteSize(qint64 bytes);
+
+// What a HEX line will send, e.g. "HEX: 2 bytes; "4G" at column 4 is not hex, reads as 3F".
+QString hexLineText(const HexLineReading& reading);

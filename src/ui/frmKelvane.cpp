@@ -376,6 +376,7 @@ void frmKelvane::connectHandlers()
 
     connect(cmdSend1, &QPushButton::clicked, this, &frmKelvane::cmdSend1_Click);
     connect(optMode, &OptionArray::clicked, this, &frmKelvane::optMode_Click);
+    connect(txtLine, &LineBox::textChanged, this, [this] { m_hexLineChanged = true; });
     connect(cmdOpen, &QPushButton::clicked, this, &frmKelvane::cmdOpen_Click);
     connect(cmdSendFile, &QPushButton::clicked, this, &frmKelvane::cmdSendFile_Click);
     setUpFileSending();
@@ -401,7 +402,7 @@ void frmKelvane::updateStatusLine()
     f.lastSender = wsClient->lastSender();
     f.sending = m_fileSender->isRunning();
     f.file = m_fileSender->progress();
-    const QString text = statusText(f);
+    const QString text = statusText(f) + hexLineNote();
     if (text == lblInfo->text())
         return;
     lblInfo->setText(text);

@@ -117,6 +117,8 @@ private:
     void setUpFileSending();
     // The information line: what the connection and the file sending are doing.
     void updateStatusLine();
+    // Its part for a HEX line: what the line box will send; empty in ASCII mode.
+    QString hexLineNote();
 
     // The output log and the received data.
     void cmdClear_Click();
@@ -163,6 +165,9 @@ private:
     ConnectionControl* m_connection = nullptr;
     FileSender* m_fileSender = nullptr;
     QTimer* m_statusTimer = nullptr;
+    // The line box is read again for the information line only after it changed.
+    QString m_hexLineNote;
+    bool m_hexLineChanged = true;
 
     QPushButton* m_defaultButton = nullptr;
     std::unique_ptr<MessageBoxService> m_messageBox;
