@@ -67,7 +67,7 @@ void frmKelvane::wsClient_HostNotFound(const QString& description, qint64 unsent
     m_connection->remoteHostNotFound(description, unsentBytes);
     // Lines that waited for the name are gone: the file sending cannot complete.
     if (unsentBytes > 0)
-        m_fileSender->dataLost();
+        m_fileSender->dataLost(unsentBytes);
 }
 
 void frmKelvane::wsClient_BytesNotSent(qint64 bytes)
