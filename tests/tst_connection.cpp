@@ -134,7 +134,7 @@ private slots:
         peer.writeDatagram("ping", QHostAddress::LocalHost, quint16(w->socket()->LocalPort()));
         QTRY_VERIFY(w.find<QLabel>("lblInfo")->text().startsWith(
             "UDP on port " + QString::number(w->socket()->LocalPort()) +
-            ", last datagram from 127.0.0.1:" + QString::number(peer.localPort()) + " - 1 datagrams in"));
+            ", last datagram from 127.0.0.1:" + QString::number(peer.localPort()) + " - 1 datagram in"));
         // A typed line and a file line fail with the reason.
         w.find<QPushButton>("cmdSend1")->click();
         QCOMPARE(w.entries().constLast(), body({"Error", notFound}));

@@ -85,8 +85,8 @@ struct Harness
                          &ConnectionControl::connectionRequest);
         QObject::connect(&socket, &SocketControl::error, &control,
                          [this](int, const QString& description) { control.error(description); });
-        QObject::connect(&socket, &SocketControl::remoteHostNotFound, &control,
-                         &ConnectionControl::remoteHostNotFound);
+        QObject::connect(&socket, &SocketControl::sendingFailed, &control,
+                         &ConnectionControl::sendingFailed);
     }
     ConnectionControl* operator->() { return &control; }
     QString log() const { return view.entries.join(QString()); }
@@ -439,7 +439,7 @@ private slots:
         Harness w;
         prepare(w, Client, protocol, QString::number(listener.serverPort()), "0", host);
         QSignalSpy errors(&w.socket, &SocketControl::error);
-        QSignalSpy notFound(&w.socket, &SocketControl::remoteHostNotFound);
+        QSignalSpy notFound(&w.socket, &SocketControl::sendingFailed);
         const qsizetype before = entries(w).size();
 
         clickConnect(w);

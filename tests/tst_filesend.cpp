@@ -497,6 +497,41 @@ private slots:
         QVERIFY(!w.entries().contains(entry(QStringLiteral("Completed."))));
     }
 
+    void lossOfAnEarlierConnectionLeavesTheNextSending()
+    {
+        // Closed by a click, a connection hands its waiting bytes over for a
+        // grace time; what it loses is told later, when a new sending may run.
+        Window w;
+        w.find<CheckBox>("chkShow")->setValue(0);
+        QTcpServer first;
+        QVERIFY(first.listen(QHostAddress::LocalHost, 0));
+        QVERIFY(connectTo(w, first.serverPort()));
+        QTcpSocket* stalled = Loopback::takeClient(first);
+        QVERIFY(stalled);
+        stalled->setReadBufferSize(1024);
+        QList<QByteArray> lines;
+        for (int i = 0; i < 200; ++i)
+            lines.append(QByteArray::number(i).leftJustified(100000, '.'));
+        open(w, m_files.write(crlfLines(lines)));
+        setInterval(w, QStringLiteral("0"));
+        clickSend(w);
+        QTRY_VERIFY(w->socket()->bytesToWrite() >= FileSender::MaxWaitingBytes);
+        w.find<QPushButton>("cmdConnect")->click();
+
+        QTcpServer second;
+        QVERIFY(second.listen(QHostAddress::LocalHost, 0));
+        QVERIFY(connectTo(w, second.serverPort()));
+        open(w, m_files.write("A\r\nB\r\n"));
+        setInterval(w, QStringLiteral("200"));
+        clickSend(w);
+        const qsizetype started = w.entries().size();
+        stalled->abort();
+        QTRY_VERIFY(
+            w.entries().constLast().endsWith(" bytes were not sent: the connection ended first.\r\n"));
+        QTRY_COMPARE(w.entries().constLast(), entry(QStringLiteral("Completed.")));
+        QVERIFY(!w.entries().mid(started).join(QString()).contains(QStringLiteral("*** Error ***")));
+    }
+
     void cancelledDialog()
     {
         Window w;

@@ -566,17 +566,21 @@ void TestSocketControl::connectFailuresArriveLater_data()
     QTest::addColumn<QString>("host");
     QTest::addColumn<bool>("needsIpv6");
     QTest::addColumn<int>("expected");
+    QTest::addColumn<int>("remotePort"); // -1: a port nobody listens on
 
     const int refused = SocketControl::ErrConnectionRefused;
     const int notFound = SocketControl::ErrHostNotFound;
-    QTest::newRow("refused, IPv4") << 0 << "127.0.0.1" << false << refused;
-    QTest::newRow("refused, IPv6") << 0 << "::1" << true << refused;
-    QTest::newRow("refused, host name") << 0 << "localhost" << false << refused;
+    QTest::newRow("refused, IPv4") << 0 << "127.0.0.1" << false << refused << -1;
+    QTest::newRow("refused, IPv6") << 0 << "::1" << true << refused << -1;
+    QTest::newRow("refused, host name") << 0 << "localhost" << false << refused << -1;
     // Shown as typed: "%1" in a host is no format.
-    QTest::newRow("refused, scoped IPv6") << 0 << "::1%1" << true << refused;
-    QTest::newRow("unknown host, TCP") << 0 << "nonexistent.invalid" << false << notFound;
+    QTest::newRow("refused, scoped IPv6") << 0 << "::1%1" << true << refused << -1;
+    QTest::newRow("unknown host, TCP") << 0 << "nonexistent.invalid" << false << notFound << -1;
     // UDP needs the host only to send: the socket stays open and says so apart.
-    QTest::newRow("unknown host, UDP") << 1 << "nonexistent.invalid" << false << notFound;
+    QTest::newRow("unknown host, UDP") << 1 << "nonexistent.invalid" << false << notFound << -1;
+    // Found, but the datagram that waited for it cannot go to port 0.
+    QTest::newRow("held datagram refused, UDP")
+        << 1 << "localhost" << false << int(SocketControl::ErrNetwork) << 0;
 }
 
 void TestSocketControl::connectFailuresArriveLater()
@@ -585,17 +589,18 @@ void TestSocketControl::connectFailuresArriveLater()
     QFETCH(QString, host);
     QFETCH(bool, needsIpv6);
     QFETCH(int, expected);
+    QFETCH(int, remotePort);
     if (needsIpv6 && !Loopback::ipv6Available())
         QSKIP("No IPv6 loopback here");
 
     SocketControl control;
     QSignalSpy errorSpy(&control, &SocketControl::error);
     QSignalSpy connectedSpy(&control, &SocketControl::connected);
-    QSignalSpy notFoundSpy(&control, &SocketControl::remoteHostNotFound);
+    QSignalSpy notFoundSpy(&control, &SocketControl::sendingFailed);
     QSignalSpy& failure = protocol == 1 ? notFoundSpy : errorSpy;
     control.setProtocol(protocol);
     control.setRemoteHost(host);
-    control.setRemotePort(Loopback::unusedTcpPort());
+    control.setRemotePort(remotePort < 0 ? Loopback::unusedTcpPort() : remotePort);
     QCOMPARE(thrownNumber([&] { control.Connect(); }), 0);
     // The window's click finishes before it hears of the failure.
     QCOMPARE(failure.count(), 0);
@@ -606,7 +611,8 @@ void TestSocketControl::connectFailuresArriveLater()
     QVERIFY(failure.wait(Timeout));
     QCOMPARE(errorSpy.count() + notFoundSpy.count(), 1);
     const QString description = failure.at(0).at(protocol == 1 ? 0 : 1).toString();
-    QVERIFY2(description.contains(host), qPrintable(description));
+    QVERIFY2(description.contains(remotePort == 0 ? QStringLiteral("Unable to send") : host),
+             qPrintable(description));
     if (protocol == 1) {
         // The held datagram is lost; later sends fail.
         QCOMPARE(failure.at(0).at(1).toLongLong(), 28);

@@ -180,7 +180,7 @@ void ConnectionControl::error(const QString& description)
     wsClient->Close();
 }
 
-void ConnectionControl::remoteHostNotFound(const QString& description, qint64 unsentBytes)
+void ConnectionControl::sendingFailed(const QString& description, qint64 unsentBytes)
 {
     // Nothing closes: the user learns at once that sends will fail, and why.
     QStringList items{description};

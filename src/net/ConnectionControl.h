@@ -73,8 +73,8 @@ public:
     void connected();
     void connectionRequest(qint32 requestId);
     void error(const QString& description);
-    // The UDP socket's remote host was not found; it stays open and receiving.
-    void remoteHostNotFound(const QString& description, qint64 unsentBytes);
+    // UDP sending failed with nobody waiting on it; the socket stays open and receiving.
+    void sendingFailed(const QString& description, qint64 unsentBytes);
 
 private:
     void open();

@@ -356,7 +356,7 @@ void SocketControl::Close()
     m_received.clear();
     m_state = sckClosed;
     if (unsent > 0)
-        emit bytesNotSent(unsent);
+        emit bytesNotSent(unsent, false);
 }
 
 void SocketControl::SendData(const QString& data)
@@ -470,7 +470,7 @@ void SocketControl::startUdpLookup()
     // No remote host: the socket can still receive; sending is refused.
     if (host.isEmpty()) {
         if (const qint64 lost = dropHeldDatagrams())
-            emit bytesNotSent(lost);
+            emit bytesNotSent(lost, false);
         return;
     }
     m_lookupId = QHostInfo::lookupHost(host, this, &SocketControl::onLookupDone);
@@ -510,7 +510,7 @@ void SocketControl::udpTargetNotFound(bool later)
     const QString description = m_targetFailure;
     const qint64 lost = dropHeldDatagrams();
     if (!later) {
-        emit remoteHostNotFound(description, lost);
+        emit sendingFailed(description, lost);
         return;
     }
     const quint32 generation = m_generation;
@@ -518,9 +518,9 @@ void SocketControl::udpTargetNotFound(bool later)
         this,
         [this, generation, description, lost] {
             if (generation == m_generation && m_targetFailure == description)
-                emit remoteHostNotFound(description, lost);
+                emit sendingFailed(description, lost);
             else if (lost > 0)
-                emit bytesNotSent(lost);
+                emit bytesNotSent(lost, false);
         },
         Qt::QueuedConnection);
 }
@@ -557,12 +557,9 @@ void SocketControl::flushHeldDatagrams()
             sendDatagram(bytes);
             sent += bytes.size();
         } catch (const KvError& failure) {
-            // Nobody is waiting on these sends any more; tell the window.
-            const qint64 lost = bytes.size() + dropHeldDatagrams();
-            const QPointer<SocketControl> self(this);
-            reportError(failure);
-            if (self)
-                emit bytesNotSent(lost);
+            // Nobody waits on these sends any more: the window hears why, and
+            // the socket, which needs no remote host to receive, stays open.
+            emit sendingFailed(failure.description(), bytes.size() + dropHeldDatagrams());
             return;
         }
     }
@@ -634,7 +631,7 @@ qint64 SocketControl::releaseTcp()
         connect(socket, &QAbstractSocket::stateChanged, this,
                 [this, unsent](QAbstractSocket::SocketState state) {
                     if (state == QAbstractSocket::UnconnectedState && *unsent > 0)
-                        emit bytesNotSent(std::exchange(*unsent, 0));
+                        emit bytesNotSent(std::exchange(*unsent, 0), true);
                 });
     }
     connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);

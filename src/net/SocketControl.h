@@ -125,11 +125,12 @@ signals:
     void connectionRequest(qint32 requestId);
     void dataArrival(qint32 bytesTotal);
     void error(int number, const QString& description);
-    // The UDP socket's remote host cannot be found. Receiving needs none, so
-    // the socket stays open; every send fails with this description until the
-    // socket closes or gets another host. The datagrams that waited for the
-    // lookup are lost; unsentBytes counts their bytes.
-    void remoteHostNotFound(const QString& description, qint64 unsentBytes);
+    // UDP sending failed where no caller waits on it: the remote host cannot
+    // be found (then every send fails with this description until the socket
+    // closes or gets another host), or the datagrams that waited for it were
+    // refused. Receiving needs none of it, so the socket stays open. The
+    // datagrams that waited are lost; unsentBytes counts their bytes.
+    void sendingFailed(const QString& description, qint64 unsentBytes);
     // Datagrams lost before the window saw them, counted since the last
     // report: dropped by the system while the socket was full, or for want of
     // memory. At most one report a second.
@@ -140,9 +141,10 @@ signals:
     // Some of the bytes waiting to go out have left the program.
     void bytesWritten(qint64 bytes);
     // A connection ended while these bytes still waited to go out: they are
-    // lost. Comes from Close, or later, when a closed connection's grace time
-    // is over or its peer goes before it has taken them.
-    void bytesNotSent(qint64 bytes);
+    // lost. Comes from Close, or later (closedEarlier), when a connection
+    // closed gracefully runs out of grace time or its peer goes before it has
+    // taken them; by then another connection may be open.
+    void bytesNotSent(qint64 bytes, bool closedEarlier);
 
 private:
     void requireClosed() const;

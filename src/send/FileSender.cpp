@@ -129,9 +129,9 @@ void FileSender::stopTicking()
     m_endPending = false;
 }
 
-void FileSender::dataLost(qint64 bytes)
+void FileSender::dataLost(qint64 bytes, bool closedEarlier)
 {
-    if (m_running)
+    if (m_running && !closedEarlier)
         m_lostBytes += bytes;
 }
 

@@ -81,8 +81,10 @@ public:
     // Nothing ticks or reports any more: the window is closing.
     void stopTicking();
     // Bytes waiting to go out were lost with the connection; a sending under
-    // way fails at its next tick rather than carry on, or complete, over the gap.
-    void dataLost(qint64 bytes);
+    // way fails at its next tick rather than carry on, or complete, over the
+    // gap. Bytes of a connection closed earlier belong to a sending that has
+    // ended with it, not to one under way on the next connection.
+    void dataLost(qint64 bytes, bool closedEarlier = false);
     // The connection took some of the waiting bytes: a sending that waits
     // for it goes on at once instead of at its next tick.
     void linkDrained();

@@ -62,10 +62,10 @@ void frmKelvane::wsClient_Error(int number, const QString& description)
     m_connection->error(description);
 }
 
-void frmKelvane::wsClient_HostNotFound(const QString& description, qint64 unsentBytes)
+void frmKelvane::wsClient_SendingFailed(const QString& description, qint64 unsentBytes)
 {
-    m_connection->remoteHostNotFound(description, unsentBytes);
-    // Lines that waited for the name are gone: the file sending cannot complete.
+    m_connection->sendingFailed(description, unsentBytes);
+    // Lines that waited to go out are gone: the file sending cannot complete.
     if (unsentBytes > 0)
         m_fileSender->dataLost(unsentBytes);
 }

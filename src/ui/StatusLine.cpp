@@ -28,9 +28,10 @@ QString statusText(const StatusFacts& f)
     using S = StatusFacts::Situation;
     const SocketControl::Traffic& t = f.traffic;
     const QString carried = f.udp ? QStringLiteral(" - ") + CountText(t.datagramsIn) +
-                                        QStringLiteral(" datagrams in, ") + CountText(t.datagramsDropped) +
-                                        QStringLiteral(" dropped, ") + byteSize(t.bytesOut) +
-                                        QStringLiteral(" out")
+                                        (t.datagramsIn == 1 ? QStringLiteral(" datagram in, ")
+                                                            : QStringLiteral(" datagrams in, ")) +
+                                        CountText(t.datagramsDropped) + QStringLiteral(" dropped, ") +
+                                        byteSize(t.bytesOut) + QStringLiteral(" out")
                                   : QStringLiteral(" - ") + byteSize(t.bytesIn) + QStringLiteral(" in, ") +
                                         byteSize(t.bytesOut) + QStringLiteral(" out");
     const QString port = QString::number(f.localPort);

@@ -371,7 +371,7 @@ void frmKelvane::connectHandlers()
     connect(wsClient, &SocketControl::connected, this, &frmKelvane::wsClient_Connect);
     connect(wsClient, &SocketControl::connectionRequest, this, &frmKelvane::wsClient_ConnectionRequest);
     connect(wsClient, &SocketControl::error, this, &frmKelvane::wsClient_Error);
-    connect(wsClient, &SocketControl::remoteHostNotFound, this, &frmKelvane::wsClient_HostNotFound);
+    connect(wsClient, &SocketControl::sendingFailed, this, &frmKelvane::wsClient_SendingFailed);
     connect(wsClient, &SocketControl::bytesNotSent, this, &frmKelvane::wsClient_BytesNotSent);
 
     connect(cmdSend1, &QPushButton::clicked, this, &frmKelvane::cmdSend1_Click);

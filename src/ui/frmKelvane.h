@@ -135,7 +135,7 @@ private:
     void wsClient_Connect();
     void wsClient_ConnectionRequest(qint32 requestId);
     void wsClient_Error(int number, const QString& description);
-    void wsClient_HostNotFound(const QString& description, qint64 unsentBytes);
+    void wsClient_SendingFailed(const QString& description, qint64 unsentBytes);
     void wsClient_BytesNotSent(qint64 bytes);
 
     // Line sending and file sending.
