@@ -4,6 +4,7 @@
 #include "net/SocketControl.h"
 #include "send/Codec.h"
 #include "ui/Controls.h"
+#include "ui/LineBox.h"
 #include "ui/LogView.h"
 
 #include <QLineEdit>
@@ -29,11 +30,6 @@ QByteArray allByteValues()
     for (int i = 0; i < 256; ++i)
         bytes[i] = char(i);
     return bytes;
-}
-
-QString withNulShown(QString text)
-{
-    return text.replace(QChar(0), QLatin1Char('?'));
 }
 
 // One normal-view entry taken apart: count and sender from the header line,
@@ -80,6 +76,8 @@ private slots:
     void normalViewEntry();
     void showsEveryByteThatArrived_data();
     void showsEveryByteThatArrived();
+    void everyByteLooksTheSameInEveryPlace_data();
+    void everyByteLooksTheSameInEveryPlace();
     void switchingViewsBetweenArrivals();
     void flatViewCaret_data();
     void flatViewCaret();
@@ -136,7 +134,7 @@ qint64 TestReceived::countShown() const
 {
     qint64 sum = 0;
     for (const Arrival& a : arrivals())
-        sum += a.count;
+        sum += a.wellFormed ? a.count : 0;
     return sum;
 }
 
@@ -199,8 +197,59 @@ void TestReceived::showsEveryByteThatArrived()
         text += a.text;
         dumps += a.dump;
     }
-    QCOMPARE(text, withNulShown(sent));
+    QCOMPARE(text, sent);
     QCOMPARE(dumps.join(QLatin1Char(' ')), SpacedHex(sent));
+}
+
+void TestReceived::everyByteLooksTheSameInEveryPlace_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("00 to FF") << allByteValues();
+    QByteArray reversed = allByteValues();
+    std::reverse(reversed.begin(), reversed.end());
+    QTest::newRow("FF to 00, other neighbours") << reversed;
+}
+
+// Sent as a HEX line and shown in the "Sent:" entry; sent back by the peer in
+// the normal view, then in the flat view. Each value stands in the same column
+// in the three places, so its cells must be drawn pixel for pixel alike.
+void TestReceived::everyByteLooksTheSameInEveryPlace()
+{
+    QFETCH(QByteArray, bytes);
+    const QString text = QString::fromLatin1(bytes);
+    w->find<OptionButton>(QStringLiteral("optMode1"))->click();
+    w->find<CheckBox>(QStringLiteral("chkShow"))->setValue(1);
+    w->find<LineBox>(QStringLiteral("txtLine"))->setText(SpacedHex(text));
+    w->find<QPushButton>(QStringLiteral("cmdSend1"))->click();
+    QTRY_COMPARE_WITH_TIMEOUT(peer->bytesAvailable(), qint64(bytes.size()), Timeout);
+    QCOMPARE(peer->readAll(), bytes);
+    setFlat(0);
+    peer->write(bytes);
+    QTRY_COMPARE_WITH_TIMEOUT(countShown(), qint64(bytes.size()), Timeout);
+    QCOMPARE(arrivals().size(), 2); // the "Sent:" entry, and the data in one entry
+    setFlat(1);
+    const qsizetype flatAt = logBox()->length();
+    peer->write(bytes);
+    QTRY_COMPARE_WITH_TIMEOUT(logBox()->length(), flatAt + bytes.size(), Timeout);
+
+    const QString log = logBox()->text();
+    const qsizetype places[] = {log.indexOf(QLatin1String("Sent:\r\n")) + 7,
+                                log.indexOf(QLatin1String("Data:\r\n")) + 7, flatAt};
+    logBox()->resize(3000, 1000); // every row and column in view
+    const QImage shown = logBox()->viewport()->grab().toImage();
+    auto cell = [&](qsizetype pos) { return shown.copy(logBox()->cellRect(pos)); };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        for (qsizetype place : places)
+            QCOMPARE(log.at(place + i), text.at(i));
+        if (text.at(i) != QLatin1Char('\n'))
+            QVERIFY2(
+                cell(places[1] + i) == cell(places[0] + i) && cell(places[2] + i) == cell(places[0] + i),
+                qPrintable(QStringLiteral("byte %1").arg(int(bytes.at(i)) & 0xFF, 2, 16, QLatin1Char('0'))));
+    }
+    // A byte 00 is not mistaken for 3F or a blank.
+    const qsizetype nul = places[2] + text.indexOf(QChar(0));
+    QVERIFY(cell(nul) != cell(places[2] + text.indexOf(QLatin1Char('?'))));
+    QVERIFY(cell(nul) != cell(places[2] + text.indexOf(QLatin1Char(' '))));
 }
 
 void TestReceived::switchingViewsBetweenArrivals()
