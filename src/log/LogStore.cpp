@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <system_error>
 
 #include <cerrno>
 #include <unistd.h>
@@ -176,7 +177,16 @@ template <typename T> void reserveFor(std::vector<T>& v, size_t extra)
 
 LogStore::LogStore(QObject* parent) : QObject(parent) {}
 
-LogStore::~LogStore() = default;
+LogStore::~LogStore()
+{
+    waitForClosing();
+}
+
+void LogStore::waitForClosing()
+{
+    if (m_closing.joinable())
+        m_closing.join();
+}
 
 void LogStore::takeFailure(int& counter) const
 {
@@ -856,7 +866,10 @@ void LogStore::discard(Undo& undo)
     releaseUnusedFile();
 }
 
-// Once no text lies in the file, its space goes back.
+// Once no text lies in the file, its space goes back. The system takes a
+// good part of a second to free a gigabyte: a temporary file, which has no
+// name left, is closed on a thread of its own, and the next write opens
+// another.
 void LogStore::releaseUnusedFile()
 {
     auto inFile = [](const Chunk& c) { return c.slot >= 0; };
@@ -864,7 +877,18 @@ void LogStore::releaseUnusedFile()
         std::any_of(m_undo.chunks.begin(), m_undo.chunks.end(), inFile))
         return;
     stopWriting(); // only writes of text that is gone wait there
-    m_file->resize(0);
+    if (m_filePath.isEmpty()) {
+        waitForClosing();
+        m_file->moveToThread(nullptr);
+        std::shared_ptr<QFile> file(std::move(m_file));
+        try {
+            m_closing = std::thread([file = std::move(file)]() mutable { file.reset(); });
+        } catch (const std::system_error&) {
+            // No thread to be had: the file was closed here.
+        }
+    } else {
+        m_file->resize(0);
+    }
     m_fileEnd = 0;
     m_freeSlots.clear();
     m_cache.clear();
@@ -1010,6 +1034,7 @@ void LogStore::settle()
     if (m_writer)
         m_writer->waitUntilBelow(0);
     collectWrites();
+    waitForClosing();
 }
 
 // Chunks whose writes are done give their memory back. A write that failed

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <thread>
 #include <vector>
 
 class LogWriter;
@@ -218,6 +219,7 @@ private:
     void discard(Undo& undo);
     void endUndo() { discard(m_undo); }
     void releaseUnusedFile();
+    void waitForClosing();
     QByteArray buffer(qsizetype bytes);
     void recycle(QByteArray& bytes);
     void recomputeTotals();
@@ -255,6 +257,8 @@ private:
     std::vector<Slot> m_freeSlots;
     // Declared after the file: it goes first.
     std::unique_ptr<LogWriter> m_writer;
+    // Closes a file no longer used: giving back the room of a large one takes a while.
+    std::thread m_closing;
     qint64 m_writingBytes = 0;
     quint64 m_ids = 0;
     mutable std::vector<CacheEntry> m_cache;
