@@ -5,7 +5,9 @@
 //
 //  1. Append cost: one entry appended (with the caret moved to the end and a
 //     paint) to logs of 100 KB, 10 MB, 100 MB and 4 GB.
-//  2. One key typed at the start, the middle and the end of a 1 GB log.
+//  2. One key typed at the start, the middle and the end of a 1 GB log; then
+//     Ctrl+A and a key over all of it, Ctrl+Z, and an entry appended after
+//     Ctrl+A and a key again, which ends the undo and lets the old text go.
 //  3. The view put at random places of an 8 GB log (4 GB in memory) and
 //     painted; the log holds short entries and, every 512 MB, a 16 MB line.
 //
@@ -47,6 +49,7 @@ struct Figures
 {
     std::vector<double> append; // median seconds per size
     std::vector<double> keys;   // slowest key at start, middle, end
+    std::vector<double> undo;   // the key over all, its undo, the append that ends one
     double slowestPaint = 0;
     double medianPaint = 0;
     qsizetype paintedLog = 0;
@@ -115,6 +118,31 @@ double keyCost(LogView& view, qsizetype pos)
     return slowest;
 }
 
+// Each step painted; the text taken away by a key over all of the log waits
+// for Ctrl+Z until the next append.
+std::vector<double> undoCosts(LogView& view)
+{
+    view.store().settle();
+    const QString start = view.store().mid(0, 1000);
+    const qsizetype size = view.length();
+    auto painted = [&view](const std::function<void()>& work) {
+        return secondsOf([&] {
+            work();
+            view.viewport()->repaint();
+        });
+    };
+    std::vector<double> times;
+    QTest::keyClick(&view, Qt::Key_A, Qt::ControlModifier);
+    times.push_back(painted([&] { QTest::keyClick(&view, Qt::Key_X); }));
+    times.push_back(painted([&] { QTest::keyClick(&view, Qt::Key_Z, Qt::ControlModifier); }));
+    if (view.length() != size || view.store().mid(0, 1000) != start)
+        std::printf("  the undo did not bring the log back: %lld characters\n", (long long)view.length());
+    QTest::keyClick(&view, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(&view, Qt::Key_X);
+    times.push_back(painted([&] { view.append(logEntry(0)); }));
+    return times;
+}
+
 void paintAtRandomPlaces(LogView& view, Figures& f)
 {
     QRandomGenerator random(12345);
@@ -160,6 +188,7 @@ Figures run(bool inMemory, qsizetype paintSize, qsizetype scale)
         grow(*view, GB / scale);
         for (qsizetype pos : {qsizetype(0), view->length() / 2, view->length()})
             f.keys.push_back(keyCost(*view, pos));
+        f.undo = undoCosts(*view);
     }
     f.peakKb = TestSupport::procStatusKb("VmHWM:");
     return f;
@@ -199,6 +228,13 @@ int main(int argc, char** argv)
                             .arg(QLatin1String(places[i]), sizeText(GB / scale)),
                         ms(file.keys[i]), ms(memory.keys[i]), QStringLiteral("<= 5 ms"),
                         verdict(file.keys[i] <= 0.005)});
+    const char* undoSteps[] = {"Ctrl+A and a key over all", "Ctrl+Z after it",
+                               "the next append, which ends the undo"};
+    for (size_t i = 0; i < 3; ++i)
+        rows.push_back(
+            {QStringLiteral("%1 of a %2 log, painted").arg(QLatin1String(undoSteps[i]), sizeText(GB / scale)),
+             ms(file.undo[i]), ms(memory.undo[i]), QStringLiteral("<= 50 ms"),
+             verdict(file.undo[i] <= 0.05 && memory.undo[i] <= 0.05)});
     rows.push_back({QStringLiteral("paint at 200 random places, slowest (file: %1 log; memory: %2)")
                         .arg(sizeText(file.paintedLog), sizeText(memory.paintedLog)),
                     ms(file.slowestPaint), ms(memory.slowestPaint), QStringLiteral("<= 16 ms"),

@@ -67,9 +67,9 @@ private slots:
         QTest::newRow("one item") << QStringList{"Server port closed."} << "Server port closed.\r\n";
         QTest::newRow("two items") << QStringList{"File open: ", "C:\\data\\lines.txt"}
                                    << "File open: \r\nC:\\data\\lines.txt\r\n";
-        QTest::newRow("NUL becomes a question mark")
-            << QStringList{QString::fromLatin1("a\0b\0", 4)} << "a?b?\r\n";
-        QTest::newRow("only NULs") << QStringList{QString(3, QChar(0))} << "???\r\n";
+        QTest::newRow("NUL kept, never a question mark")
+            << QStringList{QString::fromLatin1("a\0b\0?", 5)} << QString::fromLatin1("a\0b\0?\r\n", 7);
+        QTest::newRow("only NULs") << QStringList{QString(3, QChar(0))} << QString(3, QChar(0)) + "\r\n";
         QTest::newRow("empty first item") << QStringList{"", "x"} << "\r\nx\r\n";
         QTest::newRow("empty later item") << QStringList{"Sent:", "", ""} << "Sent:\r\n\r\n\r\n";
         QTest::newRow("line breaks kept") << QStringList{"a\r\nb", "c\nd\re"} << "a\r\nb\r\nc\nd\re\r\n";

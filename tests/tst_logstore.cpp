@@ -334,6 +334,8 @@ void TestLogStore::replaceAcrossChunks_data()
         row("insert at the start") << qsizetype(0) << qsizetype(0) << QStringLiteral("ab") << workingSet
                                    << moved;
         row("remove across a chunk end") << Chunk - 3 << qsizetype(6) << QString() << workingSet << moved;
+        row("replace inside a chunk") << Chunk + 10 << qsizetype(5) << QStringLiteral("ab\r\n") << workingSet
+                                      << moved;
         row("replace across a chunk end")
             << Chunk - 1 << qsizetype(2) << QStringLiteral("\r\n\r\n") << workingSet << moved;
         row("insert beyond Latin-1") << Chunk + 1 << qsizetype(0) << QString(QChar(0x263A)) << workingSet
@@ -347,6 +349,8 @@ void TestLogStore::replaceAcrossChunks_data()
             << workingSet << moved;
         row("edit from the file into memory")
             << 3 * Chunk + 5 << Chunk + 3 << QStringLiteral("x\ny") << workingSet << moved;
+        row("paste over the text in memory")
+            << 4 * Chunk << Chunk + 10 << filler(3 * Chunk, 9) << workingSet << moved;
     }
 }
 
@@ -362,28 +366,37 @@ void TestLogStore::replaceAcrossChunks()
         text.replace(lf, 2, QStringLiteral("\r\n"));
     auto log = fromPieces(text, 500000, workingSet);
     log->replace(from, count, with);
-    text.replace(from, count, with);
-    QString failure = mismatch(*log, text);
+    QString edited = QString(text).replace(from, count, with);
+    QString failure = mismatch(*log, edited);
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    log->settle();
+    QVERIFY(log->memoryBytes() <= workingSet); // what the edit took away included
+    // Undone whole, once, then done again.
+    log->undo();
+    failure = mismatch(*log, text);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    QVERIFY(!log->canUndo());
+    if (workingSet == InMemory)
+        QCOMPARE(log->memoryBytes(), qint64(text.size()));
+    log->replace(from, count, with);
     if (movedAfter) {
         // Newer chunks go to the file after them.
         log->setWorkingSetLimit(Chunk / 2);
         log->append(filler(2 * Chunk, 7));
-        text += filler(2 * Chunk, 7);
+        edited += filler(2 * Chunk, 7);
         log->settle();
         QVERIFY(log->fileBytes() >= log->size() - 2 * Chunk);
-        failure = mismatch(*log, text);
+        failure = mismatch(*log, edited);
         QVERIFY2(failure.isEmpty(), qPrintable(failure));
     }
-    log->settle();
-    QVERIFY(log->memoryBytes() <= std::max<qint64>(log->workingSetLimit(), 4 * Chunk));
-    if (log->size() == 0)
-        QCOMPARE(log->fileBytes(), 0);
-    // The text goes on growing after the edit.
+    // The text goes on growing after the edit; what the edit took away gives its room back.
     log->append(QStringLiteral("tail\r\n"));
-    text += QStringLiteral("tail\r\n");
-    failure = mismatch(*log, text);
+    edited += QStringLiteral("tail\r\n");
+    failure = mismatch(*log, edited);
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    QVERIFY(!log->canUndo());
+    if (edited.size() < Chunk)
+        QCOMPARE(log->fileBytes(), 0);
 }
 
 void TestLogStore::appendAfterCuttingBackToAChunkBeingWritten()
@@ -581,6 +594,9 @@ void TestLogStore::diskFullKeepsTheNewestBehindOneMarker()
     QCOMPARE(full.size(), 1);
     QVERIFY(log.droppedCharacters() > dropped);
     QCOMPARE(log.mid(0, log.lineEnd(0, true)), marker(log.droppedCharacters()));
+    // An edit that passes the working set drops old text, and its own undo first.
+    log.replace(log.size() - 5, 5, filler(Chunk));
+    QVERIFY(!log.canUndo());
     log.settle();
     QVERIFY(log.memoryBytes() <= 2 * Chunk);
 
@@ -594,6 +610,10 @@ void TestLogStore::diskFullKeepsTheNewestBehindOneMarker()
     QVERIFY(!log.isDiskFull());
     failure = mismatch(log, again);
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    // An edit that meets the full disk loses its undo with the file.
+    log.setFileLimit(log.fileBytes());
+    log.replace(0, 0, filler(2 * Chunk));
+    QVERIFY(log.isDiskFull() && !log.canUndo());
 }
 
 void TestLogStore::failedAllocationChangesNothing_data()

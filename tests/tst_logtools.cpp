@@ -117,6 +117,10 @@ void TestLogTools::contextMenu_data()
     QTest::newRow("clear, as the clear button") << "Clea&r" << 3 << 8 << ""
                                                 << "X"
                                                 << "";
+    // After the selection was typed over.
+    QTest::newRow("undo") << "&Undo" << 3 << 8 << "one\r\ntwo\r\nthree"
+                          << "X"
+                          << "\r\ntwo";
 }
 
 void TestLogTools::contextMenu()
@@ -132,11 +136,15 @@ void TestLogTools::contextMenu()
     view.setText(QStringLiteral("one\r\ntwo\r\nthree"));
     QGuiApplication::clipboard()->setText(QStringLiteral("X"));
     view.setSelection(anchor, caret);
+    const bool undo = entry == QLatin1String("&Undo");
+    if (undo)
+        QTest::keyClicks(&view, QStringLiteral("Y"));
     const std::unique_ptr<QMenu> menu(view.createContextMenu(nullptr));
-    const bool some = anchor != caret;
+    const bool some = view.hasSelection();
     const QString off = some ? QString() : QStringLiteral(" (off)");
     QCOMPARE(entries(menu.get()),
-             (QStringList{QStringLiteral("Cu&t") + off, QStringLiteral("&Copy") + off,
+             (QStringList{QStringLiteral("&Undo") + (undo ? QString() : QStringLiteral(" (off)")),
+                          QStringLiteral("-"), QStringLiteral("Cu&t") + off, QStringLiteral("&Copy") + off,
                           QStringLiteral("&Paste"), QStringLiteral("&Delete") + off, QStringLiteral("-"),
                           QStringLiteral("Select &All"), QStringLiteral("-"), QStringLiteral("&Find..."),
                           QStringLiteral("&Save Log As..."), QStringLiteral("-"), QStringLiteral("Clea&r")}));

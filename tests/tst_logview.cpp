@@ -81,6 +81,8 @@ private slots:
     void shiftArrowSelectionCopiesExactly_data();
     void shiftArrowSelectionCopiesExactly();
     void cutAndPaste();
+    void undoTakesBackTheLastEdit_data();
+    void undoTakesBackTheLastEdit();
     void selectAllCopiesWholeLog();
     void mouseClickPlacesCaretAndFocus();
     void disabledBoxIgnoresInput();
@@ -495,6 +497,68 @@ void TestLogView::cutAndPaste()
     QCOMPARE(view.lineCount(), 3);
 }
 
+void TestLogView::undoTakesBackTheLastEdit_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<qsizetype>("anchor");
+    QTest::addColumn<qsizetype>("caret");
+    QTest::addColumn<QString>("action");   // typed text, keys in brackets, or the program's append or clear
+    QTest::addColumn<QString>("expected"); // the text as it was: with its caret and selection too
+    const QString t = QStringLiteral("one\r\ntwo\r\nthree");
+    auto row = [&](const char* name, qsizetype anchor, qsizetype caret, const char* action) -> QTestData& {
+        return QTest::newRow(name) << t << anchor << caret << QString::fromLatin1(action);
+    };
+    row("keys typed over a selection: one step", 5, 8, "x [Return] z") << t;
+    row("backspace", 8, 8, "[Backspace]") << t;
+    row("cut of a selection made backwards", 8, 5, "[Ctrl+X]") << t;
+    row("paste at the caret", 0, 0, "[Ctrl+V]") << t;
+    row("keys after a caret move: only those", 8, 8, "ab [Home] c") << "one\r\ntwoab\r\nthree";
+    row("one level: a second undo does nothing", 5, 8, "x [Ctrl+Z]") << t;
+    row("an append ends it", 5, 8, "x append") << "one\r\nx\r\nthree!";
+    row("a clear ends it", 5, 8, "x clear") << "";
+    // A log that lies mostly in its file; the second key of the last row goes
+    // into the chunk after the selection's.
+    QString big;
+    for (int i = 0; i < 6; ++i)
+        big += longLine(LogStore::ChunkChars - 2, i) + QStringLiteral("\r\n");
+    const qsizetype end = 2 * LogStore::ChunkChars;
+    QTest::newRow("all of a log") << big << qsizetype(0) << big.size() << "[Ctrl+A] x y" << big;
+    QTest::newRow("a selection that ends a chunk") << big << end - 9 << end << "x y" << big;
+}
+
+void TestLogView::undoTakesBackTheLastEdit()
+{
+    QFETCH(QString, text);
+    QFETCH(qsizetype, anchor);
+    QFETCH(qsizetype, caret);
+    QFETCH(QString, action);
+    QFETCH(QString, expected);
+    const qint64 workingSet = 3 * LogStore::ChunkChars / 2;
+    LogView view;
+    view.store().setWorkingSetLimit(workingSet);
+    view.setText(text);
+    view.store().settle();
+    QGuiApplication::clipboard()->setText(QStringLiteral("X"));
+    view.setSelection(anchor, caret);
+    for (const QString& step : action.split(QLatin1Char(' '))) {
+        if (step.startsWith(QLatin1Char('[')))
+            QTest::keySequence(&view, QKeySequence(step.mid(1, step.size() - 2)));
+        else if (step == QLatin1String("append") || step == QLatin1String("clear"))
+            step == QLatin1String("clear") ? view.clear() : view.append(QStringLiteral("!"));
+        else
+            QTest::keyClicks(&view, step);
+    }
+    QTest::keySequence(&view, QKeySequence::Undo);
+    QVERIFY(view.text() == expected);
+    QCOMPARE(view.lineCount(), qsizetype(expected.count(QLatin1Char('\n')) + 1));
+    if (expected == text) {
+        QCOMPARE(view.caretPosition(), caret);
+        QCOMPARE(view.selectionStart() + view.selectionEnd() - caret, anchor);
+    }
+    view.store().settle();
+    QVERIFY(view.store().memoryBytes() <= workingSet);
+}
+
 void TestLogView::selectAllCopiesWholeLog()
 {
     LogView view;
@@ -742,6 +806,7 @@ void TestLogView::failureLeavesTheTextAndIsTold_data()
     QTest::newRow("pasting") << "paste" << 1 << 0 << "Out of memory: nothing was pasted.";
     QTest::newRow("copying") << "copy" << 0 << 1 << "Out of memory: nothing was copied.";
     QTest::newRow("cutting") << "cut" << 0 << 1 << "Out of memory: nothing was cut.";
+    QTest::newRow("undoing") << "undo" << 1 << 0 << "Out of memory: nothing was undone.";
 }
 
 void TestLogView::failureLeavesTheTextAndIsTold()
@@ -755,12 +820,18 @@ void TestLogView::failureLeavesTheTextAndIsTold()
     const QString text = QStringLiteral("one\r\ntwo\r\nthree");
     view.setText(text);
     view.setSelection(5, 8);
+    if (action == QLatin1String("undo")) { // an edit that leaves the text as it was
+        QTest::keyClicks(&view, QStringLiteral("two"));
+        view.setSelection(5, 8);
+    }
     QGuiApplication::clipboard()->setText(QStringLiteral("pasted"));
     view.store().failNextAllocations(failedAppends, failedReads);
     if (action == QLatin1String("type"))
         QTest::keyClicks(&view, QStringLiteral("x"));
     else if (action == QLatin1String("delete"))
         QTest::keyClick(&view, Qt::Key_Delete);
+    else if (action == QLatin1String("undo"))
+        QTest::keyClick(&view, Qt::Key_Z, Qt::ControlModifier);
     else
         QTest::keyClick(&view,
                         action == QLatin1String("paste")  ? Qt::Key_V
@@ -773,6 +844,7 @@ void TestLogView::failureLeavesTheTextAndIsTold()
     QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("pasted"));
     QCOMPARE(notices.size(), 1);
     QCOMPARE(notices.at(0).at(0).toString(), notice);
+    QCOMPARE(view.store().canUndo(), action == QLatin1String("undo"));
     // The next edit goes through.
     QTest::keyClicks(&view, QStringLiteral("x"));
     QCOMPARE(view.text(), QStringLiteral("one\r\nx\r\nthree"));

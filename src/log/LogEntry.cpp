@@ -68,13 +68,11 @@ QString logEntry(const QStringList& items, const QString& timestamp)
     entry += QLatin1String("\r\n<");
     entry += timestamp;
     entry += QLatin1String("> - ");
+    // Items go in exactly as they are, NUL included: a byte 00 written as "?"
+    // could not be told from a real 3F, and the log shows every other byte as
+    // itself, in the flat view too.
     for (const QString& item : items) {
-        const qsizetype start = entry.size();
         entry += item;
-        QChar* data = entry.data();
-        for (qsizetype i = start; i < entry.size(); ++i)
-            if (data[i].unicode() == 0)
-                data[i] = QLatin1Char('?');
         entry += QLatin1String("\r\n");
     }
     return entry;

@@ -16,6 +16,6 @@ QString logTimestamp(const QDateTime& when, const QLocale& locale);
 QString currentTimestamp();
 
 // One entry as the log shows it: CR LF, "<" and the time stamp, "> - ", then
-// each item with a CR LF after it. The first item stands on the header line;
-// a NUL inside an item is written as "?".
+// each item with a CR LF after it. The first item stands on the header line.
+// Items are written unchanged, NUL and other control characters included.
 QString logEntry(const QStringList& items, const QString& timestamp);

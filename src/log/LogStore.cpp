@@ -198,7 +198,16 @@ template <typename T> void reserveFor(std::vector<T>& v, size_t extra)
 
 LogStore::LogStore(QObject* parent) : QObject(parent) {}
 
-LogStore::~LogStore() = default;
+LogStore::~LogStore()
+{
+    waitForClosing();
+}
+
+void LogStore::waitForClosing()
+{
+    if (m_closing.joinable())
+        m_closing.join();
+}
 
 void LogStore::takeFailure(int& counter) const
 {
@@ -545,10 +554,18 @@ void LogStore::recomputeTotals()
 
 // ---- changing the text ----------------------------------------------------------
 
+// Text the program adds is no edit of the user's: the last one is no longer
+// the change before, and its undo goes.
 void LogStore::append(QStringView text)
 {
     if (text.isEmpty())
         return;
+    endUndo();
+    appendText(text);
+}
+
+void LogStore::appendText(QStringView text)
+{
     takeFailure(m_failAppends);
 
     // The rest of the last chunk first, then new chunks. Everything that needs
@@ -622,23 +639,49 @@ void LogStore::append(QStringView text)
 // before the range in the first one, the new text and the text after the
 // range in the last one become one chunk, or several when that passes the
 // split limit.
-void LogStore::replace(qsizetype from, qsizetype count, QStringView with)
+bool LogStore::replace(qsizetype from, qsizetype count, QStringView with, bool typing)
 {
     from = std::clamp<qsizetype>(from, 0, m_size);
     count = std::clamp<qsizetype>(count, 0, m_size - from);
     if (count == 0 && with.isEmpty())
-        return;
+        return false;
+    const LogEdit& last = m_undo.edit;
+    if (typing && m_undo.active && m_undo.typing && count == 0 && from == last.from + last.inserted) {
+        edit(from, 0, with, false);
+        if (m_undo.active)
+            m_undo.edit.inserted += with.size();
+        return true;
+    }
+    edit(from, count, with, true);
+    m_undo.typing = typing;
+    return false;
+}
+
+// With keep, what the edit took away is kept for undo in place of the last
+// edit's; nothing changes, the undo included, when an allocation fails.
+void LogStore::edit(qsizetype from, qsizetype count, QStringView with, bool keep)
+{
     ++m_revision;
+    Undo next;
+    next.active = true;
+    next.edit = {from, count, with.size()};
     if (m_chunks.empty()) {
-        append(with);
+        appendText(with);
+        if (keep)
+            keepForUndo(next);
         return;
     }
     takeFailure(m_failAppends);
 
     const int a = chunkAt(from);
     const int b = count > 0 ? chunkAt(from + count - 1) : a;
-    if (a == b && replaceInPlace(m_chunks[size_t(a)], from, count, with))
+    if (a == b && replaceInPlace(m_chunks[size_t(a)], from, count, with, keep ? &next : nullptr)) {
+        if (keep)
+            keepForUndo(next);
+        recomputeTotals();
+        enforceWorkingSet();
         return;
+    }
     QByteArray aBytes = bytesOf(a);
     QByteArray bBytes = bytesOf(b);
     const Chunk& first = m_chunks[size_t(a)];
@@ -669,6 +712,11 @@ void LogStore::replace(qsizetype from, qsizetype count, QStringView with)
     }
     reserveFor(m_freeSlots, size_t(b - a + 1));
     reserveFor(m_chunks, made.size());
+    if (keep) {
+        next.whole = true;
+        next.start = m_chunks[size_t(a)].start;
+        next.chunks.reserve(size_t(b - a + 1));
+    }
 
     size_t target = 0;
     qsizetype offset = 0;
@@ -700,8 +748,14 @@ void LogStore::replace(qsizetype from, qsizetype count, QStringView with)
         made.front().marker = marker;
 
     aBytes = bBytes = QByteArray(); // the old buffers are free to be taken again
+    // The old chunks go whole to the undo, where they are (memory or file),
+    // or give their room back.
     for (int k = a; k <= b; ++k) {
         Chunk& c = m_chunks[size_t(k)];
+        if (keep) {
+            next.chunks.push_back(std::move(c));
+            continue;
+        }
         if (c.inMemory())
             m_memoryBytes -= c.bytes();
         recycle(c.data);
@@ -710,24 +764,162 @@ void LogStore::replace(qsizetype from, qsizetype count, QStringView with)
     m_chunks.erase(m_chunks.begin() + a, m_chunks.begin() + b + 1);
     m_chunks.insert(m_chunks.begin() + a, std::make_move_iterator(made.begin()),
                     std::make_move_iterator(made.end()));
-    // A deletion that took everything the file held gives the space back.
-    if (m_fileEnd > 0 &&
-        std::all_of(m_chunks.begin(), m_chunks.end(), [](const Chunk& c) { return c.slot < 0; })) {
-        stopWriting(); // only writes of text that is gone wait there
-        m_file->resize(0);
-        m_fileEnd = 0;
-        m_freeSlots.clear();
-        m_cache.clear();
-    }
+    if (keep)
+        keepForUndo(next);
+    releaseUnusedFile();
     recomputeTotals();
     enforceWorkingSet();
+}
+
+// Puts the whole chunks back in place of the text the edit made, or, after
+// an edit inside one chunk, edits its text back. Neither reads or copies
+// more than a chunk or two, however large the edit was.
+void LogStore::undo()
+{
+    if (!m_undo.active)
+        return;
+    takeFailure(m_failAppends);
+    const LogEdit e = m_undo.edit;
+    if (!m_undo.whole) {
+        QString removed;
+        if (!m_undo.chunks.empty()) {
+            const Chunk& c = m_undo.chunks.front();
+            const Units u = unitsOf(c.inMemory() ? c.data : cached(c), c.wide);
+            removed =
+                u.latin1 ? QString::fromLatin1(u.latin1, c.chars) : QString::fromUtf16(u.utf16, c.chars);
+        }
+        edit(e.from, e.inserted, removed, false);
+        endUndo();
+        return;
+    }
+    // The text the edit made runs from the first chunk it replaced, and
+    // typing run on may have changed the chunks over it. Where a chunk at
+    // either end reaches past it, that part is copied to stay.
+    qsizetype kept = 0;
+    for (const Chunk& c : m_undo.chunks)
+        kept += c.chars;
+    const qsizetype start = m_undo.start;
+    const qsizetype end = start + kept - e.removed + e.inserted;
+    if (end > m_size) {
+        endUndo();
+        throw KvError(KvErr::DeviceIO, QStringLiteral("The log changed since the edit"));
+    }
+    const size_t n = m_chunks.size();
+    const size_t i = start >= m_size ? n : size_t(chunkAt(start));
+    size_t j = n;
+    if (end < m_size) {
+        j = size_t(chunkAt(end));
+        j += m_chunks[j].start < end;
+    }
+    Chunk before;
+    Chunk after;
+    if (i < n && m_chunks[i].start < start)
+        before = copyOf(m_chunks[i], bytesOf(int(i)), m_chunks[i].start, start);
+    if (j > i && m_chunks[j - 1].start + m_chunks[j - 1].chars > end)
+        after =
+            copyOf(m_chunks[j - 1], bytesOf(int(j - 1)), end, m_chunks[j - 1].start + m_chunks[j - 1].chars);
+    std::vector<Chunk>& restored = m_undo.chunks;
+    restored.reserve(restored.size() + 2);
+    reserveFor(m_chunks, restored.size() + 2);
+    reserveFor(m_freeSlots, j - i);
+
+    ++m_revision;
+    m_memoryBytes += before.bytes() + after.bytes();
+    if (before.chars > 0)
+        restored.insert(restored.begin(), std::move(before));
+    if (after.chars > 0)
+        restored.push_back(std::move(after));
+    for (size_t k = i; k < j; ++k) {
+        Chunk& c = m_chunks[k];
+        if (c.inMemory())
+            m_memoryBytes -= c.bytes();
+        recycle(c.data);
+        freeSlot(c);
+    }
+    m_chunks.erase(m_chunks.begin() + qsizetype(i), m_chunks.begin() + qsizetype(j));
+    m_chunks.insert(m_chunks.begin() + qsizetype(i), std::make_move_iterator(restored.begin()),
+                    std::make_move_iterator(restored.end()));
+    m_undo = Undo();
+    releaseUnusedFile();
+    recomputeTotals();
+    enforceWorkingSet();
+}
+
+// A chunk of its own, in memory, with the text [from, to) of src, whose bytes
+// are given. Its memory is counted when it takes its place.
+LogStore::Chunk LogStore::copyOf(const Chunk& src, const QByteArray& bytes, qsizetype from, qsizetype to)
+{
+    const qsizetype unit = src.wide ? 2 : 1;
+    Chunk c;
+    c.wide = src.wide;
+    c.id = ++m_ids;
+    c.data = QByteArray(bytes.constData() + (from - src.start) * unit, (to - from) * unit);
+    account(c, 0, to - from, false);
+    c.lastUse = ++m_serial;
+    return c;
+}
+
+// The new undo takes the old one's place; the old one's text goes.
+void LogStore::keepForUndo(Undo& undo)
+{
+    std::swap(m_undo, undo);
+    discard(undo);
+}
+
+void LogStore::discard(Undo& undo)
+{
+    if (!undo.active)
+        return;
+    try {
+        reserveFor(m_freeSlots, undo.chunks.size());
+    } catch (const std::bad_alloc&) {
+        // Their room in the file stays unused until the file is emptied.
+        for (Chunk& c : undo.chunks)
+            c.slot = -1;
+    }
+    for (Chunk& c : undo.chunks) {
+        if (c.inMemory())
+            m_memoryBytes -= c.bytes();
+        recycle(c.data);
+        freeSlot(c);
+    }
+    undo = Undo();
+    releaseUnusedFile();
+}
+
+// Once no text lies in the file, its space goes back. The system takes a
+// good part of a second to free a gigabyte: a temporary file, which has no
+// name left, is closed on a thread of its own, and the next write opens
+// another.
+void LogStore::releaseUnusedFile()
+{
+    auto inFile = [](const Chunk& c) { return c.slot >= 0; };
+    if (m_fileEnd == 0 || std::any_of(m_chunks.begin(), m_chunks.end(), inFile) ||
+        std::any_of(m_undo.chunks.begin(), m_undo.chunks.end(), inFile))
+        return;
+    stopWriting(); // only writes of text that is gone wait there
+    if (m_filePath.isEmpty()) {
+        waitForClosing();
+        m_file->moveToThread(nullptr);
+        std::shared_ptr<QFile> file(std::move(m_file));
+        try {
+            m_closing = std::thread([file = std::move(file)]() mutable { file.reset(); });
+        } catch (const std::system_error&) {
+            // No thread to be had: the file was closed here.
+        }
+    } else {
+        m_file->resize(0);
+    }
+    m_fileEnd = 0;
+    m_freeSlots.clear();
+    m_cache.clear();
 }
 
 // A typed key, a deletion, a paste into a chunk in memory: the chunk changes
 // where it is, without a new buffer. Returns false where that does not do:
 // the chunk is in the file, would widen, would be emptied or would pass the
 // split limit.
-bool LogStore::replaceInPlace(Chunk& c, qsizetype from, qsizetype count, QStringView with)
+bool LogStore::replaceInPlace(Chunk& c, qsizetype from, qsizetype count, QStringView with, Undo* undo)
 {
     const qsizetype newChars = c.chars - count + with.size();
     if (!c.inMemory() || c.writing || !c.data.isDetached() || c.marker || newChars == 0 ||
@@ -736,10 +928,16 @@ bool LogStore::replaceInPlace(Chunk& c, qsizetype from, qsizetype count, QString
     const qsizetype unit = c.wide ? 2 : 1;
     const qsizetype oldBytes = c.bytes();
     const qsizetype newBytes = newChars * unit;
+    const qsizetype at = (from - c.start) * unit;
+    // The text taken away, for undo: no more than a chunk holds.
+    Chunk removed;
+    if (undo && count > 0) {
+        removed = copyOf(c, c.data, from, from + count);
+        undo->chunks.reserve(1);
+    }
     // Room first, with some to spare for the next keys: a failure here changes nothing.
     if (c.data.capacity() < newBytes)
         c.data.reserve(newBytes + EditRoom * unit);
-    const qsizetype at = (from - c.start) * unit;
     const qsizetype tailFrom = at + count * unit;
     const qsizetype tailTo = at + with.size() * unit;
     if (newBytes > oldBytes)
@@ -752,8 +950,10 @@ bool LogStore::replaceInPlace(Chunk& c, qsizetype from, qsizetype count, QString
     account(c, 0, newChars, false);
     c.lastUse = ++m_serial;
     m_memoryBytes += newBytes - oldBytes;
-    recomputeTotals();
-    enforceWorkingSet();
+    if (undo && count > 0) {
+        m_memoryBytes += removed.bytes();
+        undo->chunks.push_back(std::move(removed));
+    }
     return true;
 }
 
@@ -782,6 +982,7 @@ void LogStore::clear()
 {
     ++m_revision;
     stopWriting();
+    m_undo = Undo();
     std::vector<Chunk>().swap(m_chunks);
     m_spare = QByteArray();
     m_freeSlots.clear();
@@ -809,18 +1010,26 @@ void LogStore::enforceWorkingSet()
 {
     collectWrites();
     if (m_diskFull) {
+        // The text an edit took away goes before any of the log's own.
+        if (m_memoryBytes > m_workingSet)
+            endUndo();
         if (m_memoryBytes > m_workingSet)
             dropToFit();
         return;
     }
     const qint64 resident = m_workingSet - std::min(WriteQueueBytes, m_workingSet / 4);
     while (m_memoryBytes - m_writingBytes > resident) {
+        // The text an edit took away first: only an undo reads it.
         Chunk* oldest = nullptr;
-        for (size_t k = 0; k + 1 < m_chunks.size(); ++k) {
-            Chunk& c = m_chunks[k];
+        auto consider = [&oldest](Chunk& c) {
             if (c.inMemory() && !c.writing && (!oldest || c.lastUse < oldest->lastUse))
                 oldest = &c;
-        }
+        };
+        for (Chunk& c : m_undo.chunks)
+            consider(c);
+        if (!oldest)
+            for (size_t k = 0; k + 1 < m_chunks.size(); ++k)
+                consider(m_chunks[k]);
         if (!oldest)
             break;
         bool posted = false;
@@ -847,6 +1056,7 @@ void LogStore::settle()
     if (m_writer)
         m_writer->waitUntilBelow(0);
     collectWrites();
+    waitForClosing();
 }
 
 // Chunks whose writes are done give their memory back. A write that failed
@@ -862,11 +1072,16 @@ void LogStore::collectWrites()
             continue;
         }
         // The chunk may have been edited or dropped meanwhile: then it is gone.
-        auto it = std::find_if(m_chunks.begin(), m_chunks.end(), [&done](const Chunk& c) {
+        // One an edit took away waits for undo.
+        auto written = [&done](const Chunk& c) {
             return c.id == done.chunk && c.writing && c.slot == done.offset;
-        });
-        if (it == m_chunks.end())
-            continue;
+        };
+        auto it = std::find_if(m_chunks.begin(), m_chunks.end(), written);
+        if (it == m_chunks.end()) {
+            it = std::find_if(m_undo.chunks.begin(), m_undo.chunks.end(), written);
+            if (it == m_undo.chunks.end())
+                continue;
+        }
         it->writing = false;
         m_writingBytes -= it->bytes();
         m_memoryBytes -= it->bytes();
@@ -972,6 +1187,8 @@ void LogStore::stopWriting()
     m_writer.reset();
     for (Chunk& c : m_chunks)
         c.writing = false;
+    for (Chunk& c : m_undo.chunks)
+        c.writing = false;
     m_writingBytes = 0;
 }
 
@@ -1004,6 +1221,7 @@ void LogStore::enterDiskFull(const QString& reason)
     m_diskFull = true;
     if (m_failure.isEmpty())
         m_failure = reason;
+    endUndo(); // the file goes, and what it held for undo with it
     stopWriting();
     dropToFit();
     releaseFile();

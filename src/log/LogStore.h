@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <thread>
 #include <vector>
 
 class LogWriter;
@@ -23,6 +24,14 @@ struct LogPiece
 
     // The character at i, whichever width the piece is stored in.
     char16_t operator[](qsizetype i) const { return latin1 ? char16_t(uchar(latin1[i])) : utf16[i]; }
+};
+
+// A change of the text: at from, removed characters gave way to inserted ones.
+struct LogEdit
+{
+    qsizetype from = 0;
+    qsizetype removed = 0;
+    qsizetype inserted = 0;
 };
 
 // The log's text, of any length, in bounded memory. The text lies in chunks of
@@ -42,6 +51,11 @@ struct LogPiece
 // fits the working set and puts one marker line at the start in place of
 // everything older: it counts the characters dropped and names the cause.
 // Failed allocations throw std::bad_alloc and leave the text as it was.
+//
+// The last replace can be undone, however large, until the text changes in
+// any other way (an append, a clear, old text dropped). The text it took
+// away is kept as chunks like any other, in memory or in the file: no copy
+// of a large text is made, to keep it or to put it back.
 class LogStore : public QObject
 {
     Q_OBJECT
@@ -66,9 +80,17 @@ public:
     bool forEachPiece(qsizetype from, qsizetype to, const std::function<bool(const LogPiece&)>& visit) const;
 
     void append(QStringView text);
-    void replace(qsizetype from, qsizetype count, QStringView with);
+    // Typing that goes on where the last typed edit ended joins it, as one
+    // step to undo; returns whether it did.
+    bool replace(qsizetype from, qsizetype count, QStringView with, bool typing = false);
     // Empties the text and the file.
     void clear();
+
+    bool canUndo() const { return m_undo.active; }
+    // The replace that undo() would take back; valid while canUndo().
+    LogEdit lastEdit() const { return m_undo.edit; }
+    // Puts back the text the last replace took away, in place of what it put there.
+    void undo();
 
     qsizetype lineCount() const { return m_lfTotal + 1; }
     qsizetype lineStart(qsizetype line) const;
@@ -164,6 +186,18 @@ private:
         QByteArray bytes;
         quint64 lastUse = 0;
     };
+    // The last replace, to be undone. whole: chunks holds the chunks the edit
+    // replaced, the first of them at start; otherwise (an edit inside one
+    // chunk) the text it took away, if any, in a chunk of its own.
+    struct Undo
+    {
+        bool active = false;
+        bool whole = false;
+        bool typing = false;
+        LogEdit edit;
+        qsizetype start = 0;
+        std::vector<Chunk> chunks;
+    };
     // A known pair of a position and the LFs before it, for lookups nearby.
     struct Cursor
     {
@@ -180,7 +214,15 @@ private:
     void takeFailure(int& counter) const;
 
     void account(Chunk& c, qsizetype from, qsizetype to, bool global);
-    bool replaceInPlace(Chunk& c, qsizetype from, qsizetype count, QStringView with);
+    void appendText(QStringView text);
+    Chunk copyOf(const Chunk& src, const QByteArray& bytes, qsizetype from, qsizetype to);
+    void edit(qsizetype from, qsizetype count, QStringView with, bool keep);
+    bool replaceInPlace(Chunk& c, qsizetype from, qsizetype count, QStringView with, Undo* undo);
+    void keepForUndo(Undo& undo);
+    void discard(Undo& undo);
+    void endUndo() { discard(m_undo); }
+    void releaseUnusedFile();
+    void waitForClosing();
     QByteArray buffer(qsizetype bytes);
     void recycle(QByteArray& bytes);
     void recomputeTotals();
@@ -219,11 +261,14 @@ private:
     std::vector<Slot> m_freeSlots;
     // Declared after the file: it goes first.
     std::unique_ptr<LogWriter> m_writer;
+    // Closes a file no longer used: giving back the room of a large one takes a while.
+    std::thread m_closing;
     qint64 m_writingBytes = 0;
     quint64 m_ids = 0;
     mutable std::vector<CacheEntry> m_cache;
     mutable quint64 m_cacheSerial = 0;
 
+    Undo m_undo;
     quint64 m_revision = 0;
     bool m_diskFull = false;
     bool m_diskFullSaid = false;

@@ -33,6 +33,7 @@ using CellText::isWordChar;
 const QKeySequence::StandardKey EditingKeys[] = {QKeySequence::Copy,
                                                  QKeySequence::Cut,
                                                  QKeySequence::Paste,
+                                                 QKeySequence::Undo,
                                                  QKeySequence::SelectAll,
                                                  QKeySequence::MoveToStartOfDocument,
                                                  QKeySequence::MoveToEndOfDocument,
@@ -326,7 +327,7 @@ qsizetype LogView::verticalTarget(qsizetype lines) const
 
 // The store rewrites only the chunks the range touches. The caret goes after
 // the new text; text the store drops meanwhile moves it along.
-void LogView::replaceRange(qsizetype from, qsizetype to, const QString& with)
+void LogView::replaceRange(qsizetype from, qsizetype to, const QString& with, bool typing)
 {
     if (from == to && with.isEmpty())
         return;
@@ -336,12 +337,17 @@ void LogView::replaceRange(qsizetype from, qsizetype to, const QString& with)
         tellScreenReader(); // the appends first, at the places they had
     const QString removed = accessibleText(from, to - from);
     m_caret = m_anchor = from + with.size();
+    bool ranOn = false;
     try {
-        m_store->replace(from, to - from, with);
+        ranOn = m_store->replace(from, to - from, with, typing);
     } catch (...) {
         m_caret = caret;
         m_anchor = anchor;
         throw;
+    }
+    if (!ranOn) {
+        m_undoCaret = caret;
+        m_undoAnchor = anchor;
     }
     m_goalColumn = -1;
     updateScrollBars();
@@ -350,6 +356,22 @@ void LogView::replaceRange(qsizetype from, qsizetype to, const QString& with)
     viewport()->update();
     AccessibleTextBox::textChanged(this, from, removed, with);
     caretMoved();
+}
+
+// The store puts the old text back in one step, whatever its size; a screen
+// reader hears of it as of any edit.
+void LogView::undo()
+{
+    if (!m_store->canUndo())
+        return;
+    guarded("nothing was undone.", [this] {
+        const LogEdit edit = m_store->lastEdit();
+        const QString removed = accessibleText(edit.from, edit.inserted);
+        m_store->undo();
+        updateScrollBars();
+        AccessibleTextBox::textChanged(this, edit.from, removed, accessibleText(edit.from, edit.removed));
+        setSelection(m_undoAnchor, m_undoCaret);
+    });
 }
 
 // Removes the selection, or else one step to the left (-1) or right (+1);
@@ -718,6 +740,10 @@ void LogView::handleKey(QKeyEvent* event)
         paste();
         return;
     }
+    if (event == QKeySequence::Undo) {
+        undo();
+        return;
+    }
 
     const qsizetype line = lineOf(m_caret);
     bool select = false;
@@ -761,7 +787,7 @@ void LogView::handleKey(QKeyEvent* event)
     const int key = event->key();
     const Qt::KeyboardModifiers mods = event->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier);
     if ((key == Qt::Key_Return || key == Qt::Key_Enter) && mods == Qt::NoModifier) {
-        replaceRange(selectionStart(), selectionEnd(), QStringLiteral("\r\n"));
+        replaceRange(selectionStart(), selectionEnd(), QStringLiteral("\r\n"), true);
         return;
     }
     if (key == Qt::Key_Backspace && mods == Qt::NoModifier) {
@@ -776,7 +802,7 @@ void LogView::handleKey(QKeyEvent* event)
     const bool printable = !typed.isEmpty() && std::none_of(typed.cbegin(), typed.cend(),
                                                             [](QChar c) { return isC0(c.unicode()); });
     if (printable && !(event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier))) {
-        replaceRange(selectionStart(), selectionEnd(), typed);
+        replaceRange(selectionStart(), selectionEnd(), typed, true);
         return;
     }
     event->ignore();
@@ -862,6 +888,8 @@ QMenu* LogView::createContextMenu(QWidget* parent)
     auto* menu = new QMenu(parent);
     menu->setObjectName(QStringLiteral("mnLog"));
     const bool selected = hasSelection();
+    menu->addAction(tr("&Undo"), this, &LogView::undo)->setEnabled(m_store->canUndo());
+    menu->addSeparator();
     menu->addAction(tr("Cu&t"), this, &LogView::cut)->setEnabled(selected);
     menu->addAction(tr("&Copy"), this, &LogView::copy)->setEnabled(selected);
     menu->addAction(tr("&Paste"), this, &LogView::paste)->setEnabled(Editing::clipboardHasText());
@@ -885,8 +913,9 @@ void LogView::contextMenuEvent(QContextMenuEvent* event)
 void LogView::inputMethodEvent(QInputMethodEvent* event)
 {
     if (!event->commitString().isEmpty())
-        guarded("the text was not taken.",
-                [this, event] { replaceRange(selectionStart(), selectionEnd(), event->commitString()); });
+        guarded("the text was not taken.", [this, event] {
+            replaceRange(selectionStart(), selectionEnd(), event->commitString(), true);
+        });
     event->accept();
 }
 

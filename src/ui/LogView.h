@@ -24,7 +24,9 @@ class QScrollBar;
 // DEL as ?), so nothing received is hidden. Tabs are not expanded.
 //
 // Editing keeps to the log's CR LF convention: Enter inserts CR LF, and
-// Backspace or Delete next to a CR LF removes the pair.
+// Backspace or Delete next to a CR LF removes the pair. Ctrl+Z undoes the
+// last edit typed, pasted, cut or deleted, however large, until the program
+// appends or clears (the store keeps what the edit took away).
 //
 // The text lives in a LogStore, which keeps old text on disk. Scroll bars
 // step more than one line or column at a time where a log passes their
@@ -127,6 +129,8 @@ public slots:
     void selectAll();
     // Deletes the selection, as the Delete key does.
     void removeSelection();
+    // Takes back the last edit; the caret and selection are as before it.
+    void undo();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -158,7 +162,8 @@ private:
     qsizetype lineOf(qsizetype pos) const { return m_store->lineOf(pos); }
 
     void handleKey(QKeyEvent* event);
-    void replaceRange(qsizetype from, qsizetype to, const QString& with);
+    // typing: a typed key, which runs on from the keys typed before it as one step to undo.
+    void replaceRange(qsizetype from, qsizetype to, const QString& with, bool typing = false);
     // Deletes the selection, or else the character before (-1) or after (1) the caret.
     void removeSelectionOr(int direction);
     void moveCaret(qsizetype pos, bool keepAnchor);
@@ -191,6 +196,9 @@ private:
 
     qsizetype m_caret = 0;
     qsizetype m_anchor = 0;
+    // Where they were before the last edit, for its undo.
+    qsizetype m_undoCaret = 0;
+    qsizetype m_undoAnchor = 0;
     qsizetype m_goalColumn = -1;
     bool m_dragging = false;
     bool m_scrollBarsPending = false;
