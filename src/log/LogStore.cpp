@@ -887,10 +887,7 @@ void LogStore::discard(Undo& undo)
     releaseUnusedFile();
 }
 
-// Once no text lies in the file, its space goes back. The system takes a
-// good part of a second to free a gigabyte: a temporary file, which has no
-// name left, is closed on a thread of its own, and the next write opens
-// another.
+// Once no text lies in the file, its space goes back.
 void LogStore::releaseUnusedFile()
 {
     auto inFile = [](const Chunk& c) { return c.slot >= 0; };
@@ -898,21 +895,30 @@ void LogStore::releaseUnusedFile()
         std::any_of(m_undo.chunks.begin(), m_undo.chunks.end(), inFile))
         return;
     stopWriting(); // only writes of text that is gone wait there
-    if (m_filePath.isEmpty()) {
-        waitForClosing();
-        m_file->moveToThread(nullptr);
-        std::shared_ptr<QFile> file(std::move(m_file));
-        try {
-            m_closing = std::thread([file = std::move(file)]() mutable { file.reset(); });
-        } catch (const std::system_error&) {
-            // No thread to be had: the file was closed here.
-        }
-    } else {
+    if (m_filePath.isEmpty())
+        closeFileAside();
+    else
         m_file->resize(0);
-    }
     m_fileEnd = 0;
     m_freeSlots.clear();
     m_cache.clear();
+}
+
+// The system takes a good part of a second to free a gigabyte: a temporary
+// file, which has no name left, is closed on a thread of its own, and the
+// next write opens another.
+void LogStore::closeFileAside()
+{
+    if (!m_file)
+        return;
+    waitForClosing();
+    m_file->moveToThread(nullptr);
+    std::shared_ptr<QFile> file(std::move(m_file));
+    try {
+        m_closing = std::thread([file = std::move(file)]() mutable { file.reset(); });
+    } catch (const std::system_error&) {
+        // No thread to be had: the file was closed here.
+    }
 }
 
 // A typed key, a deletion, a paste into a chunk in memory: the chunk changes
@@ -987,7 +993,9 @@ void LogStore::clear()
     m_spare = QByteArray();
     m_freeSlots.clear();
     m_cache.clear();
-    if (m_file)
+    if (m_file && m_filePath.isEmpty())
+        closeFileAside();
+    else if (m_file)
         m_file->resize(0);
     m_fileEnd = 0;
     m_memoryBytes = 0;
@@ -1171,7 +1179,7 @@ bool LogStore::openFile(QString& reason)
 void LogStore::releaseFile()
 {
     stopWriting();
-    m_file.reset();
+    closeFileAside();
     m_fileEnd = 0;
     m_freeSlots.clear();
     m_cache.clear();

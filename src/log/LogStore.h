@@ -222,6 +222,7 @@ private:
     void discard(Undo& undo);
     void endUndo() { discard(m_undo); }
     void releaseUnusedFile();
+    void closeFileAside();
     void waitForClosing();
     QByteArray buffer(qsizetype bytes);
     void recycle(QByteArray& bytes);
