@@ -6,9 +6,9 @@
 #include "testsupport.h"
 
 #include "net/SocketControl.h"
-#include "platform/CommonDialog.h"
 #include "platform/KvError.h"
 #include "send/FileSender.h"
+#include "ui/CommonDialog.h"
 #include "ui/Controls.h"
 #include "ui/LogView.h"
 

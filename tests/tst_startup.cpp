@@ -3,7 +3,7 @@
 
 #include "testsupport.h"
 
-#include "platform/CommonDialog.h"
+#include "ui/CommonDialog.h"
 #include "ui/Controls.h"
 #include "ui/LogView.h"
 

@@ -4,7 +4,7 @@
 
 #include "testsupport.h"
 
-#include "platform/CommonDialog.h"
+#include "ui/CommonDialog.h"
 #include "ui/Controls.h"
 #include "ui/Layout.h"
 #include "ui/LineBox.h"

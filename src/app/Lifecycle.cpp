@@ -1,13 +1,13 @@
 #include "app/Lifecycle.h"
 
 #include "app/Settings.h"
-#include "platform/CommonDialog.h"
 #include "platform/KvError.h"
 #include "platform/Launcher.h"
-#include "platform/MessageBox.h"
 #include "platform/SettingsStore.h"
 #include "send/FileSender.h"
+#include "ui/CommonDialog.h"
 #include "ui/Controls.h"
+#include "ui/MessageBox.h"
 #include "ui/frmKelvane.h"
 
 #include <QAction>

@@ -2,14 +2,14 @@
 
 #include "net/Address.h"
 #include "net/SocketControl.h"
-#include "platform/CommonDialog.h"
-#include "platform/MessageBox.h"
+#include "ui/CommonDialog.h"
 #include "ui/Controls.h"
 #include "ui/Fonts.h"
 #include "ui/Layout.h"
 #include "ui/LineBox.h"
 #include "ui/LogTools.h"
 #include "ui/LogView.h"
+#include "ui/MessageBox.h"
 #include "ui/StatusLine.h"
 
 #include <QAction>
