@@ -92,13 +92,13 @@ Result sendFile(const Case& c)
         w = std::make_unique<TestSupport::Window>();
         auto replies = std::make_shared<std::vector<TestSupport::ScriptedFileDialog::Reply>>();
         replies->push_back({0, c.path});
-        (*w)->fileDialog()->setBackend(std::make_unique<TestSupport::ScriptedFileDialog>(replies));
+        w->fileDialog()->setBackend(std::make_unique<TestSupport::ScriptedFileDialog>(replies));
         w->find<CheckBox>("chkShow")->setValue(c.show ? 1 : 0);
         w->find<QLineEdit>("txtInterval")->setText(c.interval);
         (*w)->show();
         TestSupport::connectTcpClient(*w, peer.port());
         w->find<QPushButton>("cmdOpen")->click();
-        socket = (*w)->socket();
+        socket = w->socket();
         start = [&] { w->find<QPushButton>("cmdSendFile")->click(); };
         running = [&] { return (*w)->fileSender()->isRunning(); };
     }

@@ -113,7 +113,7 @@ Result flood(bool flatView, bool plainBox, qint64 bytes, double budgetSeconds)
     } else {
         window = std::make_unique<WindowUnderFlood>(flatView);
         window->connectTo(peer.port());
-        socket = window->w->socket();
+        socket = window->w.socket();
     }
     const QByteArray payload = TestData::pattern(bytes);
     const Watched run = watchFlood(socket, bytes, budgetSeconds, [&] { peer.start(payload); });
@@ -121,7 +121,7 @@ Result flood(bool flatView, bool plainBox, qint64 bytes, double budgetSeconds)
     r.maxBlockMs = run.maxBlockMs;
     r.bytesShown = run.shown;
     r.complete = run.shown >= bytes;
-    r.logChars = plainBox ? plain->box.length() : window->w->logBox()->length();
+    r.logChars = plainBox ? plain->box.length() : window->w.logBox()->length();
     r.peakKb = run.peakKb;
     r.baseKb = run.baseKb;
     peer.stop();
@@ -163,7 +163,7 @@ StoreRun floodIntoStore(qint64 bytes, bool inMemory)
 {
     StoreRun r;
     WindowUnderFlood window(true);
-    LogView* view = window.w->logBox();
+    LogView* view = window.w.logBox();
     if (inMemory)
         view->store().setWorkingSetLimit(std::numeric_limits<qint64>::max());
 
@@ -172,7 +172,7 @@ StoreRun floodIntoStore(qint64 bytes, bool inMemory)
     // Not a divisor of the flood: a piece lost or doubled anywhere shows.
     const QByteArray payload = TestData::pattern(64 * MB + 13);
     static_cast<Watched&>(r) =
-        watchFlood(window.w->socket(), bytes, 3600, [&] { peer.start(payload, true, 64 * 1024, bytes); });
+        watchFlood(window.w.socket(), bytes, 3600, [&] { peer.start(payload, true, 64 * 1024, bytes); });
     r.fileBytes = view->store().fileBytes();
     r.firstDifference = firstDifference(view->store(), payload, bytes);
     peer.stop();

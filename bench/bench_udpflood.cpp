@@ -140,7 +140,7 @@ Result flood(Reading reading, bool flatView, int count, int perSecond, int quiet
         w = std::make_unique<TestSupport::Window>();
         w->find<ToggleButton>("chkFlat")->setValue(flatView ? 1 : 0);
         (*w)->show();
-        SocketControl* socket = (*w)->socket();
+        SocketControl* socket = w->socket();
         TestSupport::clickConnect(*w, 0, 1, QStringLiteral("9"));
         port = quint16(socket->LocalPort());
         w->find<QPushButton>("cmdClear")->click();
@@ -184,7 +184,7 @@ Result flood(Reading reading, bool flatView, int count, int perSecond, int quiet
     r.sendRate = r.sent / sender.seconds();
     // Read only when drops were reported: the text of a long normal-view log is gigabytes.
     if (dropped > 0)
-        r.reported = reportedDrops((*w)->logBox()->text());
+        r.reported = reportedDrops(w->logBox()->text());
     return r;
 }
 

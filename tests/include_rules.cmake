@@ -1,10 +1,10 @@
 # Dependencies run one way: platform <- net, log, send <- ui <- app.
 # Reads every #include under src and fails on one that runs the wrong way:
 #  - platform includes nothing of the program's other folders;
-#  - net, log and send include nothing of ui or app, nothing of each other,
-#    and no widget header;
+#  - net, log and send include nothing of ui or app and nothing of each other;
+#  - below ui nothing includes a header of Qt's GUI or widget modules;
 #  - ui includes nothing of app.
-# Run as: cmake -DSRC=<src folder> -DWIDGET_HEADERS=<a;list> -P include_rules.cmake
+# Run as: cmake -DSRC=<src folder> -DGUI_HEADERS=<a;list> -P include_rules.cmake
 
 cmake_policy(VERSION 3.22)
 file(GLOB_RECURSE sources RELATIVE ${SRC} ${SRC}/*.h ${SRC}/*.cpp)
@@ -13,7 +13,7 @@ set(forbidden_net "log/;send/;ui/;app/")
 set(forbidden_log "net/;send/;ui/;app/")
 set(forbidden_send "net/;log/;ui/;app/")
 set(forbidden_ui "app/")
-set(widget_free "net;log;send")
+set(widget_free "platform;net;log;send")
 
 set(failures "")
 foreach(source ${sources})
@@ -27,9 +27,9 @@ foreach(source ${sources})
       endif()
     endforeach()
     if(folder IN_LIST widget_free)
-      string(REGEX REPLACE "^QtWidgets/" "" bare "${included}")
-      if(bare IN_LIST WIDGET_HEADERS OR included MATCHES "^QtWidgets")
-        list(APPEND failures "${source} includes the widget header ${included}")
+      string(REGEX REPLACE "^Qt(Gui|Widgets)/" "" bare "${included}")
+      if(bare IN_LIST GUI_HEADERS OR included MATCHES "^Qt(Gui|Widgets)")
+        list(APPEND failures "${source} includes the GUI header ${included}")
       endif()
     endif()
   endforeach()

@@ -7,13 +7,13 @@
 #include "app/Lifecycle.h"
 #include "app/Settings.h"
 #include "net/SocketControl.h"
-#include "platform/CommonDialog.h"
 #include "platform/KvError.h"
 #include "platform/Launcher.h"
-#include "platform/MessageBox.h"
 #include "platform/SettingsStore.h"
+#include "ui/CommonDialog.h"
 #include "ui/Controls.h"
 #include "ui/LogView.h"
+#include "ui/MessageBox.h"
 #include "ui/frmKelvane.h"
 
 #include <QDir>
@@ -170,8 +170,8 @@ struct Window
               form.get(), std::make_unique<SettingsStore>(frmKelvane::applicationTitle())))
     {
         form->setMessageBox(std::make_unique<RecordingMessageBox>(boxes));
-        lifecycle->setLauncher(std::make_unique<RecordingLauncher>(launched, launchSucceeds));
-        form->fileDialog()->setBackend(
+        form->setLauncher(std::make_unique<RecordingLauncher>(launched, launchSucceeds));
+        fileDialog()->setBackend(
             std::make_unique<ScriptedFileDialog>(std::make_shared<std::vector<ScriptedFileDialog::Reply>>()));
         if (auto* saveLog = form->findChild<CommonDialog*>(QStringLiteral("cdSaveLog")))
             saveLog->setBackend(std::make_unique<ScriptedFileDialog>(saveReplies));
@@ -179,6 +179,10 @@ struct Window
             lifecycle->Form_Load();
     }
     frmKelvane* operator->() const { return form.get(); }
+    // The controls most tests reach, found by name like any other.
+    LogView* logBox() const { return find<LogView>(QStringLiteral("txtOutput")); }
+    SocketControl* socket() const { return find<SocketControl>(QStringLiteral("wsClient")); }
+    CommonDialog* fileDialog() const { return find<CommonDialog>(QStringLiteral("cdOpenFile")); }
     // The bodies of the log's entries, oldest first.
     QStringList entries() const;
     template <typename T> T* find(const QString& name) const
@@ -244,7 +248,7 @@ inline QStringList entryBodies(const QString& log)
 
 inline QStringList Window::entries() const
 {
-    return entryBodies(form->logBox()->text());
+    return entryBodies(logBox()->text());
 }
 
 inline QString body(const QStringList& items)

@@ -38,7 +38,7 @@ QString situation(const Window& w)
                        w.find<QLineEdit>("txtLocalPort")->isEnabled();
     const bool roles =
         w.find<OptionButton>("optServer0")->isEnabled() && w.find<OptionButton>("optServer1")->isEnabled();
-    return TestSupport::situationText(w->socket()->State(), boxes, roles, w->isConnected());
+    return TestSupport::situationText(w.socket()->State(), boxes, roles, w->isConnected());
 }
 
 // Remembers the log as it stood when a warning box came up.
@@ -52,7 +52,7 @@ public:
     }
     void warning(QWidget*, const QString& title, const QString& text) override
     {
-        *m_log = m_form->logBox()->text();
+        *m_log = m_form->findChild<LogView*>(QStringLiteral("txtOutput"))->text();
         m_shown->push_back({title, text});
     }
 
@@ -131,14 +131,14 @@ private slots:
         // Still receiving; the information line names the sender.
         QUdpSocket peer;
         QVERIFY(peer.bind(QHostAddress::LocalHost, 0));
-        peer.writeDatagram("ping", QHostAddress::LocalHost, quint16(w->socket()->LocalPort()));
+        peer.writeDatagram("ping", QHostAddress::LocalHost, quint16(w.socket()->LocalPort()));
         QTRY_VERIFY(w.find<QLabel>("lblInfo")->text().startsWith(
-            "UDP on port " + QString::number(w->socket()->LocalPort()) +
+            "UDP on port " + QString::number(w.socket()->LocalPort()) +
             ", last datagram from 127.0.0.1:" + QString::number(peer.localPort()) + " - 1 datagram in"));
         // A typed line and a file line fail with the reason.
         w.find<QPushButton>("cmdSend1")->click();
         QCOMPARE(w.entries().constLast(), body({"Error", notFound}));
-        w->fileDialog()->setBackend(std::make_unique<TestSupport::ScriptedFileDialog>(
+        w.fileDialog()->setBackend(std::make_unique<TestSupport::ScriptedFileDialog>(
             std::make_shared<std::vector<TestSupport::ScriptedFileDialog::Reply>>(
                 std::vector<TestSupport::ScriptedFileDialog::Reply>{{0, files.write("line\r\n")}})));
         w.find<QPushButton>("cmdOpen")->click();
@@ -164,7 +164,7 @@ private slots:
         QCOMPARE(w.boxes->at(0).title, frmKelvane::applicationTitle());
         QCOMPARE(w.boxes->at(0).text, KvErr::typeMismatch().description());
         // The close is logged before the box comes up.
-        QCOMPARE(*logAtBox, w->logBox()->text());
+        QCOMPARE(*logAtBox, w.logBox()->text());
         QCOMPARE(situation(w), Idle);
     }
 

@@ -87,7 +87,7 @@ private slots:
         const QString before = logTimestamp(QDateTime::currentDateTime(), QLocale::system());
         w->Echo(items);
         const QString after = logTimestamp(QDateTime::currentDateTime(), QLocale::system());
-        const QString log = w->logBox()->text();
+        const QString log = w.logBox()->text();
         QVERIFY(log.startsWith(QStringLiteral("\r\n<")));
         const qsizetype close = log.indexOf(QStringLiteral("> - "));
         QVERIFY(close > 2);
@@ -102,7 +102,7 @@ private slots:
         w.find<QPushButton>("cmdClear")->click();
         w->Echo({"first"});
         w->Echo({"second", "more"});
-        const QString log = w->logBox()->text();
+        const QString log = w.logBox()->text();
         QVERIFY(log.contains(QStringLiteral("first\r\n\r\n<")));
         QCOMPARE(TestSupport::entryBodies(log), (QStringList{"first\r\n", "second\r\nmore\r\n"}));
     }
@@ -110,21 +110,21 @@ private slots:
     void entriesFollowWhatTheUserTyped()
     {
         Window w;
-        w->logBox()->setText(QStringLiteral("typed"));
+        w.logBox()->setText(QStringLiteral("typed"));
         w->Echo({"x"});
-        QVERIFY(w->logBox()->text().startsWith(QStringLiteral("typed\r\n<")));
+        QVERIFY(w.logBox()->text().startsWith(QStringLiteral("typed\r\n<")));
     }
 
     void caretEndsAtTheEndHoweverLongTheLog()
     {
         Window w;
         w->Echo({"short"});
-        QCOMPARE(w->logBox()->caretPosition(), w->logBox()->length());
+        QCOMPARE(w.logBox()->caretPosition(), w.logBox()->length());
         // Far past 65535 characters the newest entry must still be in view.
         w->Echo({QString(70000, QLatin1Char('x'))});
         w->Echo({"newest"});
-        QCOMPARE(w->logBox()->caretPosition(), w->logBox()->length());
-        QVERIFY(w->logBox()->isEnabled());
+        QCOMPARE(w.logBox()->caretPosition(), w.logBox()->length());
+        QVERIFY(w.logBox()->isEnabled());
     }
 
     // The log is never replaced: an entry that cannot be written leaves
@@ -134,15 +134,15 @@ private slots:
         Window w;
         w.find<QPushButton>("cmdClear")->click();
         w->Echo({"kept"});
-        const QString before = w->logBox()->text();
+        const QString before = w.logBox()->text();
         store(w).failNextAllocations(1, 0);
         w->Echo({"lost", "entry"});
-        const QString log = w->logBox()->text();
+        const QString log = w.logBox()->text();
         QVERIFY(log.startsWith(before));
         QCOMPARE(TestSupport::entryBodies(log),
                  (QStringList{"kept\r\n", "Out of memory: an entry of 9 characters was not written.\r\n"}));
-        QCOMPARE(w->logBox()->caretPosition(), w->logBox()->length());
-        QVERIFY(w->logBox()->isEnabled());
+        QCOMPARE(w.logBox()->caretPosition(), w.logBox()->length());
+        QVERIFY(w.logBox()->isEnabled());
     }
 
     // When the log's file cannot grow, the log says so once and goes on with
@@ -158,13 +158,13 @@ private slots:
         const QString item(LogStore::ChunkChars / 3, QLatin1Char('x'));
         for (int i = 0; i < 12; ++i)
             w->Echo({item});
-        QTRY_VERIFY(w->logBox()->text().contains(QLatin1String("cannot grow")));
+        QTRY_VERIFY(w.logBox()->text().contains(QLatin1String("cannot grow")));
         for (int i = 0; i < 6; ++i)
             w->Echo({item});
         QTest::qWait(20);
         QCOMPARE(said.size(), 1);
         // The notice may be gone with the old text: the first line keeps its cause.
-        const QString log = w->logBox()->text();
+        const QString log = w.logBox()->text();
         QVERIFY(
             log.startsWith(QStringLiteral("... %1 characters dropped: no space left on the device for the "
                                           "log's file (No space left on device) ...\r\n")
@@ -174,7 +174,7 @@ private slots:
     }
 
 private:
-    static LogStore& store(const Window& w) { return dynamic_cast<LogView*>(w->logBox())->store(); }
+    static LogStore& store(const Window& w) { return dynamic_cast<LogView*>(w.logBox())->store(); }
 };
 
 KELVANE_TEST_MAIN(TestEcho)

@@ -6,9 +6,9 @@
 #include "testsupport.h"
 
 #include "net/SocketControl.h"
-#include "platform/CommonDialog.h"
 #include "platform/KvError.h"
 #include "send/FileSender.h"
+#include "ui/CommonDialog.h"
 #include "ui/Controls.h"
 #include "ui/LogView.h"
 
@@ -104,7 +104,7 @@ private:
     static void script(Window& w, std::vector<ScriptedFileDialog::Reply> replies,
                        std::shared_ptr<QStringList> presets = nullptr)
     {
-        w->fileDialog()->setBackend(std::make_unique<ScriptedFileDialog>(
+        w.fileDialog()->setBackend(std::make_unique<ScriptedFileDialog>(
             std::make_shared<std::vector<ScriptedFileDialog::Reply>>(std::move(replies)),
             std::move(presets)));
     }
@@ -142,7 +142,7 @@ private:
         w.find<ListCombo>("cboMode")->setListIndex(0);
         w.find<QLineEdit>("txtLocalPort")->setText(QStringLiteral("0"));
         w.find<QPushButton>("cmdConnect")->click();
-        return w->socket()->State() == SocketControl::sckListening ? quint16(w->socket()->LocalPort()) : 0;
+        return w.socket()->State() == SocketControl::sckListening ? quint16(w.socket()->LocalPort()) : 0;
     }
 
     // Connected to the peer with the file open and sent at an interval so
@@ -471,7 +471,7 @@ private slots:
         open(w, m_files.write(crlfLines(lines)));
         setInterval(w, QStringLiteral("0"));
         clickSend(w);
-        QTRY_VERIFY(w->socket()->bytesToWrite() >= FileSender::MaxWaitingBytes);
+        QTRY_VERIFY(w.socket()->bytesToWrite() >= FileSender::MaxWaitingBytes);
         const qsizetype before = w.entries().size();
         peer->abort();
 
@@ -515,7 +515,7 @@ private slots:
         open(w, m_files.write(crlfLines(lines)));
         setInterval(w, QStringLiteral("0"));
         clickSend(w);
-        QTRY_VERIFY(w->socket()->bytesToWrite() >= FileSender::MaxWaitingBytes);
+        QTRY_VERIFY(w.socket()->bytesToWrite() >= FileSender::MaxWaitingBytes);
         w.find<QPushButton>("cmdConnect")->click();
 
         QTcpServer second;
@@ -583,20 +583,20 @@ private slots:
     {
         Window w;
         const QString path = m_files.write("a\r\n");
-        w->fileDialog()->setFileName(QStringLiteral("/no/such/folder/lines.txt"));
+        w.fileDialog()->setFileName(QStringLiteral("/no/such/folder/lines.txt"));
         auto presets = std::make_shared<QStringList>();
         script(w, {{KvErr::DialogBadFileName, QString()}, {0, path}}, presets);
         w.find<QPushButton>("cmdOpen")->click();
         QCOMPARE(*presets, QStringList({QStringLiteral("/no/such/folder/lines.txt"), QString()}));
         QVERIFY(w->isFileOpen());
-        QCOMPARE(w->fileDialog()->FileName(), path);
+        QCOMPARE(w.fileDialog()->FileName(), path);
         QCOMPARE(w.entries().constLast(), body({QStringLiteral("File open: "), path}));
     }
 
     void presetRefusedTwiceIsAnErrorNotALoop()
     {
         Window w;
-        w->fileDialog()->setFileName(QStringLiteral("/no/such/folder/lines.txt"));
+        w.fileDialog()->setFileName(QStringLiteral("/no/such/folder/lines.txt"));
         auto presets = std::make_shared<QStringList>();
         script(w, {{KvErr::DialogBadFileName, QString()}, {KvErr::DialogBadFileName, QString()}}, presets);
         w.find<QPushButton>("cmdOpen")->click();
@@ -641,7 +641,7 @@ private slots:
         setInterval(w, QStringLiteral("100000"));
         clickSend(w);
         tick(w);
-        QTRY_COMPARE(w->socket()->State(), int(SocketControl::sckListening));
+        QTRY_COMPARE(w.socket()->State(), int(SocketControl::sckListening));
         QVERIFY(w->isConnected());
         QVERIFY(timer(w)->isActive());
 
@@ -659,7 +659,7 @@ private slots:
         QByteArray secondGot;
         connect(&second, &QTcpSocket::readyRead, &second, [&] { secondGot += second.readAll(); });
         second.connectToHost(QHostAddress::LocalHost, port);
-        QTRY_COMPARE(w->socket()->State(), int(SocketControl::sckConnected));
+        QTRY_COMPARE(w.socket()->State(), int(SocketControl::sckConnected));
 
         setInterval(w, QStringLiteral("10"));
         clickSend(w);
@@ -849,8 +849,8 @@ private slots:
     {
         Window w;
         const QString path = m_files.write("x");
-        w->fileDialog()->setBackend(CommonDialog::defaultBackend());
-        w->fileDialog()->setFileName(m_files.path(QStringLiteral("gone/lines.txt")));
+        w.fileDialog()->setBackend(CommonDialog::defaultBackend());
+        w.fileDialog()->setFileName(m_files.path(QStringLiteral("gone/lines.txt")));
         int shown = 0;
         answerDialog([&](QFileDialog* d) {
             ++shown;
@@ -860,7 +860,7 @@ private slots:
         w.find<QPushButton>("cmdOpen")->click();
         QCOMPARE(shown, 1);
         QVERIFY(w->isFileOpen());
-        QCOMPARE(w->fileDialog()->FileName(), path);
+        QCOMPARE(w.fileDialog()->FileName(), path);
     }
 
 private:

@@ -69,7 +69,7 @@ private:
     void send(const QString& line);
     // Waits until the peer holds the marker and gives what came before it.
     QByteArray receivedBeforeMarker();
-    QString log() const { return w->form->logBox()->text(); }
+    QString log() const { return w->logBox()->text(); }
 
     LineBox* txtLine() const { return w->find<LineBox>(QStringLiteral("txtLine")); }
     CheckBox* chkAppenCrLf() const { return w->find<CheckBox>(QStringLiteral("chkAppenCrLf")); }
@@ -189,7 +189,7 @@ void TestLineSend::sendsTheBytesTyped()
     if (crLf >= 0)
         chkAppenCrLf()->setValue(crLf);
     chkShow()->setValue(show);
-    w->form->logBox()->clear();
+    w->logBox()->clear();
 
     send(line);
 
@@ -227,7 +227,7 @@ void TestLineSend::refusedLineSendsNothing()
     chkShow()->setValue(1);
     txtLine()->setText(line);
     txtLine()->setSelection(1, 2);
-    w->form->logBox()->clear();
+    w->logBox()->clear();
 
     w->find<QPushButton>(QStringLiteral("cmdSend1"))->click();
 
@@ -254,7 +254,7 @@ void TestLineSend::notConnectedOnlySaysSo()
 
     setMode(hex);
     chkShow()->setValue(1);
-    w->form->logBox()->clear();
+    w->logBox()->clear();
     send(line);
 
     QCOMPARE(entryBodies(log()), QStringList{body({"Not connected."})});

@@ -87,7 +87,7 @@ private slots:
 private:
     void connectWindow();
     void setFlat(int value) { w->find<ToggleButton>(QStringLiteral("chkFlat"))->setValue(value); }
-    LogView* logBox() const { return w->form->logBox(); }
+    LogView* logBox() const { return w->logBox(); }
     QList<Arrival> arrivals() const;
     qint64 countShown() const;
 
@@ -170,7 +170,7 @@ void TestReceived::showsEveryByteThatArrived()
     QFETCH(QByteArray, bytes);
 
     setFlat(flat);
-    QSignalSpy arrivalsSpy(w->form->socket(), &SocketControl::dataArrival);
+    QSignalSpy arrivalsSpy(w->socket(), &SocketControl::dataArrival);
     peer->write(bytes);
     const QString sent = QString::fromLatin1(bytes);
 
@@ -298,7 +298,7 @@ void TestReceived::droppedDatagramsAreLogged()
 #endif
     // A UDP peer that keeps next to nothing waiting, with the smallest socket buffer.
     w->find<QPushButton>(QStringLiteral("cmdConnect"))->click();
-    SocketControl* socket = w->form->socket();
+    SocketControl* socket = w->socket();
     socket->setDatagramQueueLimit(1);
     setFlat(0);
     TestSupport::clickConnect(*w, 0, 1, QStringLiteral("9"));
@@ -355,7 +355,7 @@ void TestReceived::dataThatCannotBeShownIsCounted()
     setFlat(flat);
     logBox()->setText(QStringLiteral("before"));
     dynamic_cast<LogView*>(logBox())->store().failNextAllocations(1, 0);
-    QSignalSpy arrivalsSpy(w->form->socket(), &SocketControl::dataArrival);
+    QSignalSpy arrivalsSpy(w->socket(), &SocketControl::dataArrival);
     peer->write("ABCDE");
     QVERIFY(arrivalsSpy.wait(Timeout));
     QCOMPARE(arrivalsSpy.at(0).at(0).toInt(), 5);

@@ -134,7 +134,7 @@ private slots:
         w.find<QLineEdit>("txtRemotePort")->setText(QStringLiteral("80x"));
         w.find<QLineEdit>("txtLocalPort")->setText(QStringLiteral("7001"));
         w.find<QLineEdit>("txtInterval")->setText(QStringLiteral("250ms"));
-        w->fileDialog()->setFileName(QStringLiteral("/data/lines one.txt"));
+        w.fileDialog()->setFileName(QStringLiteral("/data/lines one.txt"));
         w.find<OptionArray>("optMode")->setValue(1, true);
         w.find<CheckBox>("chkCloseOnDisconnect")->setValue(2);
         w.find<ListCombo>("cboMode")->setListIndex(1);
@@ -163,7 +163,7 @@ private slots:
         QCOMPARE(next.find<QLineEdit>("txtRemotePort")->text(), QStringLiteral("80"));
         QCOMPARE(next.find<QLineEdit>("txtLocalPort")->text(), QStringLiteral("7001"));
         QCOMPARE(next.find<QLineEdit>("txtInterval")->text(), QStringLiteral("250"));
-        QCOMPARE(next->fileDialog()->FileName(), QStringLiteral("/data/lines one.txt"));
+        QCOMPARE(next.fileDialog()->FileName(), QStringLiteral("/data/lines one.txt"));
         QVERIFY(next.find<OptionArray>("optMode")->value(1));
         QVERIFY(next.find<OptionArray>("optServer")->value(0));
         QCOMPARE(next.find<CheckBox>("chkCloseOnDisconnect")->value(), 2);
@@ -258,9 +258,9 @@ private slots:
             peerEnd = server.nextPendingConnection();
         } else {
             listen(w, closeBox, open == "udp server");
-            QCOMPARE(w->socket()->State(),
+            QCOMPARE(w.socket()->State(),
                      int(open == "udp server" ? SocketControl::sckOpen : SocketControl::sckListening));
-            port = quint16(w->socket()->LocalPort());
+            port = quint16(w.socket()->LocalPort());
         }
         QSignalSpy peerGone(peerEnd, &QTcpSocket::disconnected);
         if (withPeer && open == "tcp server") {
@@ -268,12 +268,12 @@ private slots:
             QTRY_VERIFY(w->isConnected());
             QTRY_COMPARE(peer.state(), QAbstractSocket::ConnectedState);
         }
-        const QString remoteIp = w->socket()->RemoteHostIP();
+        const QString remoteIp = w.socket()->RemoteHostIP();
         const qsizetype before = w.entries().size();
 
         w->close();
         QVERIFY(w->connection()->isUnloading());
-        QCOMPARE(w->socket()->State(), int(SocketControl::sckClosed));
+        QCOMPARE(w.socket()->State(), int(SocketControl::sckClosed));
         QStringList expected = {entry(QStringLiteral("Client disconnected: ") + remoteIp)};
         if (fullClose)
             expected.append(entry(QStringLiteral("Server port closed.")));
@@ -286,7 +286,7 @@ private slots:
         QVERIFY(open != "udp server" ||
                 freed.bind(QHostAddress::Any, port, QAbstractSocket::DontShareAddress));
         QTest::qWait(20);
-        QCOMPARE(w->socket()->State(), int(SocketControl::sckClosed));
+        QCOMPARE(w.socket()->State(), int(SocketControl::sckClosed));
         QCOMPARE(storedSetting(Settings::LocalPort), QStringLiteral("0"));
     }
 
@@ -304,9 +304,9 @@ private slots:
         Window w;
         listen(w, 0);
         QTcpSocket peer;
-        peer.connectToHost(QHostAddress::LocalHost, quint16(w->socket()->LocalPort()));
+        peer.connectToHost(QHostAddress::LocalHost, quint16(w.socket()->LocalPort()));
         QTRY_VERIFY(w->isConnected());
-        w->fileDialog()->setBackend(std::make_unique<TestSupport::ScriptedFileDialog>(
+        w.fileDialog()->setBackend(std::make_unique<TestSupport::ScriptedFileDialog>(
             std::make_shared<std::vector<TestSupport::ScriptedFileDialog::Reply>>(
                 std::vector<TestSupport::ScriptedFileDialog::Reply>{{0, path}})));
         w.find<QPushButton>("cmdOpen")->click();
@@ -371,26 +371,26 @@ private slots:
     void newWindowStartsThisProgram()
     {
         Window w;
-        const QString log = w->logBox()->text();
+        const QString log = w.logBox()->text();
         w.find<QAction>("mnFile_New")->trigger();
         w.find<QAction>("mnFile_New")->trigger();
         const QString self = QDir::toNativeSeparators(QCoreApplication::applicationFilePath());
         QCOMPARE(*w.launched, QStringList({self, self}));
         QVERIFY(w.boxes->empty());
-        QCOMPARE(w->logBox()->text(), log);
+        QCOMPARE(w.logBox()->text(), log);
     }
 
     void newWindowFailure()
     {
         Window w(true, false);
-        const QString log = w->logBox()->text();
+        const QString log = w.logBox()->text();
         w.find<QAction>("mnFile_New")->trigger();
         QCOMPARE(w.boxes->size(), size_t(1));
         QCOMPARE(w.boxes->at(0).title, QStringLiteral("Error"));
         QCOMPARE(w.boxes->at(0).text, QStringLiteral("Failed to open program: ") +
                                           QDir::toNativeSeparators(QCoreApplication::applicationFilePath()));
-        QCOMPARE(w->logBox()->text(), log);
-        QCOMPARE(w->socket()->State(), int(SocketControl::sckClosed));
+        QCOMPARE(w.logBox()->text(), log);
+        QCOMPARE(w.socket()->State(), int(SocketControl::sckClosed));
     }
 
     void newWindowRunsTheBuiltProgram()
@@ -401,7 +401,7 @@ private slots:
         Window w;
         auto asked = std::make_shared<QStringList>();
         auto pid = std::make_shared<qint64>(0);
-        w.lifecycle->setLauncher(std::make_unique<RedirectingLauncher>(program, asked, pid));
+        w->setLauncher(std::make_unique<RedirectingLauncher>(program, asked, pid));
         w.find<QAction>("mnFile_New")->trigger();
 
         QVERIFY(w.boxes->empty());
@@ -424,7 +424,7 @@ private slots:
         Window w;
         auto asked = std::make_shared<QStringList>();
         auto pid = std::make_shared<qint64>(0);
-        w.lifecycle->setLauncher(
+        w->setLauncher(
             std::make_unique<RedirectingLauncher>(dir.filePath(QStringLiteral("kelvane")), asked, pid));
         w.find<QAction>("mnFile_New")->trigger();
         QCOMPARE(*pid, 0);

@@ -60,7 +60,7 @@ private slots:
         QCOMPARE(w.find<ToggleButton>("chkFlat")->value(), 1);
         QVERIFY(TestSupport::connectTcpClient(w, peer.port()));
         w.find<QPushButton>("cmdClear")->click();
-        auto* view = dynamic_cast<LogView*>(w->logBox());
+        auto* view = dynamic_cast<LogView*>(w.logBox());
         QVERIFY(view);
         const LogStore& store = view->store();
         QFile peak(QStringLiteral("/proc/self/clear_refs"));

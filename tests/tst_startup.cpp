@@ -3,7 +3,7 @@
 
 #include "testsupport.h"
 
-#include "platform/CommonDialog.h"
+#include "ui/CommonDialog.h"
 #include "ui/Controls.h"
 #include "ui/LogView.h"
 
@@ -28,7 +28,7 @@ private slots:
     {
         Window w;
         QCOMPARE(w->windowTitle(), QStringLiteral("Kelvane V1.0.0"));
-        const QString log = w->logBox()->text();
+        const QString log = w.logBox()->text();
         QVERIFY(log.startsWith(QStringLiteral("\r\n<")));
         QCOMPARE(TestSupport::entryBodies(log), QStringList{TestSupport::body({"Kelvane V1.0.0"})});
     }
@@ -48,6 +48,8 @@ private slots:
         QTest::newRow("first start") << Stored{} << defaults << true << 1 << true << 1 << 0 << 0;
         QTest::newRow("hex mode whatever crlf holds")
             << Stored{{"ascii", "0"}, {"crlf", "1"}} << defaults << false << 0 << true << 1 << 0 << 0;
+        QTest::newRow("hex mode never converts crlf")
+            << Stored{{"ascii", "0"}, {"crlf", "40000"}} << defaults << false << 0 << true << 1 << 0 << 0;
         QTest::newRow("client role hides the close box")
             << Stored{{"server", "0"}, {"CloseOnDisconnect", "1"}} << defaults << true << 1 << false << 0 << 0
             << 0;
@@ -106,7 +108,7 @@ private slots:
         QCOMPARE(w.find<CheckBox>("chkCloseOnDisconnect")->isEnabled(), server);
         QCOMPARE(w.find<ListCombo>("cboMode")->listIndex(), mode);
 
-        const QStringList entries = TestSupport::entryBodies(w->logBox()->text());
+        const QStringList entries = TestSupport::entryBodies(w.logBox()->text());
         QCOMPARE(entries.size(), 1 + failures);
         QCOMPARE(entries.first(), TestSupport::body({w->windowTitle()}));
         for (int i = 1; i < entries.size(); ++i) {
@@ -134,10 +136,10 @@ private slots:
     void fileNameDefaultsToTheHomeFolder()
     {
         Window w;
-        QCOMPARE(w->fileDialog()->FileName(), QDir::toNativeSeparators(QDir::homePath() + "/"));
+        QCOMPARE(w.fileDialog()->FileName(), QDir::toNativeSeparators(QDir::homePath() + "/"));
         TestSupport::storeSetting("File", "/tmp/some file, with \"quotes\".txt");
         Window again;
-        QCOMPARE(again->fileDialog()->FileName(), QStringLiteral("/tmp/some file, with \"quotes\".txt"));
+        QCOMPARE(again.fileDialog()->FileName(), QStringLiteral("/tmp/some file, with \"quotes\".txt"));
     }
 
     void textsComeBackExactly_data()

@@ -4,7 +4,7 @@
 
 #include "testsupport.h"
 
-#include "platform/CommonDialog.h"
+#include "ui/CommonDialog.h"
 #include "ui/Controls.h"
 #include "ui/Layout.h"
 #include "ui/LineBox.h"
@@ -112,8 +112,8 @@ private slots:
         auto* timer = w.find<QTimer>("tmrSendFile");
         QVERIFY(!timer->isActive());
         QCOMPARE(timer->interval(), 1000);
-        QCOMPARE(w->logBox()->text(), QString());
-        QCOMPARE(w->fileDialog()->DialogTitle(), QStringLiteral("Select File..."));
+        QCOMPARE(w.logBox()->text(), QString());
+        QCOMPARE(w.fileDialog()->DialogTitle(), QStringLiteral("Select File..."));
         QCOMPARE(w->defaultButton(), w.find<QPushButton>("cmdOpen"));
         QCOMPARE(w.find<QLineEdit>("txtIP")->maxLength(), 4096);
         QCOMPARE(w.find<QLineEdit>("txtRemotePort")->maxLength(), 15);
@@ -470,7 +470,7 @@ private slots:
         Window w(false);
         w->show();
         QVERIFY(QTest::qWaitForWindowActive(w.form.get()));
-        QWidget* log = w->logBox();
+        QWidget* log = w.logBox();
         log->setFocus();
         QTRY_VERIFY(log->hasFocus());
         QCOMPARE(w->defaultButton(), nullptr);
@@ -486,11 +486,11 @@ private slots:
     void clearEmptiesTheLog()
     {
         Window w;
-        QVERIFY(!w->logBox()->text().isEmpty());
+        QVERIFY(!w.logBox()->text().isEmpty());
         w.find<QPushButton>("cmdClear")->click();
-        QCOMPARE(w->logBox()->text(), QString());
+        QCOMPARE(w.logBox()->text(), QString());
         w.find<QPushButton>("cmdClear")->click();
-        QCOMPARE(w->logBox()->text(), QString());
+        QCOMPARE(w.logBox()->text(), QString());
     }
 };
 

@@ -1,6 +1,5 @@
 #include "app/Settings.h"
 
-#include "platform/NumConv.h"
 #include "platform/SettingsStore.h"
 
 #include <QDir>
@@ -8,8 +7,6 @@
 #include <array>
 
 namespace {
-
-using Settings::Conversion;
 
 // The home folder with a trailing separator stands in for a first start's
 // file name, where the window was first drawn with a drive's root.
@@ -21,24 +18,18 @@ QString homeFolder()
 const std::array<Settings::Setting, Settings::Count>& table()
 {
     static const std::array<Settings::Setting, Settings::Count> settings{{
-        {QStringLiteral("File"), homeFolder(), Conversion::None},
-        {QStringLiteral("remoteip"), QStringLiteral("127.0.0.1"), Conversion::None},
-        {QStringLiteral("remoteport"), QStringLiteral("5005"), Conversion::NumberText},
-        {QStringLiteral("localport"), QStringLiteral("0"), Conversion::NumberText},
-        {QStringLiteral("Interval"), QStringLiteral("1000"), Conversion::NumberText},
-        {QStringLiteral("ascii"), QStringLiteral("1"), Conversion::Selected},
-        {QStringLiteral("crlf"), QStringLiteral("1"), Conversion::Rounded16},
-        {QStringLiteral("CloseOnDisconnect"), QStringLiteral("1"), Conversion::Rounded16},
-        {QStringLiteral("server"), QStringLiteral("1"), Conversion::Selected},
-        {QStringLiteral("mode"), QStringLiteral("0"), Conversion::Rounded16},
+        {QStringLiteral("File"), homeFolder(), &SavedSettings::file},
+        {QStringLiteral("remoteip"), QStringLiteral("127.0.0.1"), &SavedSettings::remoteIp},
+        {QStringLiteral("remoteport"), QStringLiteral("5005"), &SavedSettings::remotePort},
+        {QStringLiteral("localport"), QStringLiteral("0"), &SavedSettings::localPort},
+        {QStringLiteral("Interval"), QStringLiteral("1000"), &SavedSettings::interval},
+        {QStringLiteral("ascii"), QStringLiteral("1"), &SavedSettings::ascii},
+        {QStringLiteral("crlf"), QStringLiteral("1"), &SavedSettings::crlf},
+        {QStringLiteral("CloseOnDisconnect"), QStringLiteral("1"), &SavedSettings::closeOnDisconnect},
+        {QStringLiteral("server"), QStringLiteral("1"), &SavedSettings::server},
+        {QStringLiteral("mode"), QStringLiteral("0"), &SavedSettings::mode},
     }};
     return settings;
-}
-
-QString stored(const SettingsStore& store, Settings::Index index)
-{
-    const Settings::Setting& s = Settings::setting(index);
-    return store.read(Settings::Section, s.key, s.defaultValue);
 }
 
 } // namespace
@@ -48,23 +39,10 @@ const Settings::Setting& Settings::setting(Index index)
     return table().at(size_t(index));
 }
 
-QVariant Settings::restored(const SettingsStore& store, Index index)
+SavedSettings Settings::read(const SettingsStore& store)
 {
-    const QString text = stored(store, index);
-    switch (setting(index).conversion) {
-    case Conversion::NumberText:
-        return NumToText(Val(text));
-    case Conversion::Selected:
-        return Val(text) != 0;
-    case Conversion::Rounded16:
-        return int(RoundToInt16(Val(text)));
-    case Conversion::None:
-        break;
-    }
-    return text;
-}
-
-QString Settings::flagText(bool selected)
-{
-    return selected ? QStringLiteral("-1") : QStringLiteral("0");
+    SavedSettings saved;
+    for (const Setting& s : table())
+        saved.*s.text = store.read(Section, s.key, s.defaultValue);
+    return saved;
 }

@@ -4,10 +4,10 @@
 #include "ui/frmKelvane.h"
 
 #include "net/SocketControl.h"
-#include "platform/MessageBox.h"
 #include "platform/NumConv.h"
 #include "send/FileSender.h"
 #include "ui/Controls.h"
+#include "ui/MessageBox.h"
 
 #include <QGroupBox>
 #include <QLineEdit>

@@ -2,11 +2,11 @@
 
 #include "log/LogSaver.h"
 #include "log/LogSearch.h"
-#include "platform/CommonDialog.h"
 #include "platform/KvError.h"
-#include "platform/MessageBox.h"
+#include "ui/CommonDialog.h"
 #include "ui/FindBox.h"
 #include "ui/LogView.h"
+#include "ui/MessageBox.h"
 
 #include <QAction>
 #include <QDir>

@@ -4,11 +4,11 @@
 #include "ui/frmKelvane.h"
 
 #include "net/SocketControl.h"
-#include "platform/CommonDialog.h"
 #include "platform/NumConv.h"
 #include "send/Codec.h"
 #include "send/FileSender.h"
 #include "send/LineSend.h"
+#include "ui/CommonDialog.h"
 #include "ui/Controls.h"
 #include "ui/LineBox.h"
 #include "ui/SocketSendLink.h"

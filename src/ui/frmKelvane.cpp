@@ -2,19 +2,22 @@
 
 #include "net/Address.h"
 #include "net/SocketControl.h"
-#include "platform/CommonDialog.h"
-#include "platform/MessageBox.h"
+#include "platform/Launcher.h"
+#include "platform/NumConv.h"
+#include "ui/CommonDialog.h"
 #include "ui/Controls.h"
 #include "ui/Fonts.h"
 #include "ui/Layout.h"
 #include "ui/LineBox.h"
 #include "ui/LogTools.h"
 #include "ui/LogView.h"
+#include "ui/MessageBox.h"
 #include "ui/StatusLine.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QGroupBox>
 #include <QIcon>
 #include <QKeyEvent>
@@ -97,6 +100,19 @@ QLineEdit* addressBox(const QString& name, const QString& text, int maxLength, Q
     return box;
 }
 
+// Taken once, when the window opens: a program moved away afterwards is not
+// followed to its new place.
+QString programPath()
+{
+    return QDir::toNativeSeparators(QCoreApplication::applicationFilePath());
+}
+
+// What the settings store for an option: "-1" when selected, else "0".
+QString flagText(bool selected)
+{
+    return selected ? QStringLiteral("-1") : QStringLiteral("0");
+}
+
 QLabel* label(const QString& name, const QString& text, QWidget* parent)
 {
     auto* l = new QLabel(text, parent);
@@ -107,7 +123,9 @@ QLabel* label(const QString& name, const QString& text, QWidget* parent)
 
 } // namespace
 
-frmKelvane::frmKelvane(QWidget* parent) : QMainWindow(parent), m_messageBox(std::make_unique<QtMessageBox>())
+frmKelvane::frmKelvane(QWidget* parent)
+    : QMainWindow(parent), m_messageBox(std::make_unique<QtMessageBox>()),
+      m_launcher(std::make_unique<ProcessLauncher>()), m_programPath(programPath())
 {
     initResources();
     setObjectName(QStringLiteral("frmKelvane"));
@@ -164,7 +182,7 @@ void frmKelvane::buildControls()
     chkFlat->setValue(1);
     place(chkFlat, Layout::chkFlat);
 
-    fraSendFile = new QGroupBox(QStringLiteral("Send Text File"), client);
+    auto* fraSendFile = new QGroupBox(QStringLiteral("Send Text File"), client);
     fraSendFile->setObjectName(QStringLiteral("fraSendFile"));
     whiteBackground(fraSendFile);
     place(fraSendFile, Layout::fraSendFile);
@@ -195,7 +213,7 @@ void frmKelvane::buildControls()
     cmdSendFile->setObjectName(QStringLiteral("cmdSendFile"));
     place(cmdSendFile, Layout::cmdSendFile);
 
-    lblInterval = new QLabel(QStringLiteral("Interva&l"), fraSendFile);
+    auto* lblInterval = new QLabel(QStringLiteral("Interva&l"), fraSendFile);
     lblInterval->setObjectName(QStringLiteral("lblInterval"));
     lblInterval->setBuddy(txtInterval);
     place(lblInterval, Layout::lblInterval);
@@ -292,16 +310,16 @@ void frmKelvane::buildControls()
     txtIP = addressBox(QStringLiteral("txtIP"), QStringLiteral("127.0.0.1"), Layout::TxtIPMaxLength, fcs);
     place(txtIP, Layout::txtIP);
 
-    lblMode = label(QStringLiteral("lblMode"), QStringLiteral("&Mode"), fcs);
+    QLabel* lblMode = label(QStringLiteral("lblMode"), QStringLiteral("&Mode"), fcs);
     lblMode->setBuddy(cboMode);
     place(lblMode, Layout::lblMode);
-    lblLocalPort = label(QStringLiteral("lblLocalPort"), QStringLiteral("&Local Port"), fcs);
+    QLabel* lblLocalPort = label(QStringLiteral("lblLocalPort"), QStringLiteral("&Local Port"), fcs);
     lblLocalPort->setBuddy(txtLocalPort);
     place(lblLocalPort, Layout::lblLocalPort);
-    lblRemotePort = label(QStringLiteral("lblRemotePort"), QStringLiteral("&Remote Port"), fcs);
+    QLabel* lblRemotePort = label(QStringLiteral("lblRemotePort"), QStringLiteral("&Remote Port"), fcs);
     lblRemotePort->setBuddy(txtRemotePort);
     place(lblRemotePort, Layout::lblRemotePort);
-    lblIP = label(QStringLiteral("lblIP"), QStringLiteral("I&P or Host"), fcs);
+    QLabel* lblIP = label(QStringLiteral("lblIP"), QStringLiteral("I&P or Host"), fcs);
     lblIP->setBuddy(txtIP);
     place(lblIP, Layout::lblIP);
     lblIP->adjustSize();
@@ -341,14 +359,72 @@ void frmKelvane::buildControls()
 
 void frmKelvane::buildMenu()
 {
-    mnFile = menuBar()->addMenu(QStringLiteral("&File"));
+    QMenu* mnFile = menuBar()->addMenu(QStringLiteral("&File"));
     mnFile->setObjectName(QStringLiteral("mnFile"));
-    mnFile_New = mnFile->addAction(QStringLiteral("&New Window"));
+    QAction* mnFile_New = mnFile->addAction(QStringLiteral("&New Window"));
     mnFile_New->setObjectName(QStringLiteral("mnFile_New"));
     mnFile_New->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
-    mnFile_Close = mnFile->addAction(QStringLiteral("&Close"));
+    connect(mnFile_New, &QAction::triggered, this, &frmKelvane::mnFile_New_Click);
+    QAction* mnFile_Close = mnFile->addAction(QStringLiteral("&Close"));
     mnFile_Close->setObjectName(QStringLiteral("mnFile_Close"));
     mnFile_Close->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(mnFile_Close, &QAction::triggered, this, &frmKelvane::mnFile_Close_Click);
+}
+
+void frmKelvane::mnFile_New_Click()
+{
+    // The new instance shares nothing with this one but the saved settings.
+    bool started = false;
+    try {
+        started = m_launcher->start(m_programPath);
+    } catch (...) {
+    }
+    if (!started)
+        m_messageBox->warning(this, QStringLiteral("Error"),
+                              QStringLiteral("Failed to open program: ") + m_programPath);
+}
+
+void frmKelvane::mnFile_Close_Click()
+{
+    close();
+}
+
+void frmKelvane::restoreSettings(const SavedSettings& saved)
+{
+    // Each step stands alone: a bad stored value costs only its own step.
+    const std::function<void()> steps[] = {
+        [&] { cdOpenFile->setFileName(saved.file); },
+        [&] { txtIP->setText(saved.remoteIp); },
+        [&] { txtRemotePort->setText(NumToText(Val(saved.remotePort))); },
+        [&] { txtLocalPort->setText(NumToText(Val(saved.localPort))); },
+        [&] { txtInterval->setText(NumToText(Val(saved.interval))); },
+        // Selecting an option runs its click: the entry-mode rule and the role switch.
+        [&] { optMode->setValue(0, Val(saved.ascii) != 0); },
+        [&] { optMode->setValue(1, !optMode->value(0)); },
+        // In HEX mode the CR LF setting is not even looked at.
+        [&] { chkAppenCrLf->setValue(optMode->value(0) ? RoundToInt16(Val(saved.crlf)) : 0); },
+        [&] { chkCloseOnDisconnect->setValue(RoundToInt16(Val(saved.closeOnDisconnect))); },
+        // Client first, then the saved role, so the restored box value survives either role.
+        [&] { optServer->setValue(1, !optServer->value(0)); },
+        [&] { optServer->setValue(0, Val(saved.server) != 0); },
+        [&] { cboMode->setListIndex(RoundToInt16(Val(saved.mode))); },
+    };
+    for (const auto& step : steps)
+        reporting(step);
+}
+
+SavedSettings frmKelvane::settingsToSave() const
+{
+    return {cdOpenFile->FileName(),
+            txtIP->text(),
+            txtRemotePort->text(),
+            txtLocalPort->text(),
+            txtInterval->text(),
+            flagText(optMode->value(0)),
+            QString::number(chkAppenCrLf->value()),
+            QString::number(chkCloseOnDisconnect->value()),
+            flagText(optServer->value(0)),
+            QString::number(cboMode->listIndex())};
 }
 
 void frmKelvane::connectHandlers()
@@ -421,6 +497,11 @@ void frmKelvane::setDefaultButton(QPushButton* button)
 void frmKelvane::setMessageBox(std::unique_ptr<MessageBoxService> messageBox)
 {
     m_messageBox = std::move(messageBox);
+}
+
+void frmKelvane::setLauncher(std::unique_ptr<Launcher> launcher)
+{
+    m_launcher = std::move(launcher);
 }
 
 bool frmKelvane::eventFilter(QObject* watched, QEvent* event)

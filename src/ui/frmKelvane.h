@@ -8,17 +8,16 @@
 #include <functional>
 #include <memory>
 
-class QAction;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QMenu;
 class QPushButton;
 class QTimer;
 
 class CheckBox;
 class CommonDialog;
 class FileSender;
+class Launcher;
 class LineBox;
 class ListCombo;
 class LogView;
@@ -27,12 +26,19 @@ class OptionArray;
 class SocketControl;
 class ToggleButton;
 
+// What the saved settings hold: the ten texts as they are stored. Start-up
+// hands them to the window, shut-down takes them from it.
+struct SavedSettings
+{
+    QString file, remoteIp, remotePort, localPort, interval, ascii, crlf, closeOnDisconnect, server, mode;
+};
+
 // The program's one window: its controls with their places and start values,
 // the wiring of their events, and the handlers of those events. The handlers
 // read the controls, hand the work to the subsystems (the connection control,
 // the codec and line sending, the file sender, the log store) and show what
-// comes back. Start-up, shut-down and the File menu are run from above by the
-// program's lifecycle, through the controls below and the unloading() signal.
+// comes back. Start-up and shut-down are run from above by the program's
+// lifecycle, through the saved settings and the unloading() signal.
 class frmKelvane : public QMainWindow, private ConnectionView
 {
     Q_OBJECT
@@ -51,13 +57,16 @@ public:
     QPushButton* defaultButton() const { return m_defaultButton; }
     void setDefaultButton(QPushButton* button);
 
-    // The warning box; the real one unless a test puts another in its place.
-    MessageBoxService* messageBox() const { return m_messageBox.get(); }
+    // The warning box and the launcher of New Window: the real ones unless a
+    // test puts others in their place.
     void setMessageBox(std::unique_ptr<MessageBoxService> messageBox);
+    void setLauncher(std::unique_ptr<Launcher> launcher);
 
-    SocketControl* socket() const { return wsClient; }
-    LogView* logBox() const { return txtOutput; }
-    CommonDialog* fileDialog() const { return cdOpenFile; }
+    // Start-up: the saved settings into the controls, each step on its own.
+    void restoreSettings(const SavedSettings& saved);
+    // Shut-down: the controls as the settings store them.
+    SavedSettings settingsToSave() const;
+
     ConnectionControl* connection() const { return m_connection; }
     FileSender* fileSender() const { return m_fileSender; }
     bool isConnected() const { return m_connection->isConnected(); }
@@ -66,39 +75,6 @@ public:
     static QString applicationTitle();
     // The title with " V" and the version, as the caption shows it.
     static QString captionText();
-
-    // Controls, named as users and tests know them.
-    ToggleButton* chkFlat = nullptr;
-    QGroupBox* fraSendFile = nullptr;
-    QPushButton* cmdOpen = nullptr;
-    CheckBox* chkShow = nullptr;
-    QLineEdit* txtInterval = nullptr;
-    QPushButton* cmdSendFile = nullptr;
-    QLabel* lblInterval = nullptr;
-    CheckBox* chkAppenCrLf = nullptr;
-    OptionArray* optMode = nullptr;
-    QPushButton* cmdSend1 = nullptr;
-    LineBox* txtLine = nullptr;
-    QPushButton* cmdClear = nullptr;
-    SocketControl* wsClient = nullptr;
-    LogView* txtOutput = nullptr;
-    CommonDialog* cdOpenFile = nullptr;
-    QGroupBox* fraConnectionSettings = nullptr;
-    ListCombo* cboMode = nullptr;
-    CheckBox* chkCloseOnDisconnect = nullptr;
-    OptionArray* optServer = nullptr;
-    QPushButton* cmdConnect = nullptr;
-    QLineEdit* txtLocalPort = nullptr;
-    QLineEdit* txtRemotePort = nullptr;
-    QLineEdit* txtIP = nullptr;
-    QLabel* lblMode = nullptr;
-    QLabel* lblLocalPort = nullptr;
-    QLabel* lblRemotePort = nullptr;
-    QLabel* lblIP = nullptr;
-    QLabel* lblInfo = nullptr;
-    QMenu* mnFile = nullptr;
-    QAction* mnFile_New = nullptr;
-    QAction* mnFile_Close = nullptr;
 
 signals:
     // The window is closing: shut-down runs now, once. The window closes
@@ -119,6 +95,10 @@ private:
     void updateStatusLine();
     // Its part for a HEX line: what the line box will send; empty in ASCII mode.
     QString hexLineNote();
+
+    // The File menu.
+    void mnFile_New_Click();
+    void mnFile_Close_Click();
 
     // The output log and the received data.
     void cmdClear_Click();
@@ -159,6 +139,30 @@ private:
     void connectionEnded() override;
     void report(const QStringList& items) override;
 
+    // Controls, named as users and tests know them; tests find them by name.
+    ToggleButton* chkFlat = nullptr;
+    QPushButton* cmdOpen = nullptr;
+    CheckBox* chkShow = nullptr;
+    QLineEdit* txtInterval = nullptr;
+    QPushButton* cmdSendFile = nullptr;
+    CheckBox* chkAppenCrLf = nullptr;
+    OptionArray* optMode = nullptr;
+    QPushButton* cmdSend1 = nullptr;
+    LineBox* txtLine = nullptr;
+    QPushButton* cmdClear = nullptr;
+    SocketControl* wsClient = nullptr;
+    LogView* txtOutput = nullptr;
+    CommonDialog* cdOpenFile = nullptr;
+    QGroupBox* fraConnectionSettings = nullptr;
+    ListCombo* cboMode = nullptr;
+    CheckBox* chkCloseOnDisconnect = nullptr;
+    OptionArray* optServer = nullptr;
+    QPushButton* cmdConnect = nullptr;
+    QLineEdit* txtLocalPort = nullptr;
+    QLineEdit* txtRemotePort = nullptr;
+    QLineEdit* txtIP = nullptr;
+    QLabel* lblInfo = nullptr;
+
     // The value the close-on-disconnect box had when the client role was
     // chosen; the server role gets it back.
     int savedCloseOnDisconnect = 0;
@@ -171,5 +175,8 @@ private:
 
     QPushButton* m_defaultButton = nullptr;
     std::unique_ptr<MessageBoxService> m_messageBox;
+    std::unique_ptr<Launcher> m_launcher;
+    // The program's own file as it was when the window opened; New Window starts it.
+    const QString m_programPath;
     bool m_unloaded = false;
 };

@@ -1,4 +1,4 @@
-#include "platform/CommonDialog.h"
+#include "ui/CommonDialog.h"
 
 #include "platform/KvError.h"
 
