@@ -7,7 +7,10 @@
 
 #include <QClipboard>
 #include <QImage>
+#include <QMenu>
 #include <QTest>
+
+#include <memory>
 
 namespace {
 
@@ -64,6 +67,19 @@ private slots:
         // Control characters are kept as typed or pasted; Enter belongs to the window.
         QTest::newRow("enter changes nothing") << "abc" << QStringList{"k:Return"} << "abc"
                                                << "";
+        // A pasted CR LF is two characters here, within the one line.
+        QTest::newRow("backspace takes one character of a cr lf") << "a\r\n"
+                                                                  << QStringList{"k:Backspace"} << "a\r"
+                                                                  << "";
+        QTest::newRow("home and end reach past a cr lf")
+            << "ab\r\ncd" << QStringList{"k:Home", "k:End", "k:Shift+Home"} << "ab\r\ncd"
+            << "ab\r\ncd";
+        QTest::newRow("ctrl delete deletes the next word")
+            << "hello world" << QStringList{"k:Home", "k:Ctrl+Del"} << "world"
+            << "";
+        const QString word(70000, QLatin1Char('w'));
+        QTest::newRow("word left crosses a word of any length")
+            << "x " + word << QStringList{"k:Ctrl+Shift+Left"} << "x " + word << word;
     }
     void editing()
     {
@@ -76,6 +92,25 @@ private slots:
         play(box, keys);
         QCOMPARE(box.text(), text);
         QCOMPARE(box.selectedText(), selected);
+    }
+
+    // Undo and redo as the line's own entries, ahead of the shared ones.
+    void contextMenu()
+    {
+        LineBox box;
+        box.setText(QStringLiteral("abc"));
+        QTest::keyClicks(&box, QStringLiteral("d"));
+        QTest::keyClick(&box, Qt::Key_Z, Qt::ControlModifier);
+        QGuiApplication::clipboard()->setText(QStringLiteral("X"));
+        const std::unique_ptr<QMenu> menu(box.createContextMenu(nullptr));
+        QStringList entries;
+        for (QAction* a : menu->actions())
+            entries << (a->isSeparator() ? QStringLiteral("-")
+                                         : a->text() + (a->isEnabled() ? "" : " (off)"));
+        QCOMPARE(entries, (QStringList{"&Undo (off)", "&Redo", "-", "Cu&t (off)", "&Copy (off)", "&Paste",
+                                       "&Delete (off)", "-", "Select &All"}));
+        menu->actions().at(1)->trigger();
+        QCOMPARE(box.text(), QStringLiteral("abcd"));
     }
 
     void pasteKeepsControlCharacters()

@@ -1,7 +1,6 @@
 #include "ui/AccessibleText.h"
 
-#include "ui/LineBox.h"
-#include "ui/LogView.h"
+#include "ui/TextBox.h"
 
 #include <QTextBoundaryFinder>
 
@@ -17,9 +16,26 @@ constexpr qsizetype SentenceReach = 16384;
 
 } // namespace
 
-AccessibleTextBox::AccessibleTextBox(QWidget* widget, bool multiLine)
-    : QAccessibleWidget(widget, QAccessible::EditableText), m_multiLine(multiLine)
+AccessibleTextBox::AccessibleTextBox(TextBox* box) : QAccessibleWidget(box, QAccessible::EditableText) {}
+
+TextBox* AccessibleTextBox::box() const
 {
+    return static_cast<TextBox*>(widget());
+}
+
+qsizetype AccessibleTextBox::size() const
+{
+    return box()->textSize();
+}
+
+QString AccessibleTextBox::read(qsizetype from, qsizetype count) const
+{
+    return box()->textMid(from, count);
+}
+
+AccessibleTextBox::Range AccessibleTextBox::lineAround(qsizetype pos) const
+{
+    return box()->lineSpan(box()->lineOf(pos), true);
 }
 
 void* AccessibleTextBox::interface_cast(QAccessible::InterfaceType type)
@@ -34,7 +50,7 @@ QAccessible::State AccessibleTextBox::state() const
     QAccessible::State s = QAccessibleWidget::state();
     s.editable = true;
     s.selectableText = true;
-    s.multiLine = m_multiLine;
+    s.multiLine = box()->m_multiLine;
     return s;
 }
 
@@ -56,7 +72,7 @@ qsizetype AccessibleTextBox::base() const
         m_base = 0;
         return 0;
     }
-    const qsizetype c = caret();
+    const qsizetype c = box()->m_caret;
     if (c < m_base || c > m_base + INT_MAX || m_base > size - INT_MAX)
         m_base = std::clamp<qsizetype>(c - INT_MAX / 2, 0, size - INT_MAX);
     return m_base;
@@ -82,15 +98,15 @@ int AccessibleTextBox::characterCount() const
 void AccessibleTextBox::selection(int selectionIndex, int* startOffset, int* endOffset) const
 {
     *startOffset = *endOffset = 0;
-    if (selectionIndex != 0 || anchor() == caret())
+    if (selectionIndex != 0 || box()->m_anchor == box()->m_caret)
         return;
-    *startOffset = offsetOf(std::min(anchor(), caret()));
-    *endOffset = offsetOf(std::max(anchor(), caret()));
+    *startOffset = offsetOf(box()->selFrom());
+    *endOffset = offsetOf(box()->selTo());
 }
 
 int AccessibleTextBox::selectionCount() const
 {
-    return anchor() == caret() ? 0 : 1;
+    return box()->m_anchor == box()->m_caret ? 0 : 1;
 }
 
 void AccessibleTextBox::addSelection(int startOffset, int endOffset)
@@ -101,24 +117,24 @@ void AccessibleTextBox::addSelection(int startOffset, int endOffset)
 void AccessibleTextBox::removeSelection(int selectionIndex)
 {
     if (selectionIndex == 0)
-        select(caret(), caret());
+        box()->select(box()->m_caret, box()->m_caret);
 }
 
 void AccessibleTextBox::setSelection(int selectionIndex, int startOffset, int endOffset)
 {
     if (selectionIndex == 0)
-        select(positionOf(startOffset), positionOf(endOffset));
+        box()->select(positionOf(startOffset), positionOf(endOffset));
 }
 
 int AccessibleTextBox::cursorPosition() const
 {
-    return offsetOf(caret());
+    return offsetOf(box()->m_caret);
 }
 
 void AccessibleTextBox::setCursorPosition(int position)
 {
     const qsizetype pos = positionOf(position);
-    select(pos, pos);
+    box()->select(pos, pos);
 }
 
 // ---- text -------------------------------------------------------------------
@@ -232,7 +248,7 @@ QString AccessibleTextBox::attributes(int offset, int* startOffset, int* endOffs
 
 QRect AccessibleTextBox::characterRect(int offset) const
 {
-    const QRect cell = cellRect(positionOf(offset));
+    const QRect cell = box()->cellRect(positionOf(offset)).translated(box()->viewport()->pos());
     return QRect(widget()->mapToGlobal(cell.topLeft()), cell.size());
 }
 
@@ -241,91 +257,23 @@ int AccessibleTextBox::offsetAtPoint(const QPoint& point) const
     const QPoint local = widget()->mapFromGlobal(point);
     if (!widget()->rect().contains(local))
         return -1;
-    return offsetOf(positionAt(local));
+    return offsetOf(box()->positionAt(local - box()->viewport()->pos()));
 }
 
 void AccessibleTextBox::scrollToSubstring(int startIndex, int)
 {
-    scrollTo(positionOf(startIndex));
+    box()->scrollToPosition(positionOf(startIndex));
 }
 
-// ---- the two boxes ------------------------------------------------------------
-
-namespace {
-
-class LogViewAccessible : public AccessibleTextBox
-{
-public:
-    explicit LogViewAccessible(LogView* view) : AccessibleTextBox(view, true) {}
-
-protected:
-    LogView* view() const { return static_cast<LogView*>(widget()); }
-    qsizetype size() const override { return view()->length(); }
-    QString read(qsizetype from, qsizetype count) const override { return view()->store().mid(from, count); }
-    qsizetype caret() const override { return view()->caretPosition(); }
-    qsizetype anchor() const override
-    {
-        const LogView* v = view();
-        return v->caretPosition() == v->selectionStart() ? v->selectionEnd() : v->selectionStart();
-    }
-    void select(qsizetype anchor, qsizetype caret) override { view()->setSelection(anchor, caret); }
-    Range lineAround(qsizetype pos) const override
-    {
-        const LogStore& store = view()->store();
-        const qsizetype line = store.lineOf(pos);
-        return {store.lineStart(line), store.lineEnd(line, true)};
-    }
-    QRect cellRect(qsizetype pos) const override
-    {
-        return view()->cellRect(pos).translated(view()->viewport()->pos());
-    }
-    qsizetype positionAt(const QPoint& widgetPoint) const override
-    {
-        return view()->positionAt(widgetPoint - view()->viewport()->pos());
-    }
-    void scrollTo(qsizetype pos) override { view()->scrollToPosition(pos); }
-};
-
-} // namespace
-
-class LineBoxAccessible : public AccessibleTextBox
-{
-public:
-    explicit LineBoxAccessible(LineBox* box) : AccessibleTextBox(box, false) {}
-
-protected:
-    LineBox* box() const { return static_cast<LineBox*>(widget()); }
-    qsizetype size() const override { return box()->m_text.size(); }
-    QString read(qsizetype from, qsizetype count) const override { return box()->m_text.mid(from, count); }
-    qsizetype caret() const override { return box()->m_caret; }
-    qsizetype anchor() const override { return box()->m_anchor; }
-    void select(qsizetype anchor, qsizetype caret) override { box()->setSelection(anchor, caret - anchor); }
-    Range lineAround(qsizetype) const override { return {0, size()}; }
-    QRect cellRect(qsizetype pos) const override
-    {
-        const LineBox* b = box();
-        const QRect caret = b->caretRect();
-        const qreal x = caret.x() + qreal(pos - b->m_caret) * b->m_grid.cellWidth;
-        return QRect(int(std::clamp<qreal>(x, -1e6, 1e6)), caret.y(), int(std::ceil(b->m_grid.cellWidth)),
-                     caret.height());
-    }
-    qsizetype positionAt(const QPoint& widgetPoint) const override
-    {
-        return box()->positionAt(widgetPoint.x());
-    }
-    void scrollTo(qsizetype pos) override { box()->setCursorPosition(pos); }
-};
+// ---- the factory and the news ------------------------------------------------
 
 namespace {
 
 QAccessibleInterface* textBoxFactory(const QString& className, QObject* object)
 {
-    if (className == QLatin1String("LogView"))
-        if (auto* view = qobject_cast<LogView*>(object))
-            return new LogViewAccessible(view);
-    if (className == QLatin1String("LineBox"))
-        if (auto* box = qobject_cast<LineBox*>(object))
-            return new LineBoxAccessible(box);
+    if (className == QLatin1String("TextBox"))
+        if (auto* box = qobject_cast<TextBox*>(object))
+            return new AccessibleTextBox(box);
     return nullptr;
 }
 
@@ -345,7 +293,7 @@ void AccessibleTextBox::install()
     Q_UNUSED(installed);
 }
 
-void AccessibleTextBox::caretMoved(QWidget* box)
+void AccessibleTextBox::caretMoved(TextBox* box)
 {
     if (!QAccessible::isActive())
         return;
@@ -361,7 +309,7 @@ void AccessibleTextBox::caretMoved(QWidget* box)
     QAccessible::updateAccessibility(&selected);
 }
 
-void AccessibleTextBox::textChanged(QWidget* box, qsizetype position, QStringView removed,
+void AccessibleTextBox::textChanged(TextBox* box, qsizetype position, QStringView removed,
                                     QStringView inserted)
 {
     if (!QAccessible::isActive())

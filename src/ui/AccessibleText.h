@@ -5,20 +5,21 @@
 
 #include <utility>
 
-// The accessible text of the program's own text boxes, the log (LogView) and
-// the line box (LineBox), which draw their text themselves: through it a
-// screen reader reads the text, the caret and the selection, and the text at
-// an offset by character, word, sentence or line. Text is handed out in
-// bounded amounts however long the box's text. Offsets are ints: of a text
-// longer than that, the interface shows a stretch of that length which
-// follows the caret.
+class TextBox;
+
+// The accessible text of the program's own text boxes (TextBox), which draw
+// their text themselves: through it a screen reader reads the text, the caret
+// and the selection, and the text at an offset by character, word, sentence
+// or line. Text is handed out in bounded amounts however long the box's text.
+// Offsets are ints: of a text longer than that, the interface shows a stretch
+// of that length which follows the caret.
 class AccessibleTextBox : public QAccessibleWidget, public QAccessibleTextInterface
 {
 public:
     // The most characters handed out at once.
     static constexpr qsizetype TextLimit = qsizetype(1) << 20;
 
-    AccessibleTextBox(QWidget* widget, bool multiLine);
+    explicit AccessibleTextBox(TextBox* box);
 
     void* interface_cast(QAccessible::InterfaceType type) override;
     QAccessible::State state() const override;
@@ -51,32 +52,23 @@ public:
     // Tell a screen reader, when one listens, that the caret or the selection
     // moved, or that text was replaced at a place (removed and inserted are
     // cut to TextLimit).
-    static void caretMoved(QWidget* box);
-    static void textChanged(QWidget* box, qsizetype position, QStringView removed, QStringView inserted);
+    static void caretMoved(TextBox* box);
+    static void textChanged(TextBox* box, qsizetype position, QStringView removed, QStringView inserted);
     // Installs the factory that makes the interfaces; once is enough.
     static void install();
 
-protected:
+private:
     using Range = std::pair<qsizetype, qsizetype>;
 
-    virtual qsizetype size() const = 0;
-    virtual QString read(qsizetype from, qsizetype count) const = 0;
-    virtual qsizetype caret() const = 0;
-    virtual qsizetype anchor() const = 0;
-    virtual void select(qsizetype anchor, qsizetype caret) = 0;
+    TextBox* box() const;
+    qsizetype size() const;
+    QString read(qsizetype from, qsizetype count) const;
     // The line that holds pos, with its line break.
-    virtual Range lineAround(qsizetype pos) const = 0;
-    // The cell of pos, in the widget's coordinates.
-    virtual QRect cellRect(qsizetype pos) const = 0;
-    virtual qsizetype positionAt(const QPoint& widgetPoint) const = 0;
-    virtual void scrollTo(qsizetype pos) = 0;
-
-private:
+    Range lineAround(qsizetype pos) const;
     Range unitAt(qsizetype pos, QAccessible::TextBoundaryType type) const;
     Range bounded(Range range, qsizetype pos) const;
     QString textOf(Range range, int* startOffset, int* endOffset) const;
     qsizetype base() const;
 
-    bool m_multiLine;
     mutable qsizetype m_base = 0;
 };

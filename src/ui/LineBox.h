@@ -1,11 +1,8 @@
 #pragma once
 
-#include "ui/CaretBlink.h"
-#include "ui/CellText.h"
+#include "ui/TextBox.h"
 
-#include <QBasicTimer>
 #include <QString>
-#include <QWidget>
 
 #include <vector>
 
@@ -17,7 +14,7 @@ class QStyleOptionFrame;
 // It has no length limit, keeps every character exactly as typed or pasted
 // (control characters are shown, not dropped), and follows QLineEdit's
 // conventions: selection by start and length, Tab into it selects all.
-class LineBox : public QWidget
+class LineBox : public TextBox
 {
     Q_OBJECT
     Q_PROPERTY(QString text READ text WRITE setText)
@@ -31,16 +28,15 @@ public:
     void setText(const QString& text);
 
     qsizetype cursorPosition() const { return m_caret; }
-    void setCursorPosition(qsizetype pos);
+    void setCursorPosition(qsizetype pos) { select(pos, pos); }
     // From start, length characters; the caret ends after them. Clamped to the text.
-    void setSelection(qsizetype start, qsizetype length);
-    bool hasSelectedText() const { return m_anchor != m_caret; }
-    QString selectedText() const;
+    void setSelection(qsizetype start, qsizetype length) { select(start, start + length); }
+    bool hasSelectedText() const { return hasSelection(); }
     // -1 when nothing is selected.
-    qsizetype selectionStart() const;
+    qsizetype selectionStart() const { return hasSelection() ? selFrom() : -1; }
 
     // The first column in view.
-    qsizetype firstVisibleColumn() const { return m_scroll; }
+    qsizetype firstVisibleColumn() const { return m_leftColumn; }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -50,78 +46,42 @@ signals:
     void textChanged();
 
 public slots:
-    void selectAll();
-    void copy() const;
-    void cut();
-    void paste();
-    void undo();
+    void undo() override;
     void redo();
 
 protected:
-    bool event(QEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-    void mouseDoubleClickEvent(QMouseEvent* event) override;
-    void contextMenuEvent(QContextMenuEvent* event) override;
-    void focusInEvent(QFocusEvent* event) override;
-    void focusOutEvent(QFocusEvent* event) override;
-    void changeEvent(QEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-    void timerEvent(QTimerEvent* event) override;
-    void inputMethodEvent(QInputMethodEvent* event) override;
-    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
+    qsizetype textSize() const override { return m_text.size(); }
+    char16_t charAt(qsizetype pos) const override { return m_text.at(pos).unicode(); }
+    QString textMid(qsizetype from, qsizetype count) const override { return m_text.mid(from, count); }
+    qsizetype lineCount() const override { return 1; }
+    qsizetype lineOf(qsizetype) const override { return 0; }
+    Range lineSpan(qsizetype, bool) const override { return {0, m_text.size()}; }
+    void replaceText(qsizetype from, qsizetype to, const QString& with, bool typing,
+                     Selection before) override;
+    QRect textArea() const override;
+    void ensureVisible(qsizetype pos) override;
+    void relayout() override { ensureVisible(m_caret); }
+    void openMenu(QMenu* menu) override;
+    void paintFrame(QPainter& painter) override;
+    bool editKey(QKeyEvent* event) override;
 
 private:
-    // Its accessible interface reads the text, caret and cells as they are.
-    friend class LineBoxAccessible;
-
     // One edit: the text that stood at from, and what replaced it.
     struct Edit
     {
         qsizetype from;
         QString removed;
         QString inserted;
-        qsizetype caretBefore;
-        qsizetype anchorBefore;
+        Selection before;
         bool typing;
     };
 
-    void replace(qsizetype from, qsizetype to, const QString& with, bool typing = false);
-    void insert(const QString& with, bool typing = false);
-    void deleteBackOrForward(int direction, bool word);
-    void moveCaret(qsizetype pos, bool keepAnchor);
-    qsizetype wordLeft(qsizetype pos) const;
-    qsizetype wordRight(qsizetype pos) const;
-    qsizetype selectionEnd() const;
-    void pasteFrom(int mode);
     void remember(Edit edit);
-
-    void initStyleOption(QStyleOptionFrame* option) const;
-    QRect contentsRect() const;
-    int visibleColumns() const;
-    qsizetype positionAt(int x) const;
-    QRect caretRect() const;
-    void ensureCaretVisible();
-    void caretChanged();
-    void updateMetrics();
+    void panelOption(QStyleOptionFrame* option) const;
+    QRect textRect() const;
 
     QString m_text;
-    qsizetype m_caret = 0;
-    qsizetype m_anchor = 0;
-    qsizetype m_scroll = 0;
-
     std::vector<Edit> m_undo;
     std::vector<Edit> m_redo;
     qsizetype m_undoChars = 0;
-
-    bool m_dragging = false;
-    int m_dragX = 0;
-    CaretBlink m_blink;
-    QBasicTimer m_autoScroll;
-
-    CellText::Grid m_grid;
-    int m_lineHeight = 14;
 };

@@ -2,56 +2,20 @@
 
 #include "platform/KvError.h"
 #include "ui/AccessibleText.h"
-#include "ui/CellText.h"
-#include "ui/Editing.h"
 #include "ui/Fonts.h"
 
 #include <QAccessible>
-#include <QAction>
-#include <QApplication>
-#include <QClipboard>
-#include <QFontMetrics>
-#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMenu>
-#include <QMimeData>
-#include <QMouseEvent>
-#include <QPainter>
 #include <QScrollBar>
-#include <QStyle>
 #include <algorithm>
 #include <climits>
-#include <cmath>
-#include <memory>
 
 namespace {
-
-using CellText::isC0;
-using CellText::isWordChar;
-
-// The editing keys the window's shortcuts must not take from the log.
-const QKeySequence::StandardKey EditingKeys[] = {QKeySequence::Copy,
-                                                 QKeySequence::Cut,
-                                                 QKeySequence::Paste,
-                                                 QKeySequence::Undo,
-                                                 QKeySequence::SelectAll,
-                                                 QKeySequence::MoveToStartOfDocument,
-                                                 QKeySequence::MoveToEndOfDocument,
-                                                 QKeySequence::SelectStartOfDocument,
-                                                 QKeySequence::SelectEndOfDocument,
-                                                 QKeySequence::MoveToNextWord,
-                                                 QKeySequence::MoveToPreviousWord,
-                                                 QKeySequence::SelectNextWord,
-                                                 QKeySequence::SelectPreviousWord};
 
 constexpr int LeftMargin = 3;
 constexpr int TopMargin = 1;
 constexpr int HorizontalStep = 3;
-// A word move or a double click looks this far at most: a line of gigabytes
-// may hold no break between words.
-constexpr qsizetype WordLimit = 64 * 1024;
-// A selection dragged past the edge moves this often, the further out the faster.
-constexpr int AutoScrollMs = 50;
 // A screen reader hears of appends and caret moves at most this often, so
 // that a flood of data is no flood of its events.
 constexpr int ScreenReaderNewsMs = 100;
@@ -63,7 +27,7 @@ int toInt(qsizetype value)
 
 } // namespace
 
-LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent)
+LogView::LogView(QWidget* parent) : TextBox(parent, true)
 {
     m_store = new LogStore(this);
     connect(m_store, &LogStore::frontReplaced, this, &LogView::frontReplaced);
@@ -73,12 +37,7 @@ LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent)
                         .arg(reason, QString::number(m_store->workingSetLimit() >> 20)));
     });
 
-    AccessibleTextBox::install();
     setAccessibleName(tr("Log"));
-    setFocusPolicy(Qt::StrongFocus);
-    setAttribute(Qt::WA_InputMethodEnabled);
-    setAttribute(Qt::WA_MacShowFocusRect);
-    viewport()->setCursor(Qt::IBeamCursor);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
@@ -93,7 +52,6 @@ LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent)
     verticalScrollBar()->setSingleStep(1);
     horizontalScrollBar()->setSingleStep(HorizontalStep);
 
-    updateMetrics();
     updateScrollBars();
 }
 
@@ -107,15 +65,12 @@ void LogView::setText(const QString& text)
     const QString removed = accessibleText(0, m_store->size());
     m_store->clear();
     m_caret = m_anchor = 0;
-    m_goalColumn = -1;
     m_topLine = m_leftColumn = 0;
     scheduleScrollBars();
-    m_blink.restart(this, hasFocus());
     viewport()->update();
     m_store->append(text);
-    updateScrollBars();
     m_appendedFrom = -1;
-    AccessibleTextBox::textChanged(this, 0, removed, text);
+    textReplaced(0, removed, text, {0, 0});
 }
 
 void LogView::append(const QString& text)
@@ -161,7 +116,7 @@ void LogView::frontReplaced(qsizetype count, qsizetype newCount, qsizetype lines
 
 // Runs work; a failure in it (out of memory, the log's file unreadable) is
 // told through notice() with what was left undone.
-template <typename Work> void LogView::guarded(const char* undone, Work&& work)
+void LogView::guarded(const char* undone, const std::function<void()>& work)
 {
     try {
         work();
@@ -190,33 +145,6 @@ void LogView::setCaretPosition(qsizetype pos)
     setSelection(pos, pos);
 }
 
-qsizetype LogView::selectionStart() const
-{
-    return std::min(m_anchor, m_caret);
-}
-
-qsizetype LogView::selectionEnd() const
-{
-    return std::max(m_anchor, m_caret);
-}
-
-QString LogView::selectedText() const
-{
-    return m_store->mid(selectionStart(), selectionEnd() - selectionStart());
-}
-
-void LogView::setSelection(qsizetype anchor, qsizetype caret)
-{
-    const qsizetype size = m_store->size();
-    m_anchor = std::clamp<qsizetype>(anchor, 0, size);
-    m_caret = std::clamp<qsizetype>(caret, 0, size);
-    m_goalColumn = -1;
-    ensureCaretVisible();
-    m_blink.restart(this, hasFocus());
-    viewport()->update();
-    caretMoved();
-}
-
 void LogView::caretMoved()
 {
     if (!QAccessible::isActive())
@@ -229,133 +157,47 @@ void LogView::caretMoved()
 void LogView::tellScreenReader()
 {
     m_screenReaderNews.stop();
-    if (m_appendedFrom >= 0) {
-        const qsizetype from = std::min(m_appendedFrom, m_store->size());
-        m_appendedFrom = -1;
-        AccessibleTextBox::textChanged(this, from, QString(), accessibleText(from, m_store->size() - from));
-    }
+    tellAppended();
     if (m_caretNews) {
         m_caretNews = false;
         AccessibleTextBox::caretMoved(this);
     }
 }
 
-// What a screen reader is told was removed; nothing is read when none listens.
-QString LogView::accessibleText(qsizetype from, qsizetype count) const
+void LogView::tellAppended()
 {
-    if (!QAccessible::isActive())
-        return QString();
-    return m_store->mid(from, std::min(count, AccessibleTextBox::TextLimit));
+    if (m_appendedFrom < 0)
+        return;
+    const qsizetype from = std::min(m_appendedFrom, m_store->size());
+    m_appendedFrom = -1;
+    AccessibleTextBox::textChanged(this, from, QString(), accessibleText(from, m_store->size() - from));
 }
 
-void LogView::moveCaret(qsizetype pos, bool keepAnchor)
+TextBox::Range LogView::lineSpan(qsizetype line, bool withBreak) const
 {
-    setSelection(keepAnchor ? m_anchor : pos, pos);
+    return {m_store->lineStart(line), m_store->lineEnd(line, withBreak)};
 }
 
-qsizetype LogView::stepLeft(qsizetype pos) const
+// Up, Down and the page keys keep the goal column; a page key scrolls by a view.
+qsizetype LogView::verticalTarget(int direction, bool page)
 {
-    if (pos <= 0)
-        return 0;
-    if (pos >= 2 && m_store->at(pos - 1) == u'\n' && m_store->at(pos - 2) == u'\r')
-        return pos - 2;
-    return pos - 1;
-}
-
-qsizetype LogView::stepRight(qsizetype pos) const
-{
-    const qsizetype size = m_store->size();
-    if (pos >= size)
-        return size;
-    if (pos + 1 < size && m_store->at(pos) == u'\r' && m_store->at(pos + 1) == u'\n')
-        return pos + 2;
-    return pos + 1;
-}
-
-qsizetype LogView::wordStart(qsizetype pos) const
-{
-    const qsizetype start = lineStart(lineOf(pos));
-    if (pos <= start)
-        return stepLeft(pos);
-    const qsizetype limit = std::max(start, pos - WordLimit);
-    while (pos > limit && !isWordChar(m_store->at(pos - 1)))
-        --pos;
-    while (pos > limit && isWordChar(m_store->at(pos - 1)))
-        --pos;
-    return pos;
-}
-
-qsizetype LogView::wordEnd(qsizetype pos) const
-{
-    const qsizetype end = m_store->lineEnd(lineOf(pos));
-    if (pos >= end)
-        return stepRight(pos);
-    const qsizetype limit = std::min(end, pos + WordLimit);
-    while (pos < limit && isWordChar(m_store->at(pos)))
-        ++pos;
-    while (pos < limit && !isWordChar(m_store->at(pos)))
-        ++pos;
-    return pos;
-}
-
-// The column of a position within its line; a position inside a line break
-// counts as the end of the line's text.
-qsizetype LogView::columnOf(qsizetype pos) const
-{
-    const qsizetype line = lineOf(pos);
-    const qsizetype start = lineStart(line);
-    return std::clamp(pos, start, m_store->lineEnd(line)) - start;
-}
-
-// The column vertical moves keep: the caret's when the first of them began.
-qsizetype LogView::goalColumn() const
-{
-    return m_goalColumn >= 0 ? m_goalColumn : columnOf(m_caret);
-}
-
-// The position a number of lines up or down, keeping the goal column.
-qsizetype LogView::verticalTarget(qsizetype lines) const
-{
-    const qsizetype line = lineOf(m_caret);
-    const qsizetype column = goalColumn();
-    const qsizetype target = std::clamp<qsizetype>(line + lines, 0, lineCount() - 1);
-    const qsizetype targetStart = lineStart(target);
-    return targetStart + std::min(column, m_store->lineEnd(target) - targetStart);
+    const qsizetype lines = page ? direction * visibleRows() : direction;
+    const qsizetype target = std::clamp<qsizetype>(lineOf(m_caret) + lines, 0, lineCount() - 1);
+    if (page)
+        setTopLine(m_topLine + lines);
+    const Range span = lineSpan(target, false);
+    return span.first + std::min(goalColumn(), span.second - span.first);
 }
 
 // ---- editing -------------------------------------------------------------
 
-// The store rewrites only the chunks the range touches. The caret goes after
-// the new text; text the store drops meanwhile moves it along.
-void LogView::replaceRange(qsizetype from, qsizetype to, const QString& with, bool typing)
+// The store rewrites only the chunks the range touches; typing that runs on
+// from the last edit keeps the selection its undo goes back to.
+void LogView::replaceText(qsizetype from, qsizetype to, const QString& with, bool typing, Selection before)
 {
-    if (from == to && with.isEmpty())
-        return;
-    const qsizetype caret = m_caret;
-    const qsizetype anchor = m_anchor;
-    if (m_appendedFrom >= 0)
-        tellScreenReader(); // the appends first, at the places they had
-    const QString removed = accessibleText(from, to - from);
-    m_caret = m_anchor = from + with.size();
-    bool ranOn = false;
-    try {
-        ranOn = m_store->replace(from, to - from, with, typing);
-    } catch (...) {
-        m_caret = caret;
-        m_anchor = anchor;
-        throw;
-    }
-    if (!ranOn) {
-        m_undoCaret = caret;
-        m_undoAnchor = anchor;
-    }
-    m_goalColumn = -1;
-    updateScrollBars();
-    ensureCaretVisible();
-    m_blink.restart(this, hasFocus());
-    viewport()->update();
-    AccessibleTextBox::textChanged(this, from, removed, with);
-    caretMoved();
+    tellAppended(); // the appends first, at the places they had
+    if (!m_store->replace(from, to - from, with, typing))
+        m_undoSelection = before;
 }
 
 // The store puts the old text back in one step, whatever its size; a screen
@@ -368,110 +210,32 @@ void LogView::undo()
         const LogEdit edit = m_store->lastEdit();
         const QString removed = accessibleText(edit.from, edit.inserted);
         m_store->undo();
-        updateScrollBars();
-        AccessibleTextBox::textChanged(this, edit.from, removed, accessibleText(edit.from, edit.removed));
-        setSelection(m_undoAnchor, m_undoCaret);
+        textReplaced(edit.from, removed, accessibleText(edit.from, edit.removed), m_undoSelection);
     });
 }
 
-// Removes the selection, or else one step to the left (-1) or right (+1);
-// a CR LF counts as one step.
-void LogView::removeSelectionOr(int direction)
+bool LogView::editKey(QKeyEvent* event)
 {
-    if (hasSelection())
-        replaceRange(selectionStart(), selectionEnd(), QString());
-    else if (direction < 0)
-        replaceRange(stepLeft(m_caret), m_caret, QString());
-    else
-        replaceRange(m_caret, stepRight(m_caret), QString());
-}
-
-// Puts the selection on the clipboard unless it is too large for one; says
-// so then, and returns whether it was copied.
-bool LogView::copySelection(bool cut)
-{
-    const qsizetype size = selectionEnd() - selectionStart();
-    if (size > m_copyLimit) {
-        emit notice(QStringLiteral("Not %1: the selection holds %2 bytes, more than the clipboard takes "
-                                   "(%3 MB).")
-                        .arg(cut ? QStringLiteral("cut") : QStringLiteral("copied"))
-                        .arg(size)
-                        .arg(m_copyLimit >> 20));
+    // Enter keeps to the log's CR LF.
+    const int key = event->key();
+    const bool plain = !(event->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier));
+    if ((key != Qt::Key_Return && key != Qt::Key_Enter) || !plain)
         return false;
-    }
-    bool copied = false;
-    guarded(cut ? "nothing was cut." : "nothing was copied.", [&] {
-        QGuiApplication::clipboard()->setText(selectedText());
-        copied = true;
-    });
-    return copied;
+    replace(selFrom(), selTo(), QStringLiteral("\r\n"), true);
+    return true;
 }
 
-void LogView::copy()
+void LogView::openMenu(QMenu* menu)
 {
-    if (hasSelection())
-        copySelection(false);
-}
-
-void LogView::cut()
-{
-    if (hasSelection() && copySelection(true))
-        guarded("the selection was copied but not cut.",
-                [this] { replaceRange(selectionStart(), selectionEnd(), QString()); });
-}
-
-void LogView::paste()
-{
-    guarded("nothing was pasted.", [this] {
-        const QString text = QGuiApplication::clipboard()->text();
-        if (!text.isEmpty())
-            replaceRange(selectionStart(), selectionEnd(), text);
-    });
-}
-
-void LogView::selectAll()
-{
-    m_anchor = 0;
-    m_caret = m_store->size();
-    m_goalColumn = -1;
-    viewport()->update();
-    caretMoved();
-}
-
-void LogView::removeSelection()
-{
-    if (hasSelection())
-        guarded("the selection was not deleted.",
-                [this] { replaceRange(selectionStart(), selectionEnd(), QString()); });
-}
-
-// A mouse selection is offered to other programs as X11's primary selection,
-// as far as a clipboard sensibly holds.
-void LogView::fillPrimarySelection()
-{
-    QClipboard* clipboard = QGuiApplication::clipboard();
-    if (hasSelection() && clipboard->supportsSelection() && selectionEnd() - selectionStart() <= m_copyLimit)
-        guarded("the selection clipboard was not set.",
-                [this, clipboard] { clipboard->setText(selectedText(), QClipboard::Selection); });
+    menu->setObjectName(QStringLiteral("mnLog"));
+    menu->addAction(tr("&Undo"), this, &LogView::undo)->setEnabled(m_store->canUndo());
 }
 
 // ---- geometry ------------------------------------------------------------
 
-void LogView::updateMetrics()
+QRect LogView::textArea() const
 {
-    m_grid = CellText::measure(font());
-    const QFontMetrics metrics(font());
-    m_lineHeight = std::max(1, metrics.lineSpacing());
-}
-
-int LogView::visibleRows() const
-{
-    return std::max(1, (viewport()->height() - TopMargin) / m_lineHeight);
-}
-
-int LogView::visibleColumns() const
-{
-    return std::max(1, int((viewport()->width() - LeftMargin) / m_grid.cellWidth));
+    return viewport()->rect().adjusted(LeftMargin, TopMargin, 0, 0);
 }
 
 void LogView::updateScrollBars()
@@ -537,16 +301,6 @@ void LogView::scheduleScrollBars()
         Qt::QueuedConnection);
 }
 
-void LogView::ensureCaretVisible()
-{
-    ensureVisible(m_caret);
-}
-
-void LogView::scrollToPosition(qsizetype pos)
-{
-    ensureVisible(std::clamp<qsizetype>(pos, 0, m_store->size()));
-}
-
 void LogView::ensureVisible(qsizetype pos)
 {
     if (m_scrollBarsPending)
@@ -567,35 +321,6 @@ void LogView::ensureVisible(qsizetype pos)
         setLeftColumn(column - jump);
     else if (column >= m_leftColumn + columns)
         setLeftColumn(column - columns + 1 + jump);
-}
-
-QRect LogView::caretRect() const
-{
-    QRect rect = cellRect(m_caret);
-    rect.setWidth(std::max(1, style()->pixelMetric(QStyle::PM_TextCursorWidth, nullptr, this)));
-    return rect;
-}
-
-QRect LogView::cellRect(qsizetype pos) const
-{
-    const qsizetype line = lineOf(pos);
-    const qsizetype column = columnOf(pos);
-    const qreal x = LeftMargin + qreal(column - m_leftColumn) * m_grid.cellWidth;
-    const qreal y = TopMargin + qreal(line - m_topLine) * m_lineHeight;
-    return QRect(int(std::floor(std::clamp<qreal>(x, -1e6, 1e6))), int(std::clamp<qreal>(y, -1e6, 1e6)),
-                 int(std::ceil(m_grid.cellWidth)), m_lineHeight);
-}
-
-qsizetype LogView::positionAt(const QPoint& viewportPos) const
-{
-    const int y = viewportPos.y() - TopMargin;
-    const qsizetype row = y >= 0 ? y / m_lineHeight : -((-y + m_lineHeight - 1) / m_lineHeight);
-    const qsizetype line = std::clamp<qsizetype>(m_topLine + row, 0, lineCount() - 1);
-    const qsizetype start = lineStart(line);
-    const qsizetype length = m_store->lineEnd(line) - start;
-    const qsizetype column =
-        m_leftColumn + qsizetype(std::lround((viewportPos.x() - LeftMargin) / m_grid.cellWidth));
-    return start + std::clamp<qsizetype>(column, 0, length);
 }
 
 QSize LogView::sizeHint() const
@@ -621,84 +346,21 @@ void LogView::holdPaintUntilNextFrame()
     m_frame.start(int(FrameMs - since), this);
 }
 
+// A paint that fails (out of memory, the log's file unreadable) leaves its
+// rows blank; it is said once, not at every paint after it.
 void LogView::paintEvent(QPaintEvent* event)
 {
     m_lastPaint.restart();
     if (m_scrollBarsPending)
         updateScrollBars();
-    QPainter painter(viewport());
-    painter.setFont(font());
-    const QRect area = event->rect();
-    const int rows = viewport()->height() / m_lineHeight + 1;
-    // A paint that fails (out of memory, the log's file unreadable) leaves its
-    // rows blank; it is said once, not at every paint after it.
     try {
-        for (int r = 0; r < rows; ++r) {
-            const qsizetype line = m_topLine + r;
-            if (line >= lineCount())
-                break;
-            const int y = TopMargin + r * m_lineHeight;
-            if (y + m_lineHeight < area.top() || y > area.bottom())
-                continue;
-            drawRow(painter, line, y);
-        }
-        if (hasFocus() && isEnabled() && m_blink.shown()) {
-            const QPalette::ColorGroup group = isActiveWindow() ? QPalette::Active : QPalette::Inactive;
-            painter.fillRect(caretRect(), palette().color(group, QPalette::Text));
-        }
+        TextBox::paintEvent(event);
         m_paintFailed = false;
     } catch (const std::exception& e) {
         if (!m_paintFailed)
             report(&e, "part of the log is not shown.");
         m_paintFailed = true;
     }
-}
-
-void LogView::drawRow(QPainter& painter, qsizetype line, int y) const
-{
-    const qsizetype start = lineStart(line);
-    const qsizetype end = m_store->lineEnd(line);
-    const qsizetype firstColumn = m_leftColumn;
-    const qsizetype columns = visibleColumns() + 1;
-    const qsizetype from = start + std::min(firstColumn, end - start);
-    const qsizetype to = start + std::min(firstColumn + columns, end - start);
-
-    const QPalette::ColorGroup group =
-        !isEnabled() ? QPalette::Disabled : (hasFocus() ? QPalette::Active : QPalette::Inactive);
-    const QPalette& pal = palette();
-    const QColor textColor = pal.color(group, QPalette::Text);
-    const QColor selectedColor = pal.color(group, QPalette::HighlightedText);
-    const qsizetype selStart = selectionStart();
-    const qsizetype selEnd = selectionEnd();
-    auto cellX = [&](qsizetype pos) { return LeftMargin + (pos - start - firstColumn) * m_grid.cellWidth; };
-
-    // Selection, with one more cell when it takes in the line break.
-    if (selStart < selEnd) {
-        const qsizetype a = std::max(selStart, from);
-        qsizetype b = std::min(selEnd, to);
-        if (selEnd > end && line < lineCount() - 1 && to == end)
-            b = end + 1;
-        if (a < b)
-            painter.fillRect(QRectF(cellX(a), y, (b - a) * m_grid.cellWidth, m_lineHeight),
-                             pal.color(group, QPalette::Highlight));
-    }
-
-    // The cells in view and the one after them, for a surrogate pair cut by
-    // the right edge; the one before is read only for a pair cut by the left.
-    const QString cells = m_store->mid(from, std::min(to + 1, end) - from);
-    CellText::Row row{QStringView(cells).first(to - from), from, 0, 0, selStart, selEnd};
-    if (from > start && from < to && cells.at(0).isLowSurrogate())
-        row.before = m_store->at(from - 1);
-    if (cells.size() > to - from)
-        row.after = cells.back().unicode();
-    CellText::drawRow(painter, m_grid, row, QPointF(cellX(from), y), m_lineHeight, y + qRound(m_grid.ascent),
-                      textColor, selectedColor, isEnabled());
-}
-
-void LogView::resizeEvent(QResizeEvent* event)
-{
-    QAbstractScrollArea::resizeEvent(event);
-    updateScrollBars();
 }
 
 // The user moved a scroll bar: its step may stand for many lines or columns.
@@ -711,249 +373,7 @@ void LogView::scrollContentsBy(int, int)
     viewport()->update();
 }
 
-// ---- input ---------------------------------------------------------------
-
-void LogView::keyPressEvent(QKeyEvent* event)
-{
-    if (!isEnabled()) {
-        event->ignore();
-        return;
-    }
-    guarded("the key was not taken.", [this, event] { handleKey(event); });
-}
-
-void LogView::handleKey(QKeyEvent* event)
-{
-    if (event == QKeySequence::SelectAll) {
-        selectAll();
-        return;
-    }
-    if (event == QKeySequence::Copy) {
-        copy();
-        return;
-    }
-    if (event == QKeySequence::Cut) {
-        cut();
-        return;
-    }
-    if (event == QKeySequence::Paste) {
-        paste();
-        return;
-    }
-    if (event == QKeySequence::Undo) {
-        undo();
-        return;
-    }
-
-    const qsizetype line = lineOf(m_caret);
-    bool select = false;
-    if (const Editing::Motion* motion = Editing::motionOf(*event, &select)) {
-        using Editing::Step;
-        const Editing::Motion& m = *motion;
-        const int dir = m.direction;
-        qsizetype target = m_caret;
-        switch (m.step) {
-        case Step::Char:
-            if (!select && hasSelection())
-                target = dir < 0 ? selectionStart() : selectionEnd();
-            else
-                target = dir < 0 ? stepLeft(m_caret) : stepRight(m_caret);
-            break;
-        case Step::Word:
-            target = dir < 0 ? wordStart(m_caret) : wordEnd(m_caret);
-            break;
-        case Step::LineEdge:
-            target = dir < 0 ? lineStart(line) : m_store->lineEnd(line);
-            break;
-        case Step::Line:
-        case Step::Page: {
-            const qsizetype goal = goalColumn();
-            const int lines = m.step == Step::Page ? dir * visibleRows() : dir;
-            target = verticalTarget(lines);
-            if (m.step == Step::Page)
-                setTopLine(m_topLine + lines);
-            moveCaret(target, select);
-            m_goalColumn = goal;
-            return;
-        }
-        case Step::Document:
-            target = dir < 0 ? 0 : m_store->size();
-            break;
-        }
-        moveCaret(target, select);
-        return;
-    }
-
-    const int key = event->key();
-    const Qt::KeyboardModifiers mods = event->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier);
-    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && mods == Qt::NoModifier) {
-        replaceRange(selectionStart(), selectionEnd(), QStringLiteral("\r\n"), true);
-        return;
-    }
-    if (key == Qt::Key_Backspace && mods == Qt::NoModifier) {
-        removeSelectionOr(-1);
-        return;
-    }
-    if (key == Qt::Key_Delete && mods == Qt::NoModifier) {
-        removeSelectionOr(1);
-        return;
-    }
-    const QString typed = event->text();
-    const bool printable = !typed.isEmpty() && std::none_of(typed.cbegin(), typed.cend(),
-                                                            [](QChar c) { return isC0(c.unicode()); });
-    if (printable && !(event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier))) {
-        replaceRange(selectionStart(), selectionEnd(), typed, true);
-        return;
-    }
-    event->ignore();
-}
-
-bool LogView::event(QEvent* event)
-{
-    // Keep the window's shortcuts from taking the editing keys.
-    if (event->type() == QEvent::ShortcutOverride && isEnabled()) {
-        auto* ke = static_cast<QKeyEvent*>(event);
-        if (Editing::overridesShortcut(*ke, EditingKeys)) {
-            ke->accept();
-            return true;
-        }
-    }
-    return QAbstractScrollArea::event(event);
-}
-
-void LogView::mousePressEvent(QMouseEvent* event)
-{
-    QClipboard* clipboard = QGuiApplication::clipboard();
-    if (event->button() == Qt::MiddleButton && clipboard->supportsSelection()) {
-        // The primary selection goes in where it is dropped.
-        guarded("nothing was pasted.", [this, event, clipboard] {
-            const QString text = clipboard->text(QClipboard::Selection);
-            moveCaret(positionAt(event->position().toPoint()), false);
-            if (!text.isEmpty())
-                replaceRange(m_caret, m_caret, text);
-        });
-        return;
-    }
-    if (event->button() != Qt::LeftButton) {
-        QAbstractScrollArea::mousePressEvent(event);
-        return;
-    }
-    m_dragging = true;
-    guarded("the caret was not moved.", [this, event] {
-        moveCaret(positionAt(event->position().toPoint()), event->modifiers() & Qt::ShiftModifier);
-    });
-}
-
-void LogView::mouseMoveEvent(QMouseEvent* event)
-{
-    if (!m_dragging || !(event->buttons() & Qt::LeftButton))
-        return;
-    m_dragPos = event->position().toPoint();
-    // Past an edge the text keeps moving under the mouse on a timer.
-    if (viewport()->rect().contains(m_dragPos))
-        m_autoScroll.stop();
-    else if (!m_autoScroll.isActive())
-        m_autoScroll.start(AutoScrollMs, this);
-    guarded("the selection was not changed.", [this] { moveCaret(positionAt(m_dragPos), true); });
-}
-
-void LogView::mouseReleaseEvent(QMouseEvent* event)
-{
-    if (event->button() != Qt::LeftButton)
-        return;
-    m_dragging = false;
-    m_autoScroll.stop();
-    fillPrimarySelection();
-}
-
-void LogView::mouseDoubleClickEvent(QMouseEvent* event)
-{
-    if (event->button() != Qt::LeftButton)
-        return;
-    guarded("the word was not selected.", [this, event] {
-        const qsizetype pos = positionAt(event->position().toPoint());
-        qsizetype from = pos;
-        qsizetype to = pos;
-        while (from > 0 && pos - from < WordLimit && isWordChar(m_store->at(from - 1)))
-            --from;
-        while (to < m_store->size() && to - pos < WordLimit && isWordChar(m_store->at(to)))
-            ++to;
-        setSelection(from, to);
-    });
-    fillPrimarySelection();
-}
-
-QMenu* LogView::createContextMenu(QWidget* parent)
-{
-    auto* menu = new QMenu(parent);
-    menu->setObjectName(QStringLiteral("mnLog"));
-    const bool selected = hasSelection();
-    menu->addAction(tr("&Undo"), this, &LogView::undo)->setEnabled(m_store->canUndo());
-    menu->addSeparator();
-    menu->addAction(tr("Cu&t"), this, &LogView::cut)->setEnabled(selected);
-    menu->addAction(tr("&Copy"), this, &LogView::copy)->setEnabled(selected);
-    menu->addAction(tr("&Paste"), this, &LogView::paste)->setEnabled(Editing::clipboardHasText());
-    menu->addAction(tr("&Delete"), this, &LogView::removeSelection)->setEnabled(selected);
-    menu->addSeparator();
-    menu->addAction(tr("Select &All"), this, &LogView::selectAll)->setEnabled(!m_store->isEmpty());
-    const QList<QAction*> own = actions();
-    if (!own.isEmpty()) {
-        menu->addSeparator();
-        menu->addActions(own);
-    }
-    return menu;
-}
-
-void LogView::contextMenuEvent(QContextMenuEvent* event)
-{
-    const std::unique_ptr<QMenu> menu(createContextMenu(this));
-    menu->exec(event->globalPos());
-}
-
-void LogView::inputMethodEvent(QInputMethodEvent* event)
-{
-    if (!event->commitString().isEmpty())
-        guarded("the text was not taken.", [this, event] {
-            replaceRange(selectionStart(), selectionEnd(), event->commitString(), true);
-        });
-    event->accept();
-}
-
-QVariant LogView::inputMethodQuery(Qt::InputMethodQuery query) const
-{
-    switch (query) {
-    case Qt::ImEnabled:
-        return isEnabled();
-    case Qt::ImCursorRectangle:
-        return caretRect().translated(viewport()->pos());
-    case Qt::ImFont:
-        return font();
-    case Qt::ImCursorPosition:
-        return toInt(columnOf(m_caret));
-    case Qt::ImAnchorPosition:
-        return int(std::clamp(m_anchor - lineStart(lineOf(m_caret)), qsizetype(0), qsizetype(INT_MAX)));
-    default:
-        return QAbstractScrollArea::inputMethodQuery(query);
-    }
-}
-
-// ---- focus, state and caret blink ---------------------------------------
-
-void LogView::focusInEvent(QFocusEvent* event)
-{
-    QAbstractScrollArea::focusInEvent(event);
-    m_blink.restart(this, hasFocus());
-    viewport()->update();
-}
-
-void LogView::focusOutEvent(QFocusEvent* event)
-{
-    QAbstractScrollArea::focusOutEvent(event);
-    m_blink.stop();
-    m_autoScroll.stop();
-    m_dragging = false;
-    viewport()->update();
-}
+// ---- screen reader and frames ----------------------------------------------
 
 void LogView::timerEvent(QTimerEvent* event)
 {
@@ -961,37 +381,10 @@ void LogView::timerEvent(QTimerEvent* event)
         guarded("a screen reader was not told of a change.", [this] { tellScreenReader(); });
         return;
     }
-    if (event->timerId() == m_autoScroll.timerId()) {
-        guarded("the selection was not changed.", [this] { moveCaret(positionAt(m_dragPos), true); });
-        return;
-    }
     if (event->timerId() == m_frame.timerId()) {
         m_frame.stop();
         setUpdatesEnabled(true); // paints what the held-back appends changed
         return;
     }
-    if (m_blink.take(event)) {
-        viewport()->update(caretRect());
-        return;
-    }
-    QAbstractScrollArea::timerEvent(event);
-}
-
-void LogView::changeEvent(QEvent* event)
-{
-    QAbstractScrollArea::changeEvent(event);
-    switch (event->type()) {
-    case QEvent::FontChange:
-        updateMetrics();
-        updateScrollBars();
-        viewport()->update();
-        break;
-    case QEvent::EnabledChange:
-    case QEvent::PaletteChange:
-    case QEvent::ActivationChange:
-        viewport()->update();
-        break;
-    default:
-        break;
-    }
+    TextBox::timerEvent(event);
 }

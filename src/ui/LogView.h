@@ -1,11 +1,9 @@
 #pragma once
 
-#include "ui/CaretBlink.h"
-#include "ui/CellText.h"
+#include "ui/TextBox.h"
 
 #include "log/LogStore.h"
 
-#include <QAbstractScrollArea>
 #include <QBasicTimer>
 #include <QElapsedTimer>
 #include <QString>
@@ -37,6 +35,7 @@ class QScrollBar;
 // As in any X11 text box, a mouse selection fills the primary selection and a
 // middle click pastes it at the click; dragging a selection past the edge
 // scrolls on a timer. Screen readers read the text through AccessibleTextBox.
+// What it shares with the line box lies in TextBox.
 
 // A scroll bar's int range over a range of any size: past BarLimit the bar
 // moves more than one line or column a step, and its last step lands on the
@@ -63,16 +62,13 @@ struct ScrollScale
     qint64 step;
 };
 
-class LogView : public QAbstractScrollArea
+class LogView : public TextBox
 {
     Q_OBJECT
 
 public:
     explicit LogView(QWidget* parent = nullptr);
     ~LogView() override;
-
-    // Selections larger than this are not copied: no clipboard holds them sensibly.
-    static constexpr qsizetype CopyLimitChars = qsizetype(256) << 20;
 
     QString text() const { return m_store->mid(0, m_store->size()); }
     qsizetype length() const { return m_store->size(); }
@@ -86,14 +82,12 @@ public:
     void setCaretPosition(qsizetype pos);
 
     // Selection as [selectionStart, selectionEnd); empty when both are the caret.
-    qsizetype selectionStart() const;
-    qsizetype selectionEnd() const;
-    QString selectedText() const;
-    void setSelection(qsizetype anchor, qsizetype caret);
-    bool hasSelection() const { return m_anchor != m_caret; }
+    qsizetype selectionStart() const { return selFrom(); }
+    qsizetype selectionEnd() const { return selTo(); }
+    void setSelection(qsizetype anchor, qsizetype caret) { select(anchor, caret); }
 
     // Rows and the widest row, as the scroll bars see them.
-    qsizetype lineCount() const { return m_store->lineCount(); }
+    qsizetype lineCount() const override { return m_store->lineCount(); }
     qsizetype longestLineLength() const { return m_store->longestLine(); }
     // The first line and column in view.
     qsizetype topLine() const { return m_topLine; }
@@ -101,81 +95,37 @@ public:
 
     LogStore& store() { return *m_store; }
     const LogStore& store() const { return *m_store; }
-    void setCopyLimit(qsizetype chars) { m_copyLimit = chars; }
-
-    // The text position under a point of the viewport.
-    qsizetype positionAt(const QPoint& viewportPos) const;
-    // The caret's cell in viewport coordinates.
-    QRect caretRect() const;
-    // The cell of a position, in viewport coordinates.
-    QRect cellRect(qsizetype pos) const;
-    // Scrolls as little as needed to show pos, leaving the caret where it is.
-    void scrollToPosition(qsizetype pos);
-
-    // The context menu: the editing entries, then the actions added to the
-    // view (addAction) in their order. The caller owns it.
-    QMenu* createContextMenu(QWidget* parent);
 
     QSize sizeHint() const override;
 
-signals:
-    // Something the user should read in the log: a failure, a refused copy.
-    void notice(const QString& text);
-
 public slots:
-    void copy();
-    void cut();
-    void paste();
-    void selectAll();
-    // Deletes the selection, as the Delete key does.
-    void removeSelection();
-    // Takes back the last edit; the caret and selection are as before it.
-    void undo();
+    void undo() override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-    void mouseDoubleClickEvent(QMouseEvent* event) override;
-    void contextMenuEvent(QContextMenuEvent* event) override;
-    void focusInEvent(QFocusEvent* event) override;
-    void focusOutEvent(QFocusEvent* event) override;
-    void changeEvent(QEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
-    void inputMethodEvent(QInputMethodEvent* event) override;
-    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
     void scrollContentsBy(int dx, int dy) override;
-    bool event(QEvent* event) override;
+
+    qsizetype textSize() const override { return m_store->size(); }
+    char16_t charAt(qsizetype pos) const override { return m_store->at(pos); }
+    QString textMid(qsizetype from, qsizetype count) const override { return m_store->mid(from, count); }
+    qsizetype lineOf(qsizetype pos) const override { return m_store->lineOf(pos); }
+    Range lineSpan(qsizetype line, bool withBreak) const override;
+    void replaceText(qsizetype from, qsizetype to, const QString& with, bool typing,
+                     Selection before) override;
+    QRect textArea() const override;
+    void ensureVisible(qsizetype pos) override;
+    void relayout() override { updateScrollBars(); }
+    void openMenu(QMenu* menu) override;
+    bool editKey(QKeyEvent* event) override;
+    qsizetype verticalTarget(int direction, bool page) override;
+    void caretMoved() override;
+    void guarded(const char* undone, const std::function<void()>& work) override;
 
 private:
-    template <typename Work> void guarded(const char* undone, Work&& work);
     void report(const std::exception* failure, const char* undone);
-    bool copySelection(bool cut);
-    void fillPrimarySelection();
-    QString accessibleText(qsizetype from, qsizetype count) const;
     void frontReplaced(qsizetype count, qsizetype newCount, qsizetype lines, qsizetype newLines);
 
-    qsizetype lineStart(qsizetype line) const { return m_store->lineStart(line); }
-    qsizetype lineOf(qsizetype pos) const { return m_store->lineOf(pos); }
-
-    void handleKey(QKeyEvent* event);
-    // typing: a typed key, which runs on from the keys typed before it as one step to undo.
-    void replaceRange(qsizetype from, qsizetype to, const QString& with, bool typing = false);
-    // Deletes the selection, or else the character before (-1) or after (1) the caret.
-    void removeSelectionOr(int direction);
-    void moveCaret(qsizetype pos, bool keepAnchor);
-    qsizetype columnOf(qsizetype pos) const;
-    qsizetype goalColumn() const;
-    qsizetype verticalTarget(qsizetype lines) const;
-    qsizetype wordStart(qsizetype pos) const;
-    qsizetype wordEnd(qsizetype pos) const;
-    qsizetype stepLeft(qsizetype pos) const;
-    qsizetype stepRight(qsizetype pos) const;
-
-    void updateMetrics();
     void updateScrollBars();
     void scheduleScrollBars();
     void setBar(QScrollBar* bar, const ScrollScale& scale, int visible, qsizetype place);
@@ -183,36 +133,19 @@ private:
     void setTopLine(qsizetype line);
     void setLeftColumn(qsizetype column);
     void holdPaintUntilNextFrame();
-    void ensureCaretVisible();
-    void ensureVisible(qsizetype pos);
-    void caretMoved();
     void tellScreenReader();
-    int visibleRows() const;
-    int visibleColumns() const;
-    void drawRow(QPainter& painter, qsizetype line, int y) const;
+    void tellAppended();
 
     LogStore* m_store = nullptr;
-    qsizetype m_copyLimit = CopyLimitChars;
 
-    qsizetype m_caret = 0;
-    qsizetype m_anchor = 0;
     // Where they were before the last edit, for its undo.
-    qsizetype m_undoCaret = 0;
-    qsizetype m_undoAnchor = 0;
-    qsizetype m_goalColumn = -1;
-    bool m_dragging = false;
+    Selection m_undoSelection{0, 0};
     bool m_scrollBarsPending = false;
     bool m_paintFailed = false;
-    // The view's place, exact; the scroll bars show it in their own steps.
-    qsizetype m_topLine = 0;
-    qsizetype m_leftColumn = 0;
+    // The view's place is exact (m_topLine, m_leftColumn); the scroll bars show it in their own steps.
     ScrollScale m_vScale;
     ScrollScale m_hScale;
     bool m_settingBars = false;
-    CaretBlink m_blink;
-    // Scrolls while a selection is dragged past the edge.
-    QBasicTimer m_autoScroll;
-    QPoint m_dragPos;
     // What a screen reader has yet to hear of: text appended from a place on,
     // and a caret move. Told together a few times a second at most.
     QBasicTimer m_screenReaderNews;
@@ -221,7 +154,4 @@ private:
     // Program appends paint at most once a frame; between frames they only store.
     QElapsedTimer m_lastPaint;
     QBasicTimer m_frame;
-
-    CellText::Grid m_grid;
-    int m_lineHeight = 14;
 };
