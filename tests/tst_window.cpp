@@ -492,6 +492,18 @@ private slots:
         w.find<QPushButton>("cmdClear")->click();
         QCOMPARE(w.logBox()->text(), QString());
     }
+
+    void lineBoxTellsTheLogWhatItCouldNotCopy()
+    {
+        Window w;
+        auto* line = w.find<LineBox>("txtLine");
+        line->setCopyLimit(3);
+        line->setText(QStringLiteral("abcd"));
+        line->setSelection(0, 4);
+        QTest::keyClick(line, Qt::Key_C, Qt::ControlModifier);
+        QVERIFY2(w.entries().constLast().contains(QStringLiteral("Not copied: the selection holds 4 bytes")),
+                 qPrintable(w.entries().constLast()));
+    }
 };
 
 KELVANE_TEST_MAIN(TestWindow)

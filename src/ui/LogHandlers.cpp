@@ -64,7 +64,7 @@ void frmKelvane::txtOutput_GotFocus()
         setDefaultButton(nullptr);
 }
 
-void frmKelvane::txtOutput_Notice(const QString& text)
+void frmKelvane::textBox_Notice(const QString& text)
 {
     Echo({text});
 }

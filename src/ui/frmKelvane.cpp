@@ -432,7 +432,9 @@ void frmKelvane::connectHandlers()
     m_connection = new ConnectionControl(wsClient, this, this);
 
     connect(cmdClear, &QPushButton::clicked, this, &frmKelvane::cmdClear_Click);
-    connect(txtOutput, &LogView::notice, this, &frmKelvane::txtOutput_Notice);
+    // What a text box could not do (a copy too large, a failed edit) goes to the log.
+    connect(txtOutput, &LogView::notice, this, &frmKelvane::textBox_Notice);
+    connect(txtLine, &LineBox::notice, this, &frmKelvane::textBox_Notice);
     // Find, Save Log As... and Clear on the log; what they have to say goes
     // to a warning box, never into the log.
     auto* tools = new LogTools(txtOutput);

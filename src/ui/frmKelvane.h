@@ -103,7 +103,7 @@ private:
     // The output log and the received data.
     void cmdClear_Click();
     void txtOutput_GotFocus();
-    void txtOutput_Notice(const QString& text);
+    void textBox_Notice(const QString& text);
     void wsClient_DataArrival(qint32 bytesTotal);
     void wsClient_DatagramsDropped(qint64 count);
     void wsClient_ReadFailed(const QString& description);
