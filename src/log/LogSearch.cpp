@@ -1,6 +1,7 @@
 #include "log/LogSearch.h"
 
 #include "log/LogStore.h"
+#include "platform/ByteSearch.h"
 #include "platform/KvError.h"
 
 #include <QElapsedTimer>
@@ -8,7 +9,6 @@
 
 #include <algorithm>
 #include <array>
-#include <functional>
 #include <vector>
 
 namespace {
@@ -20,8 +20,7 @@ constexpr qint64 SliceMs = 15;
 
 // The needle, ready to be matched against text one or two bytes a
 // character. Long stretches are skipped by Horspool's rule; exact Latin-1
-// matches go through the standard library's Horspool searcher, as fast here
-// as the C library's memmem.
+// matches go through ByteSearch (the C library's memmem on Linux).
 class TextMatcher
 {
 public:
@@ -57,10 +56,12 @@ public:
             return true;
         if (m_fold)
             return horspool(reinterpret_cast<const uchar*>(p), lastStart, hit);
-        const std::boyer_moore_horspool_searcher<const char*> searcher(m_latin1.cbegin(), m_latin1.cend());
-        const char* end = p + lastStart + m;
-        for (const char* at = p; (at = std::search(at, end, searcher)) != end; ++at) {
-            if (!hit(at - p))
+        for (qsizetype i = 0; i <= lastStart; ++i) {
+            const qsizetype at = ByteSearch::indexOf(p + i, lastStart - i + m, m_latin1.constData(), m);
+            if (at < 0)
+                break;
+            i += at;
+            if (!hit(i))
                 return false;
         }
         return true;

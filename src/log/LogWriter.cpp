@@ -1,5 +1,7 @@
 #include "log/LogWriter.h"
 
+#include "platform/FileAt.h"
+
 LogWriter::LogWriter(QFileDevice* file, std::function<void()> notify)
     : m_file(file), m_notify(std::move(notify)), m_thread([this] { run(); })
 {
@@ -81,7 +83,7 @@ void LogWriter::run()
 int LogWriter::sync()
 {
     m_writeBehind.synced();
-    return FileAt::sync(*m_file);
+    return FileSync::sync(*m_file);
 }
 
 // Returns the error number of a write that failed, 0 when it was made.

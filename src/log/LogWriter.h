@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/FileAt.h"
+#include "platform/FileSync.h"
 
 #include <QByteArray>
 #include <QString>

@@ -65,16 +65,4 @@ int write(QFileDevice& file, const char* data, qint64 size, qint64 offset)
     return 0;
 }
 
-// Qt puts a file on the disk only as it renames a saved file into place:
-// here the file goes no further than the system.
-int sync(QFileDevice& file)
-{
-    std::lock_guard<std::mutex> lock(positionLock);
-    errno = 0;
-    return file.flush() ? 0 : failure();
-}
-
 } // namespace FileAt
-
-// The system decides when written pages go to the disk.
-void WriteBehind::written(QFileDevice&, qint64, qint64) {}
