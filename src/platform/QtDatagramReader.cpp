@@ -18,6 +18,8 @@ constexpr qint64 ReadSliceMs = 10;
 // What a waiting datagram costs beside its payload; it counts against the
 // bound, so even empty datagrams fill it.
 constexpr qint64 RecordCost = 64;
+// Reading goes on between the datagrams the window takes, every so many.
+constexpr int ReadEvery = 16;
 
 } // namespace
 
@@ -115,6 +117,10 @@ bool QtDatagramReader::take(Datagram& datagram)
         m_full = false;
         QMetaObject::invokeMethod(this, &QtDatagramReader::readSome, Qt::QueuedConnection);
     }
+    // The socket's buffer may be small: it is emptied while the window
+    // works through the queue, not only between the window's turns.
+    if (++m_taken % ReadEvery == 0)
+        readSome();
     return true;
 }
 

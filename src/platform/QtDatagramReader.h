@@ -30,6 +30,7 @@ private:
     std::deque<Datagram> m_queue;
     qint64 m_queuedBytes = 0;
     qint64 m_unstored = 0;
+    quint32 m_taken = 0;
     bool m_signalled = false;
     // Reading waits for the queue to empty an eighth of its room.
     bool m_full = false;
