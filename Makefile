@@ -2,6 +2,7 @@
 # Both install what is missing, configure and build; nothing is redone when it is already there.
 
 BUILD      ?= build
+PORTABLE_BUILD ?= build-portable
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 BENCH_BUILD?= build-bench
@@ -9,10 +10,10 @@ FUZZ_SECONDS ?= 50
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 PACKAGES = cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev \
-           fonts-dejavu-core appstream desktop-file-utils
+           fonts-dejavu-core appstream desktop-file-utils g++-mingw-w64-x86-64-posix
 FUZZ_PACKAGES = clang libclang-rt-14-dev
 
-.PHONY: all run test deps fuzz-deps build asan fuzz bench soak format install clean
+.PHONY: all run test deps fuzz-deps build portable asan fuzz bench soak format install clean
 
 all: build
 
@@ -35,8 +36,17 @@ build: deps $(BUILD)/CMakeCache.txt
 run: build
 	./$(BUILD)/src/kelvane
 
-test: build fuzz
+# Only the implementations in Qt and standard C++, as on a system other than Linux.
+$(PORTABLE_BUILD)/CMakeCache.txt:
+	cmake -S . -B $(PORTABLE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVANE_PORTABLE=ON -DKELVANE_BENCH=OFF
+
+portable: deps $(PORTABLE_BUILD)/CMakeCache.txt
+	cmake --build $(PORTABLE_BUILD) -j$$(nproc)
+
+# The whole suite in both builds; the first also compiles every file under src for Windows.
+test: build portable fuzz
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$$(nproc)
+	cd $(PORTABLE_BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$$(nproc)
 
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
 asan: deps
@@ -69,4 +79,4 @@ install: build
 	$(SUDO) cmake --install $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD)
+	rm -rf $(BUILD) $(PORTABLE_BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD)

@@ -9,14 +9,11 @@
 
 #include "log/LogEntry.h"
 #include "net/SocketControl.h"
-#include "net/UdpReader.h"
 #include "send/FileSender.h"
 #include "ui/Arrival.h"
 #include "ui/SocketSendLink.h"
 
-#include <QNetworkDatagram>
 #include <QTest>
-#include <QUdpSocket>
 
 #include <functional>
 #include <memory>
@@ -75,33 +72,4 @@ public:
     PlainLogBox box;
     LogHarness log{box};
     FileSender* sender = nullptr;
-};
-
-// Datagrams read as the program once read them: on the window's thread, all
-// that wait at each wake-up, each shown in the program's log view before the
-// next is read.
-class WindowThreadUdp : public QObject
-{
-public:
-    explicit WindowThreadUdp(int receiveBuffer)
-    {
-        view.widget()->resize(502, 189);
-        udp.bind(QHostAddress::Any, 0);
-        UdpReader::raiseReceiveBuffer(udp.socketDescriptor(), receiveBuffer);
-        QObject::connect(&udp, &QUdpSocket::readyRead, this, [this] {
-            while (udp.hasPendingDatagrams()) {
-                const QNetworkDatagram d = udp.receiveDatagram();
-                const QByteArray payload = d.data();
-                log.show(qint32(payload.size()), d.senderAddress().toString(), QString::fromLatin1(payload));
-                shown(qint32(payload.size()));
-            }
-        });
-    }
-    quint16 port() const { return udp.localPort(); }
-
-    // One datagram shown, of this many bytes.
-    std::function<void(qint32)> shown = [](qint32) {};
-    QUdpSocket udp;
-    LogViewBox view;
-    LogHarness log{view};
 };

@@ -33,6 +33,18 @@
 
 namespace TestSupport {
 
+// The build has the system's own implementations beside the portable ones:
+// among them the UDP reader that counts the datagrams the system drops.
+#ifdef KELVANE_LINUX_IMPLEMENTATIONS
+constexpr bool SystemReader = true;
+#else
+constexpr bool SystemReader = false;
+#endif
+// What a UDP socket without the system's count logs as it opens.
+const QString UncountedDrops = QStringLiteral(
+    "Datagrams that the system drops before they can be read go uncounted here: the log reports only those "
+    "dropped inside the program");
+
 inline QTemporaryDir& configDir()
 {
     static QTemporaryDir dir;

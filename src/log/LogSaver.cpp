@@ -77,7 +77,7 @@ void LogSaver::start(const QString& path)
     m_utf8 = false;
     m_offset = 0;
     m_inFlight = 0;
-    m_writer = std::make_unique<LogWriter>(m_file->handle(), [this] {
+    m_writer = std::make_unique<LogWriter>(m_file.get(), [this] {
         QMetaObject::invokeMethod(
             this, [this] { collect(); }, Qt::QueuedConnection);
     });

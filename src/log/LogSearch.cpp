@@ -1,6 +1,7 @@
 #include "log/LogSearch.h"
 
 #include "log/LogStore.h"
+#include "platform/ByteSearch.h"
 #include "platform/KvError.h"
 
 #include <QElapsedTimer>
@@ -8,7 +9,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <vector>
 
 namespace {
@@ -20,7 +20,7 @@ constexpr qint64 SliceMs = 15;
 
 // The needle, ready to be matched against text one or two bytes a
 // character. Long stretches are skipped by Horspool's rule; exact Latin-1
-// matches go through the C library's memmem.
+// matches go through ByteSearch (the C library's memmem on Linux).
 class TextMatcher
 {
 public:
@@ -57,10 +57,10 @@ public:
         if (m_fold)
             return horspool(reinterpret_cast<const uchar*>(p), lastStart, hit);
         for (qsizetype i = 0; i <= lastStart; ++i) {
-            const void* at = ::memmem(p + i, size_t(lastStart - i + m), m_latin1.constData(), size_t(m));
-            if (!at)
+            const qsizetype at = ByteSearch::indexOf(p + i, lastStart - i + m, m_latin1.constData(), m);
+            if (at < 0)
                 break;
-            i = static_cast<const char*>(at) - p;
+            i += at;
             if (!hit(i))
                 return false;
         }

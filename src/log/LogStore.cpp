@@ -2,6 +2,8 @@
 
 #include "log/LogWriter.h"
 
+#include "platform/ByteSearch.h"
+#include "platform/FileAt.h"
 #include "platform/KvError.h"
 #include "platform/Latin1.h"
 #include "platform/NumConv.h"
@@ -17,7 +19,6 @@
 #include <system_error>
 
 #include <cerrno>
-#include <unistd.h>
 
 namespace {
 
@@ -123,8 +124,8 @@ qsizetype previousLf(const Units& u, qsizetype from, qsizetype to)
     if (from >= to)
         return -1;
     if (u.latin1) {
-        const void* hit = ::memrchr(u.latin1 + from, '\n', size_t(to - from));
-        return hit ? static_cast<const char*>(hit) - u.latin1 : -1;
+        const qsizetype hit = ByteSearch::lastIndexOf(u.latin1 + from, to - from, '\n');
+        return hit < 0 ? -1 : from + hit;
     }
     for (qsizetype i = to; i-- > from;)
         if (u[i] == u'\n')
@@ -270,20 +271,9 @@ const QByteArray& LogStore::cached(const Chunk& c) const
     entry->slot = -1;
     entry->bytes.resize(c.bytes());
     // Read beside the writer's thread, which writes elsewhere in the file.
-    char* data = entry->bytes.data();
-    qint64 left = c.bytes();
-    qint64 offset = c.slot;
-    while (left > 0 && m_file) {
-        const ssize_t n = ::pread(m_file->handle(), data, size_t(left), offset);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            throw KvError(KvErr::DeviceIO, QStringLiteral("The log's file could not be read: ") +
-                                               qt_error_string(n < 0 ? errno : EIO));
-        data += n;
-        offset += n;
-        left -= n;
-    }
+    if (const int error = m_file ? FileAt::read(*m_file, entry->bytes.data(), c.bytes(), c.slot) : 0)
+        throw KvError(KvErr::DeviceIO,
+                      QStringLiteral("The log's file could not be read: ") + qt_error_string(error));
     entry->slot = c.slot;
     entry->lastUse = ++m_cacheSerial;
     return entry->bytes;
@@ -1104,7 +1094,7 @@ bool LogStore::startWrite(Chunk& c, QString& reason)
     if (!m_file && !openFile(reason))
         return false;
     if (!m_writer)
-        m_writer = std::make_unique<LogWriter>(m_file->handle(), [this] {
+        m_writer = std::make_unique<LogWriter>(m_file.get(), [this] {
             QMetaObject::invokeMethod(
                 this, [this] { collectWrites(); }, Qt::QueuedConnection);
         });

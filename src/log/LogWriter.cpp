@@ -1,20 +1,9 @@
 #include "log/LogWriter.h"
 
-#include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
+#include "platform/FileAt.h"
 
-namespace {
-
-// Chunks written but perhaps not yet on the disk. Left to itself the system
-// gathers gigabytes of unwritten pages and then holds every writer back, other
-// programs too, for as long as it takes to catch up.
-constexpr size_t WriteBehindChunks = 8;
-
-} // namespace
-
-LogWriter::LogWriter(int fd, std::function<void()> notify)
-    : m_fd(fd), m_notify(std::move(notify)), m_thread([this] { run(); })
+LogWriter::LogWriter(QFileDevice* file, std::function<void()> notify)
+    : m_file(file), m_notify(std::move(notify)), m_thread([this] { run(); })
 {
 }
 
@@ -93,35 +82,15 @@ void LogWriter::run()
 
 int LogWriter::sync()
 {
-    m_unsettled.clear();
-    return ::fdatasync(m_fd) != 0 ? errno : 0;
+    m_writeBehind.synced();
+    return FileSync::sync(*m_file);
 }
 
 // Returns the error number of a write that failed, 0 when it was made.
 int LogWriter::write(const Job& job)
 {
-    const char* data = job.bytes.constData();
-    qint64 left = job.bytes.size();
-    qint64 offset = job.offset;
-    while (left > 0) {
-        const ssize_t n = ::pwrite(m_fd, data, size_t(left), offset);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n < 0 ? errno : ENOSPC;
-        data += n;
-        offset += n;
-        left -= n;
-    }
-#ifdef Q_OS_LINUX
-    ::sync_file_range(m_fd, job.offset, job.bytes.size(), SYNC_FILE_RANGE_WRITE);
-    m_unsettled.emplace_back(job.offset, job.bytes.size());
-    if (m_unsettled.size() > WriteBehindChunks) {
-        const auto [at, size] = m_unsettled.front();
-        m_unsettled.pop_front();
-        ::sync_file_range(m_fd, at, size,
-                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
-    }
-#endif
-    return 0;
+    const int error = FileAt::write(*m_file, job.bytes.constData(), job.bytes.size(), job.offset);
+    if (error == 0)
+        m_writeBehind.written(*m_file, job.offset, job.bytes.size());
+    return error;
 }

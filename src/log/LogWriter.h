@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/FileSync.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -10,6 +12,8 @@
 #include <mutex>
 #include <thread>
 #include <vector>
+
+class QFileDevice;
 
 // Writes the log's chunks to its file on a thread of its own, in the order
 // they are posted, so that a slow or busy disk never holds up the window.
@@ -30,7 +34,8 @@ public:
 
     // notify runs on the writer's thread when writes are done and nobody has
     // been told yet: it should post, nothing more.
-    LogWriter(int fd, std::function<void()> notify);
+    // Writes to file, which nothing else writes meanwhile.
+    LogWriter(QFileDevice* file, std::function<void()> notify);
     // Stops after the write under way; the writes still waiting are not made.
     ~LogWriter();
 
@@ -56,7 +61,7 @@ private:
     int sync();
     int write(const Job& job);
 
-    const int m_fd;
+    QFileDevice* const m_file;
     const std::function<void()> m_notify;
     std::mutex m_mutex;
     std::condition_variable m_wake;
@@ -66,7 +71,6 @@ private:
     qint64 m_waiting = 0;
     bool m_stop = false;
     std::atomic<bool> m_told{false};
-    // Writes started but perhaps not on the disk yet, oldest first.
-    std::deque<std::pair<qint64, qint64>> m_unsettled;
+    WriteBehind m_writeBehind;
     std::thread m_thread;
 };

@@ -84,6 +84,12 @@ void ConnectionControl::open()
         if (wsClient->Protocol() == SocketControl::UdpProtocol)
             connectedHandling();
     }
+    // Without the system's count a report of dropped datagrams tells only
+    // part of the story: say which part, once a socket.
+    if (wsClient->Protocol() == SocketControl::UdpProtocol && wsClient->State() == SocketControl::sckOpen &&
+        !wsClient->countsSystemDrops())
+        m_view->report({QStringLiteral("Datagrams that the system drops before they can be read go uncounted "
+                                       "here: the log reports only those dropped inside the program")});
 }
 
 void ConnectionControl::unload()

@@ -1,7 +1,7 @@
 #include "net/SocketControl.h"
 
 #include "net/Address.h"
-#include "net/UdpReader.h"
+#include "platform/DatagramReader.h"
 #include "platform/KvError.h"
 #include "platform/Latin1.h"
 
@@ -427,7 +427,6 @@ void SocketControl::openUdp()
         delete udp;
         throw failure;
     }
-    UdpReader::raiseReceiveBuffer(udp->socketDescriptor(), UdpReceiveBuffer);
 
     ++m_generation;
     m_traffic = {};
@@ -834,23 +833,22 @@ void SocketControl::startDatagramReader(QUdpSocket* udp)
         m_dropTimer->setInterval(DropReportMs);
         connect(m_dropTimer, &QTimer::timeout, this, &SocketControl::reportDrops);
     }
-    auto reader = std::make_unique<UdpReader>(udp->socketDescriptor(), m_datagramQueueLimit);
+    auto reader = DatagramReader::open(*udp, m_datagramQueueLimit, UdpReceiveBuffer, m_portableReader);
     const quint32 generation = m_generation;
     // Queued in both directions: the reader's thread signals, and so does this
     // thread when a slice ends with datagrams still waiting.
     connect(
-        reader.get(), &UdpReader::datagramsWaiting, this,
+        reader.get(), &DatagramReader::datagramsWaiting, this,
         [this, generation] {
             if (generation == m_generation)
                 deliverDatagrams();
         },
         Qt::QueuedConnection);
     connect(
-        reader.get(), &UdpReader::readFailed, this,
-        [this, generation](int code) {
+        reader.get(), &DatagramReader::readFailed, this,
+        [this, generation](const QString& description) {
             if (generation == m_generation && m_state == sckOpen)
-                reportError(
-                    socketError(QAbstractSocket::UnknownSocketError, qt_error_string(code), QString()));
+                reportError(socketError(QAbstractSocket::UnknownSocketError, description, QString()));
         },
         Qt::QueuedConnection);
     if (!reader->start())
@@ -882,7 +880,7 @@ void SocketControl::deliverDatagrams()
     const quint32 generation = m_generation;
     QElapsedTimer slice;
     slice.start();
-    UdpReader::Datagram datagram;
+    DatagramReader::Datagram datagram;
     // One event per datagram: each keeps its own size and sender.
     while (m_reader && m_state == sckOpen) {
         if (slice.elapsed() >= DatagramSliceMs) {
@@ -922,6 +920,11 @@ void SocketControl::reportDrops()
         m_traffic.datagramsDropped += dropped;
         emit datagramsDropped(dropped);
     }
+}
+
+bool SocketControl::countsSystemDrops() const
+{
+    return m_reader && m_reader->countsSystemDrops();
 }
 
 void SocketControl::onUdpError()

@@ -17,7 +17,7 @@ class QTcpServer;
 class QTcpSocket;
 class QTimer;
 class QUdpSocket;
-class UdpReader;
+class DatagramReader;
 
 // The window's one socket: TCP client, TCP server holding one peer at a time,
 // or UDP peer. Driven from the window's thread; every event is a signal that
@@ -113,6 +113,12 @@ public:
 
     // Take effect at the next Bind or Connect.
     void setDatagramQueueLimit(qint64 bytes);
+    // Datagrams read through Qt alone, as where the system has no reader of
+    // its own; for tests and benchmarks.
+    void setPortableDatagramReader(bool portable) { m_portableReader = portable; }
+    // Whether datagramsDropped() counts what the system dropped too, or only
+    // what was lost inside the program; false while no UDP socket is open.
+    bool countsSystemDrops() const;
     // Bytes that SendData took and that have not yet left the program: TCP
     // data the kernel has not taken yet, UDP datagrams waiting for a lookup.
     qint64 bytesToWrite() const;
@@ -215,7 +221,8 @@ private:
     // yet reported. The sender's address text is kept while datagrams come
     // from the same sender.
     qint64 m_datagramQueueLimit = DefaultDatagramQueueLimit;
-    std::unique_ptr<UdpReader> m_reader;
+    bool m_portableReader = false;
+    std::unique_ptr<DatagramReader> m_reader;
     QTimer* m_dropTimer = nullptr;
     qint64 m_unreportedDrops = 0;
     QHostAddress m_lastSender;

@@ -2,12 +2,12 @@
 
 #include "platform/KvError.h"
 
+#include <QByteArray>
 #include <QLocale>
 #include <QString>
 #include <algorithm>
-#include <clocale>
 #include <cmath>
-#include <locale.h>
+#include <limits>
 #include <string>
 
 namespace {
@@ -30,11 +30,18 @@ int digitValue(QChar c, int base)
     return d >= 0 && d < base ? d : -1;
 }
 
-// The decimal point is always ".", whatever locale the application runs in.
-double parseCDouble(const std::string& literal)
+// The decimal point is always ".", whatever locale the application runs in:
+// Qt reads in the C locale, correctly rounded. A number out of a double's
+// range comes back as not ok, too large and too small alike; large tells
+// which it is.
+double parseCDouble(const std::string& literal, bool large)
 {
-    static const locale_t c = newlocale(LC_NUMERIC_MASK, "C", nullptr);
-    return strtod_l(literal.c_str(), nullptr, c);
+    bool ok = false;
+    const double value = QByteArray::fromRawData(literal.data(), qsizetype(literal.size())).toDouble(&ok);
+    if (ok)
+        return value;
+    const double sign = literal.front() == '-' ? -1.0 : 1.0;
+    return large ? sign * std::numeric_limits<double>::infinity() : sign * 0.0;
 }
 
 // Larger than any exponent a double can use, however many digits the
@@ -94,6 +101,9 @@ Scan scanNumber(const QString& text, bool skipInner)
         ++i;
     }
     bool point = false;
+    // The first significant digit's power of ten, plus one, before the exponent.
+    long long lead = 0;
+    bool significant = false;
     for (;;) {
         skip(false);
         if (i >= n)
@@ -102,6 +112,11 @@ Scan scanNumber(const QString& text, bool skipInner)
         if (c.unicode() >= '0' && c.unicode() <= '9') {
             lit += char(c.unicode());
             s.anyDigit = true;
+            significant = significant || c != QLatin1Char('0');
+            if (!point && significant)
+                ++lead;
+            else if (point && !significant)
+                --lead;
         } else if (c == QLatin1Char('.') && !point) {
             lit += '.';
             point = true;
@@ -141,12 +156,14 @@ Scan scanNumber(const QString& text, bool skipInner)
                 s.end = j;
             }
             exp += std::to_string(power);
-            if (expDigit)
+            if (expDigit) {
                 lit += exp;
+                lead += exp[1] == '-' ? -power : power;
+            }
         }
     }
     if (s.anyDigit) {
-        s.value = parseCDouble(lit);
+        s.value = parseCDouble(lit, significant && lead > 0);
         if (!std::isfinite(s.value))
             throw KvErr::overflow();
     }

@@ -6,11 +6,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <filesystem>
 #include <limits>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <system_error>
 
 namespace {
 
@@ -20,77 +18,54 @@ constexpr int ErrFileNotFound = 53;
 constexpr int ErrPastEnd = 62;
 constexpr int ErrFileChanged = KvErr::PathAccess;
 
-QString kindOf(mode_t mode)
+namespace fs = std::filesystem;
+
+QString kindOf(fs::file_type type)
 {
-    if (S_ISDIR(mode))
+    switch (type) {
+    case fs::file_type::directory:
         return QStringLiteral("a folder");
-    if (S_ISFIFO(mode))
+    case fs::file_type::fifo:
         return QStringLiteral("a named pipe (FIFO)");
-    if (S_ISCHR(mode))
+    case fs::file_type::character:
         return QStringLiteral("a character device");
-    if (S_ISBLK(mode))
+    case fs::file_type::block:
         return QStringLiteral("a block device");
-    if (S_ISSOCK(mode))
+    case fs::file_type::socket:
         return QStringLiteral("a socket");
-    return QStringLiteral("a special file");
+    default:
+        return QStringLiteral("a special file");
+    }
 }
 
 // A pipe can wait for a writer for ever and a device can read without end;
 // only a regular file has an end that reading is sure to reach.
-KvError notRegular(mode_t mode)
+KvError notRegular(fs::file_type type)
 {
     return KvError(KvErr::PathAccess,
                    QStringLiteral("Path/File access error: this is %1, not a regular file; only regular "
                                   "files can be sent")
-                       .arg(kindOf(mode)));
-}
-
-KvError accessError(int error)
-{
-    return KvError(KvErr::PathAccess, QStringLiteral("Path/File access error: ") + qt_error_string(error));
+                       .arg(kindOf(type)));
 }
 
 } // namespace
 
 std::unique_ptr<TextStream> TextStream::open(const QString& path)
 {
-    const QByteArray name = QFile::encodeName(path);
-    // Without O_NONBLOCK, opening a named pipe waits for a writer, and the
-    // window with it. The kind of file is then asked of the open descriptor
-    // itself, so nothing can swap the file between the look and the open.
-    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
-        if (error == ENOENT)
-            throw KvError(ErrFileNotFound, QStringLiteral("File not found"));
-        // A socket cannot be opened at all; say what it is rather than what open() says.
-        struct stat info;
-        if (error == ENXIO && ::stat(name.constData(), &info) == 0 && !S_ISREG(info.st_mode))
-            throw notRegular(info.st_mode);
-        throw accessError(error);
-    }
-    struct stat info;
-    if (::fstat(fd, &info) != 0) {
-        const int error = errno;
-        ::close(fd);
-        throw accessError(error);
-    }
-    if (!S_ISREG(info.st_mode)) {
-        ::close(fd);
-        throw notRegular(info.st_mode);
-    }
-    // A regular file never makes a read wait; reads go back to the ordinary kind.
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags == -1 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) {
-        const int error = errno;
-        ::close(fd);
-        throw accessError(error);
-    }
-    auto file = std::make_unique<QFile>();
-    if (!file->open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
+    // Opening a named pipe waits for a writer, and the window with it: the
+    // kind of file is asked first. A file that is swapped for a pipe in
+    // between would still hold up the open; nobody does that to a file they
+    // chose to send.
+    std::error_code failure;
+    const fs::file_type type = fs::status(fs::path(path.toStdU16String()), failure).type();
+    if (type == fs::file_type::not_found)
+        throw KvError(ErrFileNotFound, QStringLiteral("File not found"));
+    // Without an answer (a folder that may not be looked into) the open says why.
+    if (type != fs::file_type::regular && type != fs::file_type::none && type != fs::file_type::unknown)
+        throw notRegular(type);
+    auto file = std::make_unique<QFile>(path);
+    if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         throw KvError(KvErr::PathAccess, QStringLiteral("Path/File access error: ") + file->errorString());
-    }
     return std::unique_ptr<TextStream>(new TextStream(std::move(file), QFileInfo(path).absoluteFilePath()));
 }
 

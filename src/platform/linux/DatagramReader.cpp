@@ -1,23 +1,37 @@
-#include "net/UdpReader.h"
+// The system's own datagram reader, on Linux: a thread of its own takes
+// datagrams in batches (recvmmsg) and hears of every one the system dropped
+// (SO_RXQ_OVFL).
+
+#include <QtGlobal>
+
+#ifdef Q_OS_LINUX
+
+#include "platform/DatagramReader.h"
+
+#include "platform/QtDatagramReader.h"
 
 #include <QNetworkInterface>
+#include <QUdpSocket>
 
-#include <arpa/inet.h>
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
-#include <system_error>
 #include <unistd.h>
-#include <vector>
-
-#ifdef Q_OS_LINUX
-#include <linux/sock_diag.h>
-#endif
 
 namespace {
 
@@ -63,17 +77,12 @@ bool shortOfMemory(int code)
 // which the system does while the counter is still 0.
 bool dropCounter(msghdr& header, quint32& counter)
 {
-#ifdef Q_OS_LINUX
     for (cmsghdr* c = CMSG_FIRSTHDR(&header); c; c = CMSG_NXTHDR(&header, c)) {
         if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL) {
             std::memcpy(&counter, CMSG_DATA(c), sizeof counter);
             return true;
         }
     }
-#else
-    Q_UNUSED(header);
-    Q_UNUSED(counter);
-#endif
     return false;
 }
 
@@ -83,10 +92,70 @@ void setNonBlocking(int fd)
     ::fcntl(fd, F_SETFD, ::fcntl(fd, F_GETFD) | FD_CLOEXEC);
 }
 
+// Reads on a thread of its own; the window's thread takes the datagrams.
+class LinuxDatagramReader : public DatagramReader
+{
+public:
+    LinuxDatagramReader(int descriptor, qint64 queueLimit);
+    ~LinuxDatagramReader() override;
+
+    bool start() override;
+    void stop() override;
+    bool take(Datagram& datagram) override;
+    void notifyLater() override;
+    qint64 takeDropped() override;
+    bool countsSystemDrops() const override { return true; }
+
+private:
+    struct Batch;
+    struct Block;
+    // Room for any socket address the socket reports.
+    static constexpr int SenderSize = 28;
+    using RawSender = std::array<char, SenderSize>;
+
+    void run();
+    void storeBatch(Batch& batch, int count);
+    bool startBlock(qint64& unpublished);
+    Block* newBlock();
+    static void releaseBlock(Block* block);
+    void nameSender(const RawSender& raw);
+    void noteKernelDrops(quint32 counter);
+    void wake();
+
+    const int m_fd;
+    const qint64 m_limit;
+    int m_wake[2] = {-1, -1};
+    std::thread m_thread;
+    std::atomic<bool> m_stopping{false};
+
+    // The reader's thread only: the block it writes and how far.
+    Block* m_writing = nullptr;
+    qsizetype m_writeOffset = 0;
+
+    // The window's thread only: the last sender, named once for all its datagrams.
+    RawSender m_lastRaw = {};
+    QHostAddress m_lastSender;
+    quint16 m_lastSenderPort = 0;
+
+    std::mutex m_mutex; // guards everything below
+    // Blocks in order of writing; the window reads the first from m_readOffset.
+    std::deque<Block*> m_blocks;
+    std::vector<Block*> m_spares;
+    qsizetype m_readOffset = 0;
+    qint64 m_queuedBytes = 0;
+    bool m_signalled = false;
+    bool m_readerWaiting = false;
+    // The socket's drop counter counts on from the socket's start and wraps
+    // at 32 bits; the part not yet reported is the difference.
+    quint32 m_kernelDrops = 0;
+    quint32 m_kernelDropsReported = 0;
+    qint64 m_unstored = 0;
+};
+
 } // namespace
 
 // The buffers of one read: a slot per datagram, its sender and its control data.
-struct UdpReader::Batch
+struct LinuxDatagramReader::Batch
 {
     static constexpr size_t ControlSize = 64;
 
@@ -105,17 +174,7 @@ struct UdpReader::Batch
 
     char* slot(int i) { return data.data() + size_t(i) * SlotSize; }
 
-#ifdef Q_OS_LINUX
-    msghdr& header(int i)
-    {
-        return messages[i].msg_hdr;
-    }
-#else
-    msghdr& header(int i)
-    {
-        return messages[i];
-    }
-#endif
+    msghdr& header(int i) { return messages[i].msg_hdr; }
 
     // Reads what is waiting, up to a batch; -1 with errno when nothing was read.
     int receive(int fd)
@@ -126,21 +185,10 @@ struct UdpReader::Batch
             h.msg_controllen = ControlSize;
             h.msg_flags = 0;
         }
-#ifdef Q_OS_LINUX
         const int n = ::recvmmsg(fd, messages, BatchSize, MSG_DONTWAIT, nullptr);
         for (int i = 0; i < n; ++i)
             lengths[i] = messages[i].msg_len;
         return n;
-#else
-        int n = 0;
-        while (n < BatchSize) {
-            const ssize_t size = ::recvmsg(fd, &messages[n], MSG_DONTWAIT);
-            if (size < 0)
-                break;
-            lengths[n++] = size_t(size);
-        }
-        return n > 0 ? n : -1;
-#endif
     }
 
     std::vector<char> data;
@@ -148,30 +196,26 @@ struct UdpReader::Batch
     iovec iov[BatchSize] = {};
     alignas(cmsghdr) char control[BatchSize][ControlSize] = {};
     size_t lengths[BatchSize] = {};
-#ifdef Q_OS_LINUX
     mmsghdr messages[BatchSize] = {};
-#else
-    msghdr messages[BatchSize] = {};
-#endif
 };
 
 // Datagrams back to back, each after its header. The reader writes past
 // `published`, the window reads below it; `sealed` once the reader has moved
 // on to the next block.
-struct UdpReader::Block
+struct LinuxDatagramReader::Block
 {
     char* data = nullptr;
     qsizetype published = 0;
     bool sealed = false;
 };
 
-UdpReader::UdpReader(qintptr descriptor, qint64 queueLimit, QObject* parent)
-    : QObject(parent), m_fd(int(descriptor)), m_limit(queueLimit)
+LinuxDatagramReader::LinuxDatagramReader(int descriptor, qint64 queueLimit)
+    : m_fd(descriptor), m_limit(queueLimit)
 {
     static_assert(sizeof(sockaddr_in6) <= SenderSize && sizeof(RecordHeader::sender) == SenderSize);
 }
 
-UdpReader::~UdpReader()
+LinuxDatagramReader::~LinuxDatagramReader()
 {
     stop();
     for (int fd : m_wake) {
@@ -180,19 +224,20 @@ UdpReader::~UdpReader()
     }
 }
 
-void UdpReader::raiseReceiveBuffer(qintptr descriptor, int bytes)
+std::unique_ptr<DatagramReader> DatagramReader::open(QUdpSocket& socket, qint64 queueLimit, int receiveBuffer,
+                                                     bool portable)
 {
-    const int fd = int(descriptor);
-    // The usual cap (net.core.rmem_max on Linux) binds ordinary users; a
-    // process the system trusts with more gets the full size.
-#ifdef SO_RCVBUFFORCE
-    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) == 0)
-        return;
-#endif
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+    if (portable)
+        return std::make_unique<QtDatagramReader>(socket, queueLimit, receiveBuffer);
+    const int fd = int(socket.socketDescriptor());
+    // The usual cap (net.core.rmem_max) binds ordinary users; a process the
+    // system trusts with more gets the full size.
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &receiveBuffer, sizeof receiveBuffer) != 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    return std::make_unique<LinuxDatagramReader>(fd, queueLimit);
 }
 
-bool UdpReader::start()
+bool LinuxDatagramReader::start()
 {
     if (m_wake[0] == -1) {
         if (::pipe(m_wake) != 0)
@@ -200,11 +245,9 @@ bool UdpReader::start()
         setNonBlocking(m_wake[0]);
         setNonBlocking(m_wake[1]);
     }
-#ifdef Q_OS_LINUX
     // Every datagram then carries the count of those dropped before it.
     const int on = 1;
     ::setsockopt(m_fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
-#endif
     m_stopping = false;
     try {
         m_spares.reserve(SpareBlocks);
@@ -219,7 +262,7 @@ bool UdpReader::start()
     return true;
 }
 
-void UdpReader::stop()
+void LinuxDatagramReader::stop()
 {
     if (m_thread.joinable()) {
         m_stopping = true;
@@ -239,7 +282,7 @@ void UdpReader::stop()
     m_writeOffset = 0;
 }
 
-bool UdpReader::take(Datagram& datagram)
+bool LinuxDatagramReader::take(Datagram& datagram)
 {
     for (;;) {
         RawSender raw;
@@ -312,7 +355,7 @@ bool UdpReader::take(Datagram& datagram)
     }
 }
 
-void UdpReader::nameSender(const RawSender& raw)
+void LinuxDatagramReader::nameSender(const RawSender& raw)
 {
     sockaddr_storage from{};
     std::memcpy(&from, raw.data(), SenderSize);
@@ -337,7 +380,7 @@ void UdpReader::nameSender(const RawSender& raw)
     m_lastRaw = raw;
 }
 
-void UdpReader::notifyLater()
+void LinuxDatagramReader::notifyLater()
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -346,51 +389,42 @@ void UdpReader::notifyLater()
     emit datagramsWaiting();
 }
 
-qint64 UdpReader::takeDropped()
+qint64 LinuxDatagramReader::takeDropped()
 {
-#ifdef Q_OS_LINUX
     // The counter as it stands: drops after the last datagram read count too,
     // though no datagram has carried them yet.
     quint32 info[SK_MEMINFO_VARS] = {};
     socklen_t size = sizeof info;
     const bool known = ::getsockopt(m_fd, SOL_SOCKET, SO_MEMINFO, info, &size) == 0 &&
                        size > SK_MEMINFO_DROPS * sizeof(quint32);
-#endif
     std::lock_guard<std::mutex> lock(m_mutex);
-#ifdef Q_OS_LINUX
     if (known)
         noteKernelDrops(info[SK_MEMINFO_DROPS]);
-#endif
     const qint64 dropped = qint64(quint32(m_kernelDrops - m_kernelDropsReported)) + m_unstored;
     m_kernelDropsReported = m_kernelDrops;
     m_unstored = 0;
     return dropped;
 }
 
-void UdpReader::noteKernelDrops(quint32 counter)
+void LinuxDatagramReader::noteKernelDrops(quint32 counter)
 {
     // The counter only grows; a reading older than one already seen is ignored.
     if (quint32(counter - m_kernelDrops) < 0x80000000u)
         m_kernelDrops = counter;
 }
 
-void UdpReader::wake()
+void LinuxDatagramReader::wake()
 {
     const char byte = 0;
     // A full pipe already wakes the reader.
     (void)!::write(m_wake[1], &byte, 1);
 }
 
-UdpReader::Block* UdpReader::newBlock()
+LinuxDatagramReader::Block* LinuxDatagramReader::newBlock()
 {
-#ifdef Q_OS_LINUX
     // Filled in one call rather than one page fault at a time.
-    constexpr int Populate = MAP_POPULATE;
-#else
-    constexpr int Populate = 0;
-#endif
     void* data = ::mmap(nullptr, size_t(BlockSize), PROT_READ | PROT_WRITE,
-                        MAP_PRIVATE | MAP_ANONYMOUS | Populate, -1, 0);
+                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
     if (data == MAP_FAILED)
         return nullptr;
     try {
@@ -403,13 +437,13 @@ UdpReader::Block* UdpReader::newBlock()
     }
 }
 
-void UdpReader::releaseBlock(Block* block)
+void LinuxDatagramReader::releaseBlock(Block* block)
 {
     ::munmap(block->data, size_t(BlockSize));
     delete block;
 }
 
-bool UdpReader::startBlock(qint64& unpublished)
+bool LinuxDatagramReader::startBlock(qint64& unpublished)
 {
     Block* next = nullptr;
     {
@@ -444,7 +478,7 @@ bool UdpReader::startBlock(qint64& unpublished)
     return true;
 }
 
-void UdpReader::storeBatch(Batch& batch, int count)
+void LinuxDatagramReader::storeBatch(Batch& batch, int count)
 {
     qint64 unstored = 0;
     qint64 unpublished = 0;
@@ -491,13 +525,13 @@ void UdpReader::storeBatch(Batch& batch, int count)
         emit datagramsWaiting();
 }
 
-void UdpReader::run()
+void LinuxDatagramReader::run()
 {
     std::unique_ptr<Batch> batch;
     try {
         batch = std::make_unique<Batch>();
     } catch (const std::bad_alloc&) {
-        emit readFailed(ENOMEM);
+        emit readFailed(qt_error_string(ENOMEM));
         return;
     }
 
@@ -514,7 +548,7 @@ void UdpReader::run()
         if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR)
                 continue;
-            emit readFailed(errno);
+            emit readFailed(qt_error_string(errno));
             return;
         }
         if (fds[1].revents & POLLIN) {
@@ -525,7 +559,7 @@ void UdpReader::run()
         if (m_stopping)
             return;
         if (fds[0].revents & POLLNVAL) {
-            emit readFailed(EBADF);
+            emit readFailed(qt_error_string(EBADF));
             return;
         }
         if (fds[0].revents & POLLERR) {
@@ -533,7 +567,6 @@ void UdpReader::run()
             int code = 0;
             socklen_t size = sizeof code;
             ::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &code, &size);
-#ifdef Q_OS_LINUX
             char sink[256];
             iovec iov{sink, sizeof sink};
             msghdr h{};
@@ -541,7 +574,6 @@ void UdpReader::run()
             h.msg_iovlen = 1;
             while (::recvmsg(m_fd, &h, MSG_ERRQUEUE | MSG_DONTWAIT) >= 0) {
             }
-#endif
         }
         if (!full && (fds[0].revents & POLLIN)) {
             const int n = batch->receive(m_fd);
@@ -551,7 +583,7 @@ void UdpReader::run()
                     pollfd wakeOnly{m_wake[0], POLLIN, 0};
                     ::poll(&wakeOnly, 1, ShortOfMemoryWaitMs);
                 } else if (!passing(code)) {
-                    emit readFailed(code);
+                    emit readFailed(qt_error_string(code));
                     return;
                 }
                 continue;
@@ -560,3 +592,5 @@ void UdpReader::run()
         }
     }
 }
+
+#endif // Q_OS_LINUX
