@@ -30,6 +30,7 @@ namespace KvErr {
 constexpr int NotOneByte = 5;
 constexpr int Overflow = 6;
 constexpr int TypeMismatch = 13;
+constexpr int FileNotFound = 53;
 constexpr int DeviceIO = 57;
 constexpr int PathAccess = 75;
 constexpr int InvalidPropertyValue = 380;

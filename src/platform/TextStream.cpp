@@ -2,71 +2,41 @@
 
 #include "platform/KvError.h"
 #include "platform/NumConv.h"
+#include "platform/RegularFile.h"
 
 #include <QFile>
 #include <QFileInfo>
 
-#include <filesystem>
 #include <limits>
-#include <system_error>
 
 namespace {
 
 constexpr qint64 ChunkSize = 64 * 1024;
 
-constexpr int ErrFileNotFound = 53;
 constexpr int ErrPastEnd = 62;
 constexpr int ErrFileChanged = KvErr::PathAccess;
 
-namespace fs = std::filesystem;
+} // namespace
 
-QString kindOf(fs::file_type type)
+KvError notRegularFile(std::filesystem::file_type type)
 {
-    switch (type) {
-    case fs::file_type::directory:
-        return QStringLiteral("a folder");
-    case fs::file_type::fifo:
-        return QStringLiteral("a named pipe (FIFO)");
-    case fs::file_type::character:
-        return QStringLiteral("a character device");
-    case fs::file_type::block:
-        return QStringLiteral("a block device");
-    case fs::file_type::socket:
-        return QStringLiteral("a socket");
-    default:
-        return QStringLiteral("a special file");
-    }
-}
-
-// A pipe can wait for a writer for ever and a device can read without end;
-// only a regular file has an end that reading is sure to reach.
-KvError notRegular(fs::file_type type)
-{
+    namespace fs = std::filesystem;
+    const char* kind = type == fs::file_type::directory   ? "a folder"
+                       : type == fs::file_type::fifo      ? "a named pipe (FIFO)"
+                       : type == fs::file_type::character ? "a character device"
+                       : type == fs::file_type::block     ? "a block device"
+                       : type == fs::file_type::socket    ? "a socket"
+                                                          : "a special file";
     return KvError(KvErr::PathAccess,
                    QStringLiteral("Path/File access error: this is %1, not a regular file; only regular "
                                   "files can be sent")
-                       .arg(kindOf(type)));
+                       .arg(QLatin1String(kind)));
 }
-
-} // namespace
 
 std::unique_ptr<TextStream> TextStream::open(const QString& path)
 {
-    // Opening a named pipe waits for a writer, and the window with it: the
-    // kind of file is asked first. A file that is swapped for a pipe in
-    // between would still hold up the open; nobody does that to a file they
-    // chose to send.
-    std::error_code failure;
-    const fs::file_type type = fs::status(fs::path(path.toStdU16String()), failure).type();
-    if (type == fs::file_type::not_found)
-        throw KvError(ErrFileNotFound, QStringLiteral("File not found"));
-    // Without an answer (a folder that may not be looked into) the open says why.
-    if (type != fs::file_type::regular && type != fs::file_type::none && type != fs::file_type::unknown)
-        throw notRegular(type);
-    auto file = std::make_unique<QFile>(path);
-    if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        throw KvError(KvErr::PathAccess, QStringLiteral("Path/File access error: ") + file->errorString());
-    return std::unique_ptr<TextStream>(new TextStream(std::move(file), QFileInfo(path).absoluteFilePath()));
+    return std::unique_ptr<TextStream>(
+        new TextStream(openRegularFile(path), QFileInfo(path).absoluteFilePath()));
 }
 
 TextStream::TextStream(std::unique_ptr<QFile> file, const QString& path)
