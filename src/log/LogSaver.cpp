@@ -140,7 +140,11 @@ void LogSaver::timerEvent(QTimerEvent* event)
             }
             if (!gatherSome()) {
                 m_phase = Phase::Syncing;
-                m_writer->postSync(++m_jobs);
+                // Renamed into place on the writer's thread too: where the
+                // system puts the file on the disk only then, that takes long.
+                m_writer->postSync(++m_jobs, [file = m_file.get()] {
+                    return file->commit() ? QString() : file->errorString();
+                });
                 m_timer.stop();
                 break;
             }
@@ -236,11 +240,6 @@ void LogSaver::collect()
 void LogSaver::finish()
 {
     m_writer.reset();
-    if (!m_file->commit()) {
-        const QString reason = m_file->errorString();
-        fail(reason);
-        return;
-    }
     m_file.reset();
     m_encoder.reset();
     m_spare.clear();

@@ -22,17 +22,17 @@ void LogWriter::post(quint64 chunk, qint64 offset, const QByteArray& bytes)
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_jobs.push_back({chunk, offset, bytes});
+        m_jobs.push_back({chunk, offset, bytes, false, {}});
         m_waiting += bytes.size();
     }
     m_wake.notify_one();
 }
 
-void LogWriter::postSync(quint64 id)
+void LogWriter::postSync(quint64 id, std::function<QString()> finish)
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_jobs.push_back({id, -1, QByteArray(), true});
+        m_jobs.push_back({id, -1, QByteArray(), true, std::move(finish)});
     }
     m_wake.notify_one();
 }
@@ -64,14 +64,18 @@ void LogWriter::run()
             job = std::move(m_jobs.front());
             m_jobs.pop_front();
         }
-        const int error = job.sync ? sync() : write(job);
+        int error = job.sync ? sync() : write(job);
+        QString reason = error ? qt_error_string(error) : QString();
+        if (!error && job.finish) {
+            reason = job.finish();
+            error = reason.isEmpty() ? 0 : -1;
+        }
         const qint64 size = job.bytes.size();
         // The chunk's buffer is its own again before it hears of the write.
         job.bytes = QByteArray();
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            m_done.push_back(
-                {job.chunk, job.offset, error == 0, error, error ? qt_error_string(error) : QString()});
+            m_done.push_back({job.chunk, job.offset, error == 0, error, reason});
             m_waiting -= size;
         }
         m_progress.notify_all();

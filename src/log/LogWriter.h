@@ -40,9 +40,11 @@ public:
     ~LogWriter();
 
     void post(quint64 chunk, qint64 offset, const QByteArray& bytes);
-    // After the writes posted before it, puts everything written on the disk;
-    // reported done as a write of no bytes.
-    void postSync(quint64 id);
+    // After the writes posted before it, puts everything written on the disk,
+    // then runs finish there (a rename into place, say: on some systems that is
+    // what puts the file on the disk), which gives the reason it failed or an
+    // empty text. Reported done as a write of no bytes.
+    void postSync(quint64 id, std::function<QString()> finish = {});
     // The writes done since the last call; the next one done notifies again.
     std::vector<Done> takeDone();
     // Waits until no more than bytes wait to be written.
@@ -55,6 +57,7 @@ private:
         qint64 offset;
         QByteArray bytes;
         bool sync = false;
+        std::function<QString()> finish;
     };
 
     void run();
