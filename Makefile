@@ -10,22 +10,24 @@ FUZZ_SECONDS ?= 50
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 PACKAGES = cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev \
-           fonts-dejavu-core appstream desktop-file-utils g++-mingw-w64-x86-64-posix
+           fonts-dejavu-core appstream desktop-file-utils dpkg-dev g++-mingw-w64-x86-64-posix
+PACKAGE_PACKAGES = lintian
 FUZZ_PACKAGES = clang libclang-rt-14-dev
 
-.PHONY: all run test deps fuzz-deps build portable asan fuzz bench soak format install clean
+# Installs those of the Debian packages given that are missing.
+install_missing = @missing=""; for p in $(1); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then echo "Installing:$$missing"; \
+	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; fi
+
+.PHONY: all run test deps fuzz-deps build portable asan fuzz bench soak format install package clean
 
 all: build
 
 deps:
-	@missing=""; for p in $(PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
-	if [ -n "$$missing" ]; then echo "Installing:$$missing"; \
-	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; fi
+	$(call install_missing,$(PACKAGES))
 
 fuzz-deps:
-	@missing=""; for p in $(FUZZ_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
-	if [ -n "$$missing" ]; then echo "Installing:$$missing"; \
-	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; fi
+	$(call install_missing,$(FUZZ_PACKAGES))
 
 $(BUILD)/CMakeCache.txt:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -77,6 +79,13 @@ format:
 
 install: build
 	$(SUDO) cmake --install $(BUILD)
+
+# The Debian package, checked by lintian: any error fails.
+package: build
+	$(call install_missing,$(PACKAGE_PACKAGES))
+	rm -f $(BUILD)/kelvane_*.deb
+	cd $(BUILD) && cpack -G DEB
+	lintian --fail-on error $(BUILD)/kelvane_*.deb
 
 clean:
 	rm -rf $(BUILD) $(PORTABLE_BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD)
