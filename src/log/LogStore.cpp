@@ -886,7 +886,7 @@ void LogStore::releaseUnusedFile()
         return;
     stopWriting(); // only writes of text that is gone wait there
     if (m_filePath.isEmpty())
-        closeFileAside();
+        letGoAside(true);
     else
         m_file->resize(0);
     m_fileEnd = 0;
@@ -894,20 +894,28 @@ void LogStore::releaseUnusedFile()
     m_cache.clear();
 }
 
-// The system takes a good part of a second to free a gigabyte: a temporary
-// file, which has no name left, is closed on a thread of its own, and the
-// next write opens another.
-void LogStore::closeFileAside()
+// The system takes a good part of a second to free a gigabyte: text let go,
+// and a temporary file, which has no name left, go on a thread of their own.
+// The next write opens another file.
+void LogStore::letGoAside(bool closeFile, std::vector<Chunk> text, std::vector<Chunk> undone)
 {
-    if (!m_file)
+    if (!closeFile && text.empty() && undone.empty())
         return;
     waitForClosing();
-    m_file->moveToThread(nullptr);
-    std::shared_ptr<QFile> file(std::move(m_file));
+    std::shared_ptr<QFile> file;
+    if (closeFile && m_file) {
+        m_file->moveToThread(nullptr);
+        file = std::move(m_file);
+    }
     try {
-        m_closing = std::thread([file = std::move(file)]() mutable { file.reset(); });
+        m_closing = std::thread(
+            [file = std::move(file), text = std::move(text), undone = std::move(undone)]() mutable {
+                text.clear();
+                undone.clear();
+                file.reset();
+            });
     } catch (const std::system_error&) {
-        // No thread to be had: the file was closed here.
+        // No thread to be had: all went here.
     }
 }
 
@@ -978,15 +986,18 @@ void LogStore::clear()
 {
     ++m_revision;
     stopWriting();
+    // A gigabyte of text takes the system most of a tenth of a second to
+    // free: it goes with the file, on a thread of their own.
+    std::vector<Chunk> text = std::exchange(m_chunks, {});
+    std::vector<Chunk> undone = std::exchange(m_undo.chunks, {});
     m_undo = Undo();
-    std::vector<Chunk>().swap(m_chunks);
     m_spare = QByteArray();
     m_freeSlots.clear();
     m_cache.clear();
-    if (m_file && m_filePath.isEmpty())
-        closeFileAside();
-    else if (m_file)
+    const bool temporary = m_file && m_filePath.isEmpty();
+    if (m_file && !temporary)
         m_file->resize(0);
+    letGoAside(temporary, std::move(text), std::move(undone));
     m_fileEnd = 0;
     m_memoryBytes = 0;
     m_diskFull = false;
@@ -1169,7 +1180,7 @@ bool LogStore::openFile(QString& reason)
 void LogStore::releaseFile()
 {
     stopWriting();
-    closeFileAside();
+    letGoAside(true);
     m_fileEnd = 0;
     m_freeSlots.clear();
     m_cache.clear();

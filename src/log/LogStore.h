@@ -222,7 +222,7 @@ private:
     void discard(Undo& undo);
     void endUndo() { discard(m_undo); }
     void releaseUnusedFile();
-    void closeFileAside();
+    void letGoAside(bool closeFile, std::vector<Chunk> text = {}, std::vector<Chunk> undone = {});
     void waitForClosing();
     QByteArray buffer(qsizetype bytes);
     void recycle(QByteArray& bytes);
