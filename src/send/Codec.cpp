@@ -7,18 +7,18 @@
 #include <QStringView>
 #include <cstring>
 
-// Every function sizes its result once and writes characters straight into
-// it: payloads of many megabytes go through here, and per-character appends
-// would reallocate and copy over and over.
+// Every function sizes its result once and writes bytes straight into it:
+// payloads of many megabytes go through here, and per-byte appends would
+// reallocate and copy over and over.
 
 namespace {
 
 struct Tables
 {
-    char16_t pair[256][2];   // byte -> its two upper-case digits
-    char16_t spaced[256][3]; // byte -> two digits and a space
-    signed char digit[256];  // character -> digit value, -1 for a non-digit
-    signed char code[256];   // character -> digit value or its role in a HEX line
+    char pair[256][2];      // byte -> its two upper-case digits
+    char spaced[256][3];    // byte -> two digits and a space
+    signed char digit[256]; // character -> digit value, -1 for a non-digit
+    signed char code[256];  // character -> digit value or its role in a HEX line
 };
 
 // Roles of characters outside quotes in a HEX line; digits have their value.
@@ -31,9 +31,9 @@ constexpr Tables makeTables()
     Tables t{};
     const char* digits = "0123456789ABCDEF";
     for (int b = 0; b < 256; ++b) {
-        t.pair[b][0] = t.spaced[b][0] = char16_t(digits[b >> 4]);
-        t.pair[b][1] = t.spaced[b][1] = char16_t(digits[b & 15]);
-        t.spaced[b][2] = u' ';
+        t.pair[b][0] = t.spaced[b][0] = digits[b >> 4];
+        t.pair[b][1] = t.spaced[b][1] = digits[b & 15];
+        t.spaced[b][2] = ' ';
         t.digit[b] = NonDigit;
     }
     for (int d = 0; d < 16; ++d) {
@@ -50,11 +50,6 @@ constexpr Tables makeTables()
 
 constexpr Tables tables = makeTables();
 
-inline int digitValue(char16_t c)
-{
-    return c < 256 ? tables.digit[c] : NonDigit;
-}
-
 inline int codeOf(char16_t c)
 {
     return c < 256 ? tables.code[c] : NonDigit;
@@ -62,89 +57,85 @@ inline int codeOf(char16_t c)
 
 // From two digit values, -1 for a non-digit. A negative sum comes from an
 // invalid digit and reads as 0.
-inline char16_t byteOf(int high, int low)
+inline char byteOf(int high, int low)
 {
     const int value = 16 * high + low;
-    return char16_t(value < 0 ? 0 : value);
+    return char(value < 0 ? 0 : value);
 }
 
-inline char16_t decodePair(char16_t high, char16_t low)
+inline char decodePair(char high, char low)
 {
-    return byteOf(digitValue(high), digitValue(low));
+    return byteOf(tables.digit[uchar(high)], tables.digit[uchar(low)]);
 }
 
 } // namespace
 
-QString AsciiToHex(const QString& text)
+QByteArray AsciiToHex(const QByteArray& bytes)
 {
-    Latin1::require(text);
-    const qsizetype n = text.size();
-    QString hex(2 * n, Qt::Uninitialized);
-    const QChar* in = text.constData();
-    QChar* out = hex.data();
-    for (qsizetype i = 0; i < n; ++i) {
-        const char16_t c = in[i].unicode();
-        std::memcpy(out + 2 * i, tables.pair[c], sizeof tables.pair[c]);
-    }
+    const qsizetype n = bytes.size();
+    QByteArray hex(2 * n, Qt::Uninitialized);
+    const uchar* in = reinterpret_cast<const uchar*>(bytes.constData());
+    char* out = hex.data();
+    for (qsizetype i = 0; i < n; ++i)
+        std::memcpy(out + 2 * i, tables.pair[in[i]], 2);
     return hex;
 }
 
-QString HexToAscii(const QString& hex)
+QByteArray HexToAscii(const QByteArray& hex)
 {
     const qsizetype n = hex.size();
-    QString payload((n + 1) / 2, Qt::Uninitialized);
-    const QChar* in = hex.constData();
-    QChar* out = payload.data();
+    QByteArray payload((n + 1) / 2, Qt::Uninitialized);
+    const char* in = hex.constData();
+    char* out = payload.data();
     qsizetype i = 0;
     for (; i + 1 < n; i += 2)
-        *out++ = QChar(decodePair(in[i].unicode(), in[i + 1].unicode()));
+        *out++ = decodePair(in[i], in[i + 1]);
     if (i < n)
-        *out = QChar(decodePair(in[i].unicode(), in[i].unicode()));
+        *out = decodePair(in[i], in[i]);
     return payload;
 }
 
-quint8 HexToByte(const QString& pair)
+quint8 HexToByte(const QByteArray& pair)
 {
     const qsizetype n = pair.size();
     if (n == 0)
         return 0;
-    const char16_t low = pair.at(n - 1).unicode();
-    const char16_t high = n == 1 ? low : pair.at(n - 2).unicode();
+    const char low = pair.at(n - 1);
+    const char high = n == 1 ? low : pair.at(n - 2);
     return quint8(decodePair(high, low));
 }
 
-QString InsertSeparator(const QString& text, int groupSize, const QString& separator)
+QByteArray InsertSeparator(const QByteArray& text, int groupSize, const QByteArray& separator)
 {
     const qsizetype n = text.size();
     if (groupSize <= 0 || n <= groupSize)
         return text;
     const qsizetype sepLength = separator.size();
     const qsizetype gaps = (n - 1) / groupSize;
-    QString result(n + gaps * sepLength, Qt::Uninitialized);
-    const QChar* in = text.constData();
-    const QChar* sep = separator.constData();
-    QChar* out = result.data();
+    QByteArray result(n + gaps * sepLength, Qt::Uninitialized);
+    const char* in = text.constData();
+    const char* sep = separator.constData();
+    char* out = result.data();
     for (qsizetype g = 0; g < gaps; ++g) {
         for (int k = 0; k < groupSize; ++k)
             *out++ = *in++;
         for (qsizetype k = 0; k < sepLength; ++k)
             *out++ = sep[k];
     }
-    const QChar* end = text.constData() + n;
+    const char* end = text.constData() + n;
     while (in < end)
         *out++ = *in++;
     return result;
 }
 
-QString ParseHexLine(const QString& line)
+QByteArray ParseHexLine(const QByteArray& line)
 {
-    const QStringView view(line);
-    // No part gives more characters than it has, so the line's length is room enough.
+    // No part gives more bytes than it has, so the line's length is room enough.
     const qsizetype n = line.size();
-    QString payload(n, Qt::Uninitialized);
-    const QChar* in = line.constData();
-    QChar* const begin = payload.data();
-    QChar* out = begin;
+    QByteArray payload(n, Qt::Uninitialized);
+    const char* in = line.constData();
+    char* const begin = payload.data();
+    char* out = begin;
     qsizetype i = 0;
     for (;;) {
         // Text outside quotes: digit pairs form across the ignored characters.
@@ -153,39 +144,39 @@ QString ParseHexLine(const QString& line)
         while (i < n) {
             // Quick path for the spaced form that the log shows and users paste back.
             while (!half && i + 2 < n) {
-                const int c0 = codeOf(in[i].unicode());
-                const int c1 = codeOf(in[i + 1].unicode());
-                if (c0 < NonDigit || c1 < NonDigit || codeOf(in[i + 2].unicode()) != Ignored)
+                const int c0 = codeOf(uchar(in[i]));
+                const int c1 = codeOf(uchar(in[i + 1]));
+                if (c0 < NonDigit || c1 < NonDigit || codeOf(uchar(in[i + 2])) != Ignored)
                     break;
-                *out++ = QChar(byteOf(c0, c1));
+                *out++ = byteOf(c0, c1);
                 i += 3;
             }
             if (i >= n)
                 break;
-            const int c = codeOf(in[i].unicode());
+            const int c = codeOf(uchar(in[i]));
             if (c == Quote)
                 break;
             ++i;
             if (c == Ignored)
                 continue;
             if (half)
-                *out++ = QChar(byteOf(high, c));
+                *out++ = byteOf(high, c);
             else
                 high = c;
             half = !half;
         }
         if (half)
-            *out++ = QChar(byteOf(high, high));
+            *out++ = byteOf(high, high);
         if (i >= n)
             break;
 
         // Literal text up to the closing quote. Without one the count of quotes
         // is odd, and the line as a whole is refused.
         const qsizetype open = i + 1;
-        const qsizetype close = view.indexOf(u'"', open);
+        const qsizetype close = line.indexOf('"', open);
         if (close < 0)
             throw KvError(KvErr::UnclosedQuote, QStringLiteral("Unclosed quotion mark"));
-        std::memcpy(static_cast<void*>(out), in + open, sizeof(QChar) * (close - open));
+        std::memcpy(out, in + open, size_t(close - open));
         out += close - open;
         i = close + 1;
     }
@@ -197,20 +188,17 @@ QString ParseHexLine(const QString& line)
     return payload;
 }
 
-QString SpacedHex(const QString& payload)
+QByteArray SpacedHex(const QByteArray& payload)
 {
-    Latin1::require(payload);
     const qsizetype n = payload.size();
     if (n == 0)
-        return QString();
+        return QByteArray();
     // Each byte is written with a trailing space; the last one is cut off after.
-    QString spaced(3 * n, Qt::Uninitialized);
-    const QChar* in = payload.constData();
-    QChar* out = spaced.data();
-    for (qsizetype i = 0; i < n; ++i) {
-        const char16_t c = in[i].unicode();
-        std::memcpy(static_cast<void*>(out + 3 * i), tables.spaced[c], sizeof tables.spaced[c]);
-    }
+    QByteArray spaced(3 * n, Qt::Uninitialized);
+    const uchar* in = reinterpret_cast<const uchar*>(payload.constData());
+    char* out = spaced.data();
+    for (qsizetype i = 0; i < n; ++i)
+        std::memcpy(out + 3 * i, tables.spaced[in[i]], 3);
     spaced.truncate(3 * n - 1);
     return spaced;
 }
@@ -232,7 +220,7 @@ HexLineReading ReadHexLine(const QString& line)
     // The walk of ParseHexLine, counting instead of writing. Only the first
     // doubtful place is kept; after it the bytes are still counted.
     R reading;
-    auto note = [&reading](R::Doubt doubt, qsizetype at, const QString& characters, char16_t byte) {
+    auto note = [&reading](R::Doubt doubt, qsizetype at, const QString& characters, char byte) {
         if (reading.doubt != R::None)
             return;
         reading.doubt = doubt;
