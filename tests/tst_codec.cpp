@@ -172,6 +172,9 @@ void TestCodec::insertSeparator_data()
     QTest::newRow("empty text") << QByteArray() << 2 << space << QByteArray();
     QTest::newRow("group size 1") << QByteArrayLiteral("abc") << 1 << QByteArrayLiteral("-")
                                   << QByteArrayLiteral("a-b-c");
+    QTest::newRow("pairs with a hyphen, four at a time")
+        << QByteArrayLiteral("0123456789") << 2 << QByteArrayLiteral("-")
+        << QByteArrayLiteral("01-23-45-67-89");
     QTest::newRow("separator of several characters")
         << QByteArrayLiteral("4A4B4C") << 2 << QByteArrayLiteral(", ") << QByteArrayLiteral("4A, 4B, 4C");
     QTest::newRow("empty separator") << QByteArrayLiteral("4A4B") << 2 << QByteArray()
@@ -219,6 +222,9 @@ void TestCodec::parseHexLine_data()
     QTest::newRow("literal at the end") << QByteArrayLiteral("41\"a\"") << bytes("Aa");
     QTest::newRow("a quote is sent as 22") << QByteArrayLiteral("22 \"q\" 22") << bytes("\"q\"");
     QTest::newRow("literal keeps Latin-1 characters") << bytes("\"\xe9\xff\"") << bytes("\xe9\xff");
+    // Digits are decoded in blocks of 65,536: here each block ends on the high digit of a pair.
+    QTest::newRow("odd digit carried over block ends")
+        << "4" + QByteArrayLiteral(" 15").repeated(100000) << "A" + QByteArray(99999, 'Q') + "U";
 }
 
 void TestCodec::parseHexLine()

@@ -33,7 +33,10 @@ QByteArray InsertSeparator(const QByteArray& text, int groupSize, const QByteArr
 QByteArray ParseHexLine(const QByteArray& line);
 
 // The form in which the log shows bytes: "41 42 0D 0A".
-QByteArray SpacedHex(const QByteArray& payload);
+inline QByteArray SpacedHex(const QByteArray& payload)
+{
+    return InsertSeparator(AsciiToHex(payload), 2, QByteArrayLiteral(" "));
+}
 
 // What a HEX line will send, told before it is sent, without building the
 // payload: how many bytes ParseHexLine gives, and the first place that does

@@ -25,11 +25,10 @@ public:
     virtual qint64 largestMessage() const = 0;
 };
 
-// Sends a text file line by line: one line each tick of its timer, and never
-// faster than the connection takes the bytes, so that memory stays bounded
-// whatever the file and the peer. It reports the items of each log entry
-// through report(), those of the lines it sent, as bytes, through sent(), and whether a sending is under way
-// (what the start/stop button shows) through runningChanged().
+// Sends a text file line by line: one line each tick of its timer, and never faster than the
+// connection takes the bytes, so that memory stays bounded whatever the file and the peer. It reports
+// the items of each log entry through report(), those of the lines it sent, as bytes, through sent(),
+// and whether a sending is under way (what the start/stop button shows) through runningChanged().
 class FileSender : public QObject
 {
     Q_OBJECT

@@ -25,10 +25,7 @@ void appendEntry(LogView& log, const QByteArrayList& items)
     const QString timestamp = currentTimestamp();
     if (Latin1::fits(timestamp))
         return log.append(logEntry(items, timestamp.toLatin1()));
-    QStringList texts;
-    for (const QByteArray& item : items)
-        texts.append(QString::fromLatin1(item));
-    log.append(logEntry(texts, timestamp));
+    log.append(logEntry(QStringList(), timestamp) + QString::fromLatin1(items.join("\r\n") + "\r\n"));
 }
 
 template <typename Items> void echo(LogView& log, const Items& items)
