@@ -145,11 +145,11 @@ QByteArray ParseHexLine(const QByteArray& line)
     constexpr qsizetype Block = 64 * 1024;
     QByteArray digits(Block + 2, Qt::Uninitialized);
     char* const d = digits.data();
-    auto decode = [d](QByteArray& to, qsizetype count) {
-        to += HexToAscii(QByteArray::fromRawData(d, count));
-    };
-    auto kept = [in](qsizetype at) { return tables.code[uchar(in[at])] != Ignored; };
+    // Room for the most the line can give, taken from the system only where written.
     QByteArray payload;
+    payload.reserve(n);
+    auto decode = [&](qsizetype count) { payload += HexToAscii(QByteArray::fromRawData(d, count)); };
+    auto kept = [in](qsizetype at) { return tables.code[uchar(in[at])] != Ignored; };
     qsizetype i = 0;
     for (;;) {
         // Text outside quotes: digit pairs form across the ignored characters.
@@ -167,12 +167,12 @@ QByteArray ParseHexLine(const QByteArray& line)
                 k += kept(i++);
             }
             if (k >= Block) {
-                decode(payload, k & ~qsizetype(1));
+                decode(k & ~qsizetype(1));
                 d[0] = d[k - 1]; // an odd digit waits for its pair
                 k &= 1;
             }
         }
-        decode(payload, k);
+        decode(k);
         if (i >= n)
             break;
 
@@ -184,6 +184,7 @@ QByteArray ParseHexLine(const QByteArray& line)
         payload.append(in + i + 1, close - i - 1);
         i = close + 1;
     }
+    payload.squeeze(); // spaced hex shrinks to a third: the rest goes back
     return payload;
 }
 

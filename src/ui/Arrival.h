@@ -13,7 +13,6 @@ namespace Arrival {
 // The normal view's entry: the count, the sender, the bytes and their hex form.
 inline QByteArrayList entryItems(qint32 count, const QString& sender, const QByteArray& data)
 {
-    // The sender is an address, digits and punctuation.
     return {QByteArray::number(count) + " bytes received from " + sender.toLatin1(), "Data:", data,
             SpacedHex(data)};
 }
