@@ -29,12 +29,17 @@ public:
         m_box.append(logEntry(items, currentTimestamp()));
         m_box.setCaretPosition(m_box.length());
     }
-    void show(qint32 count, const QString& sender, const QString& data)
+    void show(qint32 count, const QString& sender, const QByteArray& data)
     {
         if (flat)
             Arrival::appendFlat(m_box, data);
         else
-            echo(Arrival::entryItems(count, sender, data));
+            echoBytes(Arrival::entryItems(count, sender, data));
+    }
+    void echoBytes(const QByteArrayList& items)
+    {
+        m_box.append(logEntry(items, currentTimestamp().toLatin1()));
+        m_box.setCaretPosition(m_box.length());
     }
 
     bool flat = true;
@@ -55,6 +60,8 @@ public:
         sender = new FileSender(std::make_unique<SocketSendLink>(&socket), this);
         QObject::connect(sender, &FileSender::report, this,
                          [this](const QStringList& items) { log.echo(items); });
+        QObject::connect(sender, &FileSender::sent, this,
+                         [this](const QByteArrayList& items) { log.echoBytes(items); });
         QObject::connect(&socket, &SocketControl::bytesWritten, sender, &FileSender::linkDrained);
         QObject::connect(&socket, &SocketControl::bytesNotSent, sender, &FileSender::dataLost);
     }

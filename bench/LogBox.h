@@ -23,6 +23,8 @@ public:
     virtual void setText(const QString& text) = 0;
     // Cost in proportion to the appended text, never to the log.
     virtual void append(const QString& text) = 0;
+    // Bytes, one character each; a box that holds text takes them as text.
+    virtual void append(const QByteArray& bytes) { append(QString::fromLatin1(bytes)); }
     virtual void clear() = 0;
 
     // Last occurrence of needle, -1 when there is none.
@@ -45,6 +47,7 @@ public:
     qsizetype length() const override { return m_view->length(); }
     void setText(const QString& text) override { m_view->setText(text); }
     void append(const QString& text) override { m_view->append(text); }
+    void append(const QByteArray& bytes) override { m_view->append(bytes); }
     void clear() override { m_view->clear(); }
     qsizetype lastIndexOf(const QString& needle) const override { return m_view->lastIndexOf(needle); }
     qsizetype caretPosition() const override { return m_view->caretPosition(); }

@@ -25,11 +25,11 @@ namespace {
 constexpr double TargetMBps = 300.0;
 constexpr qsizetype MB = 1024 * 1024;
 
-QString makePayload(qsizetype size)
+QByteArray makePayload(qsizetype size)
 {
-    QString s(size, Qt::Uninitialized);
+    QByteArray s(size, Qt::Uninitialized);
     for (qsizetype i = 0; i < size; ++i)
-        s[i] = QChar(char16_t((i * 131 + i / 256) & 0xFF));
+        s[i] = char((i * 131 + i / 256) & 0xFF);
     return s;
 }
 
@@ -73,14 +73,14 @@ const char* verdict(double mbps)
 
 // Filling a brand-new string of the size of the largest result: no codec can
 // be faster than this while its result needs new pages.
-double freshFill(qsizetype chars)
+double freshFill(qsizetype bytes)
 {
     QElapsedTimer timer;
     timer.start();
-    QString s(chars, Qt::Uninitialized);
-    std::fill(s.data(), s.data() + chars, QChar(u'0'));
+    QByteArray s(bytes, Qt::Uninitialized);
+    std::fill(s.data(), s.data() + bytes, '0');
     const double seconds = timer.nsecsElapsed() / 1e9;
-    if (s.at(chars / 2) != QChar(u'0'))
+    if (s.at(bytes / 2) != '0')
         std::exit(1);
     return seconds;
 }
@@ -89,17 +89,21 @@ double freshFill(qsizetype chars)
 
 int main()
 {
-    const QString separator = QStringLiteral(" ");
-    std::vector<QString> keep; // inputs, alive for the whole run
-    keep.reserve(6);           // the rows refer to them, so they must not move
+    const QByteArray separator = QByteArrayLiteral(" ");
+    std::vector<QByteArray> keep; // inputs, alive for the whole run
+    keep.reserve(6);              // the rows refer to them, so they must not move
+    std::vector<QString> texts;   // the spaced forms as typed into the line box
+    texts.reserve(2);
     std::vector<Row> rows;
     for (const qsizetype size : {qsizetype(10 * MB), qsizetype(64 * MB)}) {
         keep.push_back(makePayload(size));
-        const QString& payload = keep.back();
+        const QByteArray& payload = keep.back();
         keep.push_back(AsciiToHex(payload));
-        const QString& hex = keep.back();
+        const QByteArray& hex = keep.back();
         keep.push_back(SpacedHex(payload));
-        const QString& spaced = keep.back();
+        const QByteArray& spaced = keep.back();
+        texts.push_back(QString::fromLatin1(spaced));
+        const QString& spacedText = texts.back();
         const QString label = QStringLiteral(" %1 MB").arg(size / MB);
 
         rows.push_back({QStringLiteral("SpacedHex") + label, size,
@@ -111,7 +115,7 @@ int main()
         rows.push_back({QStringLiteral("ParseHexLine(spaced)") + label, size,
                         [&spaced] { return ParseHexLine(spaced).size(); }, size});
         rows.push_back({QStringLiteral("ReadHexLine(spaced)") + label, size,
-                        [&spaced] { return ReadHexLine(spaced).bytes; }, size});
+                        [&spacedText] { return ReadHexLine(spacedText).bytes; }, size});
         rows.push_back({QStringLiteral("InsertSeparator") + label, size,
                         [&hex, &separator] { return InsertSeparator(hex, 2, separator).size(); },
                         3 * size - 1});
@@ -145,7 +149,7 @@ int main()
     }
     std::printf("floor: filling a new %lld MB string (the spaced form of 64 MB) takes %.4f s, "
                 "%.1f MB/s of payload at best while results need new memory\n",
-                qlonglong(3 * 64 * 2), floorSeconds, 64.0 / floorSeconds);
+                qlonglong(3 * 64), floorSeconds, 64.0 / floorSeconds);
     std::printf("%d of %d figures miss the target\n", misses, int(2 * rows.size()));
     return 0;
 }

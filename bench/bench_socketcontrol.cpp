@@ -117,7 +117,7 @@ void tcpSendLines(int lines, int lineSize)
     });
 
     runUntil([&] { return control.State() == SocketControl::sckConnected; }, 10000);
-    const QString line = QString(lineSize - 2, QLatin1Char('s')) + QStringLiteral("\r\n");
+    const QByteArray line = QByteArray(lineSize - 2, 's') + QByteArrayLiteral("\r\n");
     QElapsedTimer clock;
     clock.start();
     for (int i = 0; i < lines; ++i)

@@ -49,6 +49,13 @@ struct Rig
             if (items == QStringList{Completed})
                 waitingAtCompletion = control.bytesToWrite();
         });
+        // The lines sent, as bytes, in their place among the other entries.
+        QObject::connect(&sender, &FileSender::sent, &sender, [this](const QByteArrayList& items) {
+            QStringList texts;
+            for (const QByteArray& item : items)
+                texts.append(QString::fromLatin1(item));
+            entries.append(texts);
+        });
         QObject::connect(&control, &SocketControl::bytesWritten, &sender, &FileSender::linkDrained);
         // Sampled after every tick, when it is at its highest.
         auto sample = [this] { mostWaiting = qMax(mostWaiting, control.bytesToWrite()); };

@@ -322,7 +322,7 @@ void TestLineSend::pastedMegabyteLineSendsEveryByte()
     chkShow()->setValue(0);
     // A megabyte of spaced hex, far past the 32,767 characters of a stock line box.
     const QByteArray payload = TestData::pattern(350000);
-    QGuiApplication::clipboard()->setText(SpacedHex(QString::fromLatin1(payload)));
+    QGuiApplication::clipboard()->setText(QString::fromLatin1(SpacedHex(payload)));
     txtLine()->setText(QString());
     QTest::keySequence(txtLine(), QKeySequence::Paste);
     QCOMPARE(txtLine()->text().size(), 3 * payload.size() - 1);

@@ -43,14 +43,15 @@ QString withAt(QString text, const QList<QPair<qsizetype, QString>>& marks)
     return text;
 }
 
-// The text appended in pieces, then the suffix, to a store with the given working set.
+// The text appended in pieces, as text or as its bytes, then the suffix, to a
+// store with the given working set.
 std::unique_ptr<LogStore> fromPieces(const QString& text, qsizetype piece, qint64 workingSet = InMemory,
-                                     const QString& suffix = QString())
+                                     const QString& suffix = QString(), bool asBytes = false)
 {
     auto log = std::make_unique<LogStore>();
     log->setWorkingSetLimit(workingSet);
     for (qsizetype i = 0; i < text.size(); i += piece)
-        log->append(QStringView(text).mid(i, piece));
+        asBytes ? log->append(text.mid(i, piece).toLatin1()) : log->append(QStringView(text).mid(i, piece));
     log->append(suffix);
     log->settle();
     return log;
@@ -169,14 +170,21 @@ void TestLogStore::appendAcrossChunks_data()
     QTest::addColumn<qsizetype>("length");
     QTest::addColumn<qsizetype>("piece");
     addResidence();
+    QTest::addColumn<bool>("asBytes"); // as the socket's data comes
     for (qint64 workingSet : {InMemory, Spilling}) {
-        const char* where = workingSet == InMemory ? "memory" : "file";
-        auto row = [&](const char* name) -> QTestData& { return QTest::addRow("%s: %s", where, name); };
-        row("64 KB pieces fill chunks exactly") << 3 * Chunk << qsizetype(65536) << workingSet;
-        row("odd pieces straddle chunk ends") << 2 * Chunk + 777 << qsizetype(333333) << workingSet;
-        row("one piece of two and a half chunks") << 2 * Chunk + Chunk / 2 << 3 * Chunk << workingSet;
-        row("one character at a time near the end") << Chunk + 3 << qsizetype(1) << workingSet;
-        row("a single character") << qsizetype(1) << qsizetype(1) << workingSet;
+        for (bool asBytes : {false, true}) {
+            const char* where = workingSet == InMemory ? "memory" : "file";
+            auto row = [&](const char* name) -> QTestData& {
+                return QTest::addRow("%s, %s: %s", where, asBytes ? "bytes" : "text", name);
+            };
+            row("64 KB pieces fill chunks exactly") << 3 * Chunk << qsizetype(65536) << workingSet << asBytes;
+            row("odd pieces straddle chunk ends")
+                << 2 * Chunk + 777 << qsizetype(333333) << workingSet << asBytes;
+            row("one piece of two and a half chunks")
+                << 2 * Chunk + Chunk / 2 << 3 * Chunk << workingSet << asBytes;
+            row("one character at a time near the end") << Chunk + 3 << qsizetype(1) << workingSet << asBytes;
+            row("a single character") << qsizetype(1) << qsizetype(1) << workingSet << asBytes;
+        }
     }
 }
 
@@ -185,12 +193,13 @@ void TestLogStore::appendAcrossChunks()
     QFETCH(qsizetype, length);
     QFETCH(qsizetype, piece);
     QFETCH(qint64, workingSet);
+    QFETCH(bool, asBytes);
     const QString text = filler(length);
     const qsizetype bulk = std::max<qsizetype>(0, length - 6);
-    auto log = fromPieces(text.first(bulk), piece == 1 ? 65536 : piece, workingSet);
+    auto log = fromPieces(text.first(bulk), piece == 1 ? 65536 : piece, workingSet, QString(), asBytes);
     // Single characters across the chunk end.
     for (qsizetype i = bulk; i < length; ++i)
-        log->append(QStringView(text).mid(i, 1));
+        asBytes ? log->append(text.mid(i, 1).toLatin1()) : log->append(QStringView(text).mid(i, 1));
     QCOMPARE(log->size(), length);
     QVERIFY(log->mid(0, length) == text);
     for (qsizetype i : {qsizetype(0), Chunk - 1, Chunk, Chunk + 1, length - 1})
@@ -287,8 +296,11 @@ void TestLogStore::widensForCharactersBeyondLatin1()
     const qint64 narrow = log->memoryBytes() + log->fileBytes();
     const QString typed = QStringLiteral("x") + QChar(0x20AC) + QStringLiteral("\r\n");
     log->append(typed);
+    // Bytes after it are widened into its chunk.
+    const QByteArray bytes("\0\xe9\r\n", 4);
+    log->append(bytes);
     log->append(filler(2 * Chunk));
-    const QString expected = head + typed + filler(2 * Chunk);
+    const QString expected = head + typed + QString::fromLatin1(bytes) + filler(2 * Chunk);
     QString failure = mismatch(*log, expected);
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
     QCOMPARE(log->at(Chunk + 51), char16_t(0x20AC));
@@ -334,8 +346,8 @@ void TestLogStore::replaceAcrossChunks_data()
         row("insert at the start") << qsizetype(0) << qsizetype(0) << QStringLiteral("ab") << workingSet
                                    << moved;
         row("remove across a chunk end") << Chunk - 3 << qsizetype(6) << QString() << workingSet << moved;
-        row("replace inside a chunk") << Chunk + 10 << qsizetype(5) << QStringLiteral("ab\r\n") << workingSet
-                                      << moved;
+        row("replace inside a chunk")
+            << Chunk + 10 << qsizetype(5) << QStringLiteral("ab\r\n") << workingSet << moved;
         row("replace across a chunk end")
             << Chunk - 1 << qsizetype(2) << QStringLiteral("\r\n\r\n") << workingSet << moved;
         row("insert beyond Latin-1") << Chunk + 1 << qsizetype(0) << QString(QChar(0x263A)) << workingSet

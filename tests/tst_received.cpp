@@ -197,7 +197,7 @@ void TestReceived::showsEveryByteThatArrived()
         dumps += a.dump;
     }
     QCOMPARE(text, sent);
-    QCOMPARE(dumps.join(QLatin1Char(' ')), SpacedHex(sent));
+    QCOMPARE(dumps.join(QLatin1Char(' ')), QString::fromLatin1(SpacedHex(bytes)));
 }
 
 // Sent as a HEX line and shown in the "Sent:" entry; sent back by the peer in
@@ -208,7 +208,7 @@ void TestReceived::everyByteLooksTheSameInEveryPlace()
     const QByteArray bytes = allByteValues();
     const QString text = QString::fromLatin1(bytes);
     w->find<OptionButton>(QStringLiteral("optMode1"))->click();
-    w->find<LineBox>(QStringLiteral("txtLine"))->setText(SpacedHex(text));
+    w->find<LineBox>(QStringLiteral("txtLine"))->setText(QString::fromLatin1(SpacedHex(bytes)));
     w->find<QPushButton>(QStringLiteral("cmdSend1"))->click();
     QTRY_COMPARE_WITH_TIMEOUT(peer->bytesAvailable(), qint64(256), Timeout);
     setFlat(0);

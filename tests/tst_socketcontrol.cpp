@@ -3,6 +3,7 @@
 
 #include "net/SocketControl.h"
 #include "platform/KvError.h"
+#include "platform/Latin1.h"
 
 #include <QHostAddress>
 #include <QNetworkDatagram>
@@ -21,12 +22,12 @@ using Loopback::Timeout;
 
 namespace {
 
-QString allByteValues()
+QByteArray allByteValues()
 {
-    QString text;
+    QByteArray bytes;
     for (int i = 0; i < 256; ++i)
-        text.append(QChar(i));
-    return text;
+        bytes.append(char(i));
+    return bytes;
 }
 
 // The number of the KvError that fn throws, 0 when it throws none.
@@ -70,7 +71,7 @@ struct Recorder
     explicit Recorder(SocketControl& control)
     {
         QObject::connect(&control, &SocketControl::dataArrival, &control, [this, &control](qint32 count) {
-            const QByteArray chunk = control.GetData().toLatin1();
+            const QByteArray chunk = control.GetData();
             counts.append(count);
             chunks.append(chunk);
             data += chunk;
@@ -272,9 +273,10 @@ void TestSocketControl::refusesOperationsAtOnce()
         {"bind", [&] { control.Bind(); }},
         {"connect", [&] { control.Connect(); }},
         {"accept", [&] { control.Accept(12345); }},
-        {"send", [&] { control.SendData(QStringLiteral("x")); }},
-        {"send empty", [&] { control.SendData(QString()); }},
-        {"send wide", [&] { control.SendData(QStringLiteral("a\u263Ab")); }},
+        {"send", [&] { control.SendData(QByteArrayLiteral("x")); }},
+        {"send empty", [&] { control.SendData(QByteArray()); }},
+        // Text reaches the socket only as bytes, whole or not at all.
+        {"send wide", [&] { control.SendData(Latin1::toBytes(QStringLiteral("a\u263Ab"))); }},
         {"protocol", [&] { control.setProtocol(1); }},
         {"local port", [&] { control.setLocalPort(1234); }},
     };
@@ -349,11 +351,11 @@ void TestSocketControl::clientExchangesEveryByteValue()
     QVERIFY(peer);
 
     control.SendData(allByteValues());
-    QCOMPARE(readAtLeast(*peer, 256), allByteValues().toLatin1());
+    QCOMPARE(readAtLeast(*peer, 256), allByteValues());
 
-    peer->write(allByteValues().toLatin1());
+    peer->write(allByteValues());
     QTRY_COMPARE_WITH_TIMEOUT(recorder.data.size(), 256, Timeout);
-    QCOMPARE(QString::fromLatin1(recorder.data), allByteValues());
+    QCOMPARE(recorder.data, allByteValues());
     QCOMPARE(recorder.senders.last(), QStringLiteral("127.0.0.1"));
 
     control.Close();
@@ -408,7 +410,7 @@ void TestSocketControl::peerCloseDeliversDataFirst()
     QCOMPARE(recorder.events.count(QStringLiteral("closed")), 1);
     // Still open until the window closes it.
     QVERIFY(control.State() != 0);
-    QCOMPARE(thrownNumber([&] { control.SendData(QStringLiteral("late")); }),
+    QCOMPARE(thrownNumber([&] { control.SendData(QByteArrayLiteral("late")); }),
              int(SocketControl::ErrWrongProtocolOrState));
     control.Close();
     QCOMPARE(control.State(), 0);
@@ -425,7 +427,7 @@ void TestSocketControl::closeFlushesQueuedData()
 
     // More than the kernel takes at once; the rest is still queued at Close.
     const QByteArray payload = TestData::pattern(4 * 1024 * 1024);
-    control.SendData(QString::fromLatin1(payload));
+    control.SendData(payload);
     control.Close();
     QCOMPARE(control.State(), 0);
 
@@ -461,7 +463,7 @@ void TestSocketControl::lostBytesAreCounted()
     // The peer takes nothing: once the kernel's buffers are full the rest waits here.
     peer->setReadBufferSize(1024);
     const qint64 total = 32 * 1024 * 1024;
-    control.SendData(QString(total, QLatin1Char('x')));
+    control.SendData(QByteArray(total, 'x'));
     QCOMPARE(control.bytesToWrite(), total);
     QTRY_VERIFY(written > 0);
     QCOMPARE(written + control.bytesToWrite(), total);
@@ -558,7 +560,7 @@ void TestSocketControl::closeInsideDataArrival()
     settle();
     QCOMPARE(dataSpy.count(), 1);
     QCOMPARE(closedSpy.count(), 0);
-    QCOMPARE(control.GetData(), QString());
+    QCOMPARE(control.GetData(), QByteArray());
 }
 
 void TestSocketControl::connectFailuresArriveLater_data()
@@ -607,7 +609,7 @@ void TestSocketControl::connectFailuresArriveLater()
     QCOMPARE(failure.count(), 0);
     QVERIFY(control.State() != 0);
     if (protocol == 1)
-        control.SendData(QStringLiteral("held until the name is known"));
+        control.SendData(QByteArrayLiteral("held until the name is known"));
 
     QVERIFY(failure.wait(Timeout));
     QCOMPARE(errorSpy.count() + notFoundSpy.count(), 1);
@@ -618,7 +620,7 @@ void TestSocketControl::connectFailuresArriveLater()
         // The held datagram is lost; later sends fail.
         QCOMPARE(failure.at(0).at(1).toLongLong(), 28);
         QCOMPARE(control.State(), int(SocketControl::sckOpen));
-        QCOMPARE(thrownNumber([&] { control.SendData(QStringLiteral("x")); }), expected);
+        QCOMPARE(thrownNumber([&] { control.SendData(QByteArrayLiteral("x")); }), expected);
     } else {
         QCOMPARE(errorSpy.at(0).at(0).toInt(), expected);
     }
@@ -665,7 +667,7 @@ void TestSocketControl::serverAcceptsLikeTheWindow()
     QTRY_COMPARE_WITH_TIMEOUT(recorder.data, QByteArray("hello"), Timeout);
     QCOMPARE(recorder.senders.last(), peerAddress);
     control.SendData(allByteValues());
-    QCOMPARE(readAtLeast(peer, 256), allByteValues().toLatin1());
+    QCOMPARE(readAtLeast(peer, 256), allByteValues());
 }
 
 void TestSocketControl::peerThatLeftBeforeAcceptIsStillHeard()
@@ -817,9 +819,9 @@ void TestSocketControl::udpExchangesDatagrams()
     QVERIFY(control.LocalPort() > 0);
 
     // Sent at once: a host name is still being looked up, and these wait for it.
-    const QStringList sent{QStringLiteral("one"), QString(), QStringLiteral("three"), allByteValues()};
-    for (const QString& text : sent)
-        control.SendData(text);
+    const QByteArrayList sent{"one", QByteArray(), "three", allByteValues()};
+    for (const QByteArray& bytes : sent)
+        control.SendData(bytes);
     QList<QNetworkDatagram> arrived;
     QVERIFY(QTest::qWaitFor(
         [&] {
@@ -830,7 +832,7 @@ void TestSocketControl::udpExchangesDatagrams()
         Timeout));
     QCOMPARE(arrived.at(0).data(), QByteArray("one"));
     QCOMPARE(arrived.at(1).data(), QByteArray("three"));
-    QCOMPARE(arrived.at(2).data(), allByteValues().toLatin1());
+    QCOMPARE(arrived.at(2).data(), allByteValues());
 
     const QList<qsizetype> sizes{1, 1000, 60000, 3};
     for (qsizetype size : sizes)
@@ -928,7 +930,7 @@ void TestSocketControl::udpDatagramSizeLimit()
     control.setRemotePort(peer.localPort());
     control.Connect();
     const QByteArray payload = TestData::pattern(size);
-    QCOMPARE(thrownNumber([&] { control.SendData(QString::fromLatin1(payload)); }), expected);
+    QCOMPARE(thrownNumber([&] { control.SendData(payload); }), expected);
     if (expected == 0) {
         QTRY_VERIFY_WITH_TIMEOUT(peer.hasPendingDatagrams(), Timeout);
         QVERIFY(peer.receiveDatagram().data() == payload);
@@ -1042,7 +1044,7 @@ void TestSocketControl::udpCloseDiscardsWaitingDatagrams()
     const QList<QByteArray> expected =
         reopen.isEmpty() ? QList<QByteArray>{"0"} : QList<QByteArray>{"0", "fresh"};
     QCOMPARE(recorder.chunks, expected);
-    QCOMPARE(control.GetData(), QString());
+    QCOMPARE(control.GetData(), QByteArray());
 }
 
 void TestSocketControl::udpDropsAreReported_data()
@@ -1108,8 +1110,8 @@ void TestSocketControl::udpDatagramsWaitingForTheLookup()
     control.setProtocol(1);
     control.setRemoteHost(QStringLiteral("localhost"));
     control.Connect();
-    control.SendData(QString(1000, QLatin1Char('u')));
-    control.SendData(QString(234, QLatin1Char('v')));
+    control.SendData(QByteArray(1000, 'u'));
+    control.SendData(QByteArray(234, 'v'));
     QCOMPARE(control.bytesToWrite(), 1234);
     control.Close();
     QCOMPARE(control.bytesToWrite(), 0);
@@ -1145,7 +1147,7 @@ void TestSocketControl::bulkTransferArrivesInOrder()
             total += count;
         QCOMPARE(total, payload.size());
     } else {
-        control.SendData(QString::fromLatin1(payload));
+        control.SendData(payload);
         const QByteArray received = readAtLeast(*peer, payload.size(), 60000);
         QCOMPARE(received.size(), payload.size());
         QVERIFY(received == payload);

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <limits>
 #include <sys/stat.h>
 
 namespace {
@@ -22,11 +23,18 @@ private:
     TestData::TempFiles m_files;
     QLocalServer m_socketFile;
 
+    // A whole line, however long.
+    static QString readLine(TextStream& ts)
+    {
+        bool ended = false;
+        return QString::fromLatin1(ts.ReadPiece(std::numeric_limits<qsizetype>::max(), ended));
+    }
+
     static QStringList readAll(TextStream& ts)
     {
         QStringList lines;
         while (!ts.AtEndOfStream())
-            lines.append(ts.ReadLine());
+            lines.append(readLine(ts));
         return lines;
     }
 
@@ -108,10 +116,10 @@ private slots:
         for (int i = 0; i < big.size(); i += 997)
             big[i] = char('A' + i % 26);
         auto ts = TextStream::open(m_files.write(big + "\r\nend"));
-        const QString first = ts->ReadLine();
+        const QString first = readLine(*ts);
         QCOMPARE(first.size(), big.size());
         QCOMPARE(first.toLatin1(), big);
-        QCOMPARE(ts->ReadLine(), QStringLiteral("end"));
+        QCOMPARE(readLine(*ts), QStringLiteral("end"));
         QVERIFY(ts->AtEndOfStream());
     }
 
@@ -127,7 +135,7 @@ private slots:
         auto ts = TextStream::open(m_files.write(bytes));
         QByteArray rest;
         while (!ts->AtEndOfStream())
-            rest += ts->ReadLine().toLatin1();
+            rest += readLine(*ts).toLatin1();
         QByteArray expected = bytes;
         expected.replace('\r', QByteArray()).replace('\n', QByteArray());
         QCOMPARE(rest, expected);
@@ -136,10 +144,10 @@ private slots:
     void readingPastTheEndFails()
     {
         auto ts = TextStream::open(m_files.write("a"));
-        QCOMPARE(ts->ReadLine(), QStringLiteral("a"));
+        QCOMPARE(readLine(*ts), QStringLiteral("a"));
         QVERIFY(ts->AtEndOfStream());
         try {
-            ts->ReadLine();
+            readLine(*ts);
             QFAIL("read past the end");
         } catch (const KvError& e) {
             QCOMPARE(e.number(), 62);
@@ -149,7 +157,7 @@ private slots:
     void closedStreamHasNothingLeft()
     {
         auto ts = TextStream::open(m_files.write("a\r\nb\r\n"));
-        QCOMPARE(ts->ReadLine(), QStringLiteral("a"));
+        QCOMPARE(readLine(*ts), QStringLiteral("a"));
         ts->Close();
         QVERIFY(ts->AtEndOfStream());
     }

@@ -58,22 +58,26 @@ QString currentTimestamp()
     return cachedText;
 }
 
-QString logEntry(const QStringList& items, const QString& timestamp)
+template <typename Text> Text logEntry(const QList<Text>& items, const Text& timestamp)
 {
     qsizetype size = timestamp.size() + 8;
-    for (const QString& item : items)
+    for (const Text& item : items)
         size += item.size() + 2;
-    QString entry;
+    Text entry;
     entry.reserve(size);
-    entry += QLatin1String("\r\n<");
+    static const Text open("\r\n<"), close("> - "), crLf("\r\n"); // made once, not each entry
+    entry += open;
     entry += timestamp;
-    entry += QLatin1String("> - ");
+    entry += close;
     // Items go in exactly as they are, NUL included: a byte 00 written as "?"
     // could not be told from a real 3F, and the log shows every other byte as
     // itself, in the flat view too.
-    for (const QString& item : items) {
+    for (const Text& item : items) {
         entry += item;
-        entry += QLatin1String("\r\n");
+        entry += crLf;
     }
     return entry;
 }
+
+template QString logEntry(const QStringList& items, const QString& timestamp);
+template QByteArray logEntry(const QByteArrayList& items, const QByteArray& timestamp);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayList>
 #include <QStringList>
 
 class QDateTime;
@@ -18,4 +19,5 @@ QString currentTimestamp();
 // One entry as the log shows it: CR LF, "<" and the time stamp, "> - ", then
 // each item with a CR LF after it. The first item stands on the header line.
 // Items are written unchanged, NUL and other control characters included.
-QString logEntry(const QStringList& items, const QString& timestamp);
+// Made of text (QString), or of bytes (QByteArray) one character each.
+template <typename Text> Text logEntry(const QList<Text>& items, const Text& timestamp);

@@ -42,7 +42,7 @@ constexpr qint64 MarkerRoom = 64;
 constexpr qsizetype Block = 64;
 
 // A chunk's characters, whichever width they are stored in; only the
-// pointers of a piece are used.
+// pointers and the length of a piece are used.
 using Units = LogPiece;
 
 Units unitsOf(const QByteArray& bytes, bool wide)
@@ -52,6 +52,7 @@ Units unitsOf(const QByteArray& bytes, bool wide)
         u.utf16 = reinterpret_cast<const char16_t*>(bytes.constData());
     else
         u.latin1 = bytes.constData();
+    u.length = bytes.size() / (wide ? 2 : 1);
     return u;
 }
 
@@ -59,6 +60,7 @@ Units unitsOf(QStringView text)
 {
     Units u;
     u.utf16 = reinterpret_cast<const char16_t*>(text.utf16());
+    u.length = text.size();
     return u;
 }
 
@@ -548,13 +550,24 @@ void LogStore::recomputeTotals()
 // the change before, and its undo goes.
 void LogStore::append(QStringView text)
 {
-    if (text.isEmpty())
+    appendUnits(unitsOf(text));
+}
+
+// Bytes arrive here as they are, one character each.
+void LogStore::append(const QByteArray& bytes)
+{
+    appendUnits(unitsOf(bytes, false));
+}
+
+void LogStore::appendUnits(const LogPiece& text)
+{
+    if (text.length == 0)
         return;
     endUndo();
     appendText(text);
 }
 
-void LogStore::appendText(QStringView text)
+void LogStore::appendText(const LogPiece& text)
 {
     takeFailure(m_failAppends);
 
@@ -568,13 +581,12 @@ void LogStore::appendText(QStringView text)
         if (last.inMemory() && !last.writing && !last.marker && last.chars < ChunkChars)
             tail = &last;
     }
-    const qsizetype intoTail = tail ? std::min(text.size(), ChunkChars - tail->chars) : 0;
-    const QStringView head = text.first(intoTail);
-    const QStringView rest = text.sliced(intoTail);
+    const qsizetype n = text.length;
+    const qsizetype intoTail = tail ? std::min(n, ChunkChars - tail->chars) : 0;
 
     QByteArray widened;
     if (intoTail > 0) {
-        const bool widen = !tail->wide && !Latin1::fits(head);
+        const bool widen = !tail->wide && !allLatin1(text, 0, intoTail);
         const qsizetype unit = tail->wide || widen ? 2 : 1;
         if (widen) {
             widened.reserve((ChunkChars + EditRoom) * 2);
@@ -584,14 +596,12 @@ void LogStore::appendText(QStringView text)
             tail->data.reserve((ChunkChars + EditRoom) * unit);
         }
     }
-    std::vector<Chunk> fresh((rest.size() + ChunkChars - 1) / ChunkChars);
-    auto pieceFor = [&rest](size_t i) {
-        const qsizetype from = qsizetype(i) * ChunkChars;
-        return rest.sliced(from, std::min(ChunkChars, rest.size() - from));
-    };
+    // New chunk i takes the characters from fromOf(i) to fromOf(i + 1).
+    std::vector<Chunk> fresh((n - intoTail + ChunkChars - 1) / ChunkChars);
+    auto fromOf = [intoTail, n](size_t i) { return std::min(n, intoTail + qsizetype(i) * ChunkChars); };
     for (size_t i = 0; i < fresh.size(); ++i) {
         Chunk& c = fresh[i];
-        c.wide = !Latin1::fits(pieceFor(i));
+        c.wide = !allLatin1(text, fromOf(i), fromOf(i + 1));
         c.data = buffer((ChunkChars + EditRoom) * (c.wide ? 2 : 1));
         c.id = ++m_ids;
     }
@@ -599,13 +609,13 @@ void LogStore::appendText(QStringView text)
     if (tail)
         tail = &m_chunks.back(); // the reserve may have moved it
 
-    auto write = [this](Chunk& c, QStringView piece) {
-        const qsizetype from = c.chars;
-        c.data.resize((from + piece.size()) * (c.wide ? 2 : 1));
-        copyUnits(c.data, c.wide, from, unitsOf(piece), 0, piece.size());
-        m_memoryBytes += piece.size() * (c.wide ? 2 : 1);
+    auto write = [this, &text](Chunk& c, qsizetype from, qsizetype to) {
+        const qsizetype at = c.chars;
+        c.data.resize((at + to - from) * (c.wide ? 2 : 1));
+        copyUnits(c.data, c.wide, at, text, from, to - from);
+        m_memoryBytes += (to - from) * (c.wide ? 2 : 1);
         c.lastUse = ++m_serial;
-        account(c, from, from + piece.size(), true);
+        account(c, at, at + to - from, true);
     };
     if (intoTail > 0) {
         if (!widened.isNull()) {
@@ -613,13 +623,13 @@ void LogStore::appendText(QStringView text)
             tail->wide = true;
             m_memoryBytes += tail->chars;
         }
-        write(*tail, head);
+        write(*tail, 0, intoTail);
     }
     for (size_t i = 0; i < fresh.size(); ++i) {
         Chunk& c = fresh[i];
         c.start = m_size;
         c.firstLine = m_lfTotal;
-        write(c, pieceFor(i));
+        write(c, fromOf(i), fromOf(i + 1));
         m_chunks.push_back(std::move(c));
     }
     enforceWorkingSet();
@@ -656,7 +666,7 @@ void LogStore::edit(qsizetype from, qsizetype count, QStringView with, bool keep
     next.active = true;
     next.edit = {from, count, with.size()};
     if (m_chunks.empty()) {
-        appendText(with);
+        appendText(unitsOf(with));
         if (keep)
             keepForUndo(next);
         return;

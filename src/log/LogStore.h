@@ -80,6 +80,7 @@ public:
     bool forEachPiece(qsizetype from, qsizetype to, const std::function<bool(const LogPiece&)>& visit) const;
 
     void append(QStringView text);
+    void append(const QByteArray& bytes);
     // Typing that goes on where the last typed edit ended joins it, as one
     // step to undo; returns whether it did.
     bool replace(qsizetype from, qsizetype count, QStringView with, bool typing = false);
@@ -214,7 +215,8 @@ private:
     void takeFailure(int& counter) const;
 
     void account(Chunk& c, qsizetype from, qsizetype to, bool global);
-    void appendText(QStringView text);
+    void appendUnits(const LogPiece& text);
+    void appendText(const LogPiece& text);
     Chunk copyOf(const Chunk& src, const QByteArray& bytes, qsizetype from, qsizetype to);
     void edit(qsizetype from, qsizetype count, QStringView with, bool keep);
     bool replaceInPlace(Chunk& c, qsizetype from, qsizetype count, QStringView with, Undo* undo);

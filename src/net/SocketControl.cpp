@@ -3,7 +3,6 @@
 #include "net/Address.h"
 #include "platform/DatagramReader.h"
 #include "platform/KvError.h"
-#include "platform/Latin1.h"
 
 #include <QElapsedTimer>
 #include <QHostInfo>
@@ -359,29 +358,23 @@ void SocketControl::Close()
         emit bytesNotSent(unsent, false);
 }
 
-void SocketControl::SendData(const QString& data)
+void SocketControl::SendData(const QByteArray& data)
 {
-    if (m_tcp && m_state == sckConnected) {
-        const QByteArray bytes = Latin1::toBytes(data);
-        if (bytes.isEmpty())
-            return;
+    const bool tcp = m_tcp && m_state == sckConnected;
+    if (!tcp && !(m_udp && m_state == sckOpen))
+        throw wrongProtocolOrState();
+    if (data.isEmpty())
+        return;
+    if (tcp) {
         CallScope scope(m_inCall);
         // Qt keeps whatever the kernel does not take at once and sends it as
         // the peer reads; nothing is dropped.
-        if (m_tcp->write(bytes) != bytes.size())
+        if (m_tcp->write(data) != data.size())
             throw socketError(m_tcp->error(), m_tcp->errorString(), QString());
-        m_traffic.bytesOut += bytes.size();
-        return;
+    } else {
+        sendDatagram(data);
     }
-    if (m_udp && m_state == sckOpen) {
-        const QByteArray bytes = Latin1::toBytes(data);
-        if (bytes.isEmpty())
-            return;
-        sendDatagram(bytes);
-        m_traffic.bytesOut += bytes.size();
-        return;
-    }
-    throw wrongProtocolOrState();
+    m_traffic.bytesOut += data.size();
 }
 
 void SocketControl::setDatagramQueueLimit(qint64 bytes)
@@ -391,11 +384,9 @@ void SocketControl::setDatagramQueueLimit(qint64 bytes)
     m_datagramQueueLimit = bytes;
 }
 
-QString SocketControl::GetData()
+QByteArray SocketControl::GetData()
 {
-    const QString data = QString::fromLatin1(m_received);
-    m_received.clear();
-    return data;
+    return std::exchange(m_received, QByteArray());
 }
 
 QString SocketControl::lastSender() const

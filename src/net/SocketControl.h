@@ -24,7 +24,7 @@ class DatagramReader;
 // the window handles synchronously, and the handlers may call back into any
 // member, including Close and Accept, from inside the emission.
 //
-// Bytes and characters map one to one (Latin-1) in both directions.
+// Data goes both ways as bytes, exactly as it crosses the wire.
 // Failures known at once throw KvError; later ones arrive as error().
 class SocketControl : public QObject
 {
@@ -108,8 +108,8 @@ public:
     void Accept(qint32 requestId);
     void Close();
 
-    void SendData(const QString& data);
-    QString GetData();
+    void SendData(const QByteArray& data);
+    QByteArray GetData();
 
     // Take effect at the next Bind or Connect.
     void setDatagramQueueLimit(qint64 bytes);

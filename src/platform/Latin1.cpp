@@ -42,14 +42,9 @@ bool Latin1::fits(QStringView text)
     return bits < 0x100;
 }
 
-void Latin1::require(QStringView text)
+QByteArray Latin1::toBytes(QStringView text)
 {
     if (!fits(text))
         refuse(text);
-}
-
-QByteArray Latin1::toBytes(QStringView text)
-{
-    require(text);
     return text.toLatin1();
 }

@@ -11,10 +11,8 @@ namespace Latin1 {
 // Whether every character has its single byte. Fast enough for megabytes.
 bool fits(QStringView text);
 
-// Throws KvError(KvErr::NotOneByte) naming the first character that has no single byte.
-void require(QStringView text);
-
-// The text's bytes, one for each character; throws as require() does.
+// The text's bytes, one for each character. Throws KvError(KvErr::NotOneByte)
+// naming the first character that has no single byte.
 QByteArray toBytes(QStringView text);
 
 } // namespace Latin1

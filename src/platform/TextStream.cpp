@@ -7,8 +7,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <limits>
-
 namespace {
 
 constexpr qint64 ChunkSize = 64 * 1024;
@@ -104,12 +102,6 @@ void TextStream::requireUnchanged()
 bool TextStream::AtEndOfStream()
 {
     return !fill();
-}
-
-QString TextStream::ReadLine()
-{
-    bool lineEnded = false;
-    return QString::fromLatin1(ReadPiece(std::numeric_limits<qsizetype>::max(), lineEnded));
 }
 
 QByteArray TextStream::ReadPiece(qsizetype maxBytes, bool& lineEnded)

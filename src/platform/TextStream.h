@@ -27,12 +27,11 @@ public:
     ~TextStream();
 
     bool AtEndOfStream();
-    // Throws KvError when nothing is left or the file cannot be read.
-    QString ReadLine();
     // The next stretch of the current line, at most maxBytes long, so that a
     // line of any length can be read in bounded memory. lineEnded tells
     // whether the line is complete: its terminator, or the end of the file,
-    // came right after the piece. Throws like ReadLine.
+    // came right after the piece. Throws KvError when nothing is left or the
+    // file cannot be read.
     QByteArray ReadPiece(qsizetype maxBytes, bool& lineEnded);
     void Close();
 

@@ -5,20 +5,22 @@
 
 #include <QString>
 #include <QStringView>
+#include <QtEndian>
+
+#include <array>
 #include <cstring>
 
-// Every function sizes its result once and writes characters straight into
-// it: payloads of many megabytes go through here, and per-character appends
-// would reallocate and copy over and over.
+// Every function sizes its result once and writes bytes straight into it:
+// payloads of many megabytes go through here, and per-byte appends would
+// reallocate and copy over and over. The log's hex dump and the reading of
+// HEX lines are made of the four named operations.
 
 namespace {
 
 struct Tables
 {
-    char16_t pair[256][2];   // byte -> its two upper-case digits
-    char16_t spaced[256][3]; // byte -> two digits and a space
-    signed char digit[256];  // character -> digit value, -1 for a non-digit
-    signed char code[256];   // character -> digit value or its role in a HEX line
+    char pair[256][2];     // byte -> its two upper-case digits
+    signed char code[256]; // character -> digit value or its role in a HEX line
 };
 
 // Roles of characters outside quotes in a HEX line; digits have their value.
@@ -26,23 +28,21 @@ constexpr signed char NonDigit = -1;
 constexpr signed char Ignored = -2;
 constexpr signed char Quote = -3;
 
+// A digit's value, either case; -1 for any other character.
+constexpr int digitOf(int c)
+{
+    const int lower = c | 0x20;
+    return c >= '0' && c <= '9' ? c - '0' : lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : NonDigit;
+}
+
 constexpr Tables makeTables()
 {
     Tables t{};
-    const char* digits = "0123456789ABCDEF";
     for (int b = 0; b < 256; ++b) {
-        t.pair[b][0] = t.spaced[b][0] = char16_t(digits[b >> 4]);
-        t.pair[b][1] = t.spaced[b][1] = char16_t(digits[b & 15]);
-        t.spaced[b][2] = u' ';
-        t.digit[b] = NonDigit;
+        t.pair[b][0] = "0123456789ABCDEF"[b >> 4];
+        t.pair[b][1] = "0123456789ABCDEF"[b & 15];
+        t.code[b] = static_cast<signed char>(digitOf(b));
     }
-    for (int d = 0; d < 16; ++d) {
-        t.digit[int(digits[d])] = static_cast<signed char>(d);
-        if (d >= 10)
-            t.digit[int(digits[d]) - 'A' + 'a'] = static_cast<signed char>(d);
-    }
-    for (int b = 0; b < 256; ++b)
-        t.code[b] = t.digit[b];
     t.code[int(' ')] = t.code[int('.')] = t.code[int('-')] = Ignored;
     t.code[int('"')] = Quote;
     return t;
@@ -50,169 +50,142 @@ constexpr Tables makeTables()
 
 constexpr Tables tables = makeTables();
 
-inline int digitValue(char16_t c)
-{
-    return c < 256 ? tables.digit[c] : NonDigit;
-}
-
-inline int codeOf(char16_t c)
-{
-    return c < 256 ? tables.code[c] : NonDigit;
-}
-
 // From two digit values, -1 for a non-digit. A negative sum comes from an
 // invalid digit and reads as 0.
-inline char16_t byteOf(int high, int low)
+inline char byteOf(int high, int low)
 {
     const int value = 16 * high + low;
-    return char16_t(value < 0 ? 0 : value);
+    return char(value < 0 ? 0 : value);
 }
 
-inline char16_t decodePair(char16_t high, char16_t low)
-{
-    return byteOf(digitValue(high), digitValue(low));
-}
+// Every pair of characters, high one first, to the byte it reads as: one
+// look-up a pair instead of two and a sum, for the hex of big payloads.
+const auto pairs = [] {
+    std::array<quint8, 256 * 256> t{};
+    for (int i = 0; i < 256 * 256; ++i)
+        t[size_t(i)] = quint8(byteOf(digitOf(i >> 8), digitOf(i & 255)));
+    return t;
+}();
 
 } // namespace
 
-QString AsciiToHex(const QString& text)
+QByteArray AsciiToHex(const QByteArray& bytes)
 {
-    Latin1::require(text);
-    const qsizetype n = text.size();
-    QString hex(2 * n, Qt::Uninitialized);
-    const QChar* in = text.constData();
-    QChar* out = hex.data();
-    for (qsizetype i = 0; i < n; ++i) {
-        const char16_t c = in[i].unicode();
-        std::memcpy(out + 2 * i, tables.pair[c], sizeof tables.pair[c]);
-    }
+    const qsizetype n = bytes.size();
+    QByteArray hex(2 * n, Qt::Uninitialized);
+    const uchar* in = reinterpret_cast<const uchar*>(bytes.constData());
+    char* out = hex.data();
+    for (qsizetype i = 0; i < n; ++i)
+        std::memcpy(out + 2 * i, tables.pair[in[i]], 2);
     return hex;
 }
 
-QString HexToAscii(const QString& hex)
-{
-    const qsizetype n = hex.size();
-    QString payload((n + 1) / 2, Qt::Uninitialized);
-    const QChar* in = hex.constData();
-    QChar* out = payload.data();
-    qsizetype i = 0;
-    for (; i + 1 < n; i += 2)
-        *out++ = QChar(decodePair(in[i].unicode(), in[i + 1].unicode()));
-    if (i < n)
-        *out = QChar(decodePair(in[i].unicode(), in[i].unicode()));
-    return payload;
-}
-
-quint8 HexToByte(const QString& pair)
+quint8 HexToByte(const QByteArray& pair)
 {
     const qsizetype n = pair.size();
     if (n == 0)
         return 0;
-    const char16_t low = pair.at(n - 1).unicode();
-    const char16_t high = n == 1 ? low : pair.at(n - 2).unicode();
-    return quint8(decodePair(high, low));
+    const uchar low = uchar(pair.at(n - 1));
+    const uchar high = n == 1 ? low : uchar(pair.at(n - 2));
+    return pairs[size_t(high << 8 | low)];
 }
 
-QString InsertSeparator(const QString& text, int groupSize, const QString& separator)
+QByteArray HexToAscii(const QByteArray& hex)
+{
+    const qsizetype n = hex.size();
+    QByteArray payload((n + 1) / 2, Qt::Uninitialized);
+    const char* in = hex.constData();
+    char* out = payload.data();
+    // Each pair, and a lone last digit, is read in place: no copy is made.
+    qsizetype i = 0;
+    for (; i + 1 < n; i += 2)
+        *out++ = char(HexToByte(QByteArray::fromRawData(in + i, 2)));
+    if (i < n)
+        *out = char(HexToByte(QByteArray::fromRawData(in + i, 1)));
+    return payload;
+}
+
+QByteArray InsertSeparator(const QByteArray& text, int groupSize, const QByteArray& separator)
 {
     const qsizetype n = text.size();
     if (groupSize <= 0 || n <= groupSize)
         return text;
     const qsizetype sepLength = separator.size();
     const qsizetype gaps = (n - 1) / groupSize;
-    QString result(n + gaps * sepLength, Qt::Uninitialized);
-    const QChar* in = text.constData();
-    const QChar* sep = separator.constData();
-    QChar* out = result.data();
-    for (qsizetype g = 0; g < gaps; ++g) {
-        for (int k = 0; k < groupSize; ++k)
-            *out++ = *in++;
-        for (qsizetype k = 0; k < sepLength; ++k)
-            *out++ = sep[k];
+    QByteArray result(n + gaps * sepLength, Qt::Uninitialized);
+    const char* in = text.constData();
+    char* out = result.data();
+    qsizetype g = 0;
+    if (groupSize == 2 && sepLength == 1) {
+        // The log's hex dump, for every byte received: four pairs a step, put
+        // together with their separators in two words.
+        const quint64 sep = uchar(separator.at(0));
+        for (; g + 4 <= gaps; g += 4, in += 8, out += 12) {
+            const quint64 v = qFromLittleEndian<quint64>(in);
+            qToLittleEndian<quint64>((v & 0xFFFF) | sep << 16 | (v & 0xFFFF0000) << 8 | sep << 40 |
+                                         (v & 0xFFFF00000000) << 16,
+                                     out);
+            qToLittleEndian<quint32>(quint32(sep | (v >> 48) << 8 | sep << 24), out + 8);
+        }
     }
-    const QChar* end = text.constData() + n;
-    while (in < end)
-        *out++ = *in++;
+    for (; g < gaps; ++g, in += groupSize, out += groupSize + sepLength) {
+        std::memcpy(out, in, size_t(groupSize));
+        std::memcpy(out + groupSize, separator.constData(), size_t(sepLength));
+    }
+    std::memcpy(out, in, size_t(text.constData() + n - in));
     return result;
 }
 
-QString ParseHexLine(const QString& line)
+QByteArray ParseHexLine(const QByteArray& line)
 {
-    const QStringView view(line);
-    // No part gives more characters than it has, so the line's length is room enough.
     const qsizetype n = line.size();
-    QString payload(n, Qt::Uninitialized);
-    const QChar* in = line.constData();
-    QChar* const begin = payload.data();
-    QChar* out = begin;
+    const char* in = line.constData();
+    // The digits of a hex part, without the ignored characters between them,
+    // are decoded a block at a time; a pair never straddles a block's end.
+    constexpr qsizetype Block = 64 * 1024;
+    QByteArray digits(Block + 2, Qt::Uninitialized);
+    char* const d = digits.data();
+    // Room for the most the line can give, taken from the system only where written.
+    QByteArray payload;
+    payload.reserve(n);
+    auto decode = [&](qsizetype count) { payload += HexToAscii(QByteArray::fromRawData(d, count)); };
+    auto kept = [in](qsizetype at) { return tables.code[uchar(in[at])] != Ignored; };
     qsizetype i = 0;
     for (;;) {
         // Text outside quotes: digit pairs form across the ignored characters.
-        bool half = false;
-        int high = 0;
-        while (i < n) {
+        const qsizetype quote = line.indexOf('"', i);
+        const qsizetype end = quote < 0 ? n : quote;
+        qsizetype k = 0;
+        while (i < end) {
             // Quick path for the spaced form that the log shows and users paste back.
-            while (!half && i + 2 < n) {
-                const int c0 = codeOf(in[i].unicode());
-                const int c1 = codeOf(in[i + 1].unicode());
-                if (c0 < NonDigit || c1 < NonDigit || codeOf(in[i + 2].unicode()) != Ignored)
-                    break;
-                *out++ = QChar(byteOf(c0, c1));
+            if (i + 3 <= end && kept(i) && kept(i + 1) && !kept(i + 2)) {
+                std::memcpy(d + k, in + i, 2);
+                k += 2;
                 i += 3;
+            } else {
+                d[k] = in[i];
+                k += kept(i++);
             }
-            if (i >= n)
-                break;
-            const int c = codeOf(in[i].unicode());
-            if (c == Quote)
-                break;
-            ++i;
-            if (c == Ignored)
-                continue;
-            if (half)
-                *out++ = QChar(byteOf(high, c));
-            else
-                high = c;
-            half = !half;
+            if (k >= Block) {
+                decode(k & ~qsizetype(1));
+                d[0] = d[k - 1]; // an odd digit waits for its pair
+                k &= 1;
+            }
         }
-        if (half)
-            *out++ = QChar(byteOf(high, high));
+        decode(k);
         if (i >= n)
             break;
 
         // Literal text up to the closing quote. Without one the count of quotes
         // is odd, and the line as a whole is refused.
-        const qsizetype open = i + 1;
-        const qsizetype close = view.indexOf(u'"', open);
+        const qsizetype close = line.indexOf('"', i + 1);
         if (close < 0)
             throw KvError(KvErr::UnclosedQuote, QStringLiteral("Unclosed quotion mark"));
-        std::memcpy(static_cast<void*>(out), in + open, sizeof(QChar) * (close - open));
-        out += close - open;
+        payload.append(in + i + 1, close - i - 1);
         i = close + 1;
     }
-
-    payload.truncate(out - begin);
-    // Spaced hex shrinks to a third; do not hold on to the rest of a big buffer.
-    if (payload.capacity() > 2 * payload.size() + 4096)
-        payload.squeeze();
+    payload.squeeze(); // spaced hex shrinks to a third: the rest goes back
     return payload;
-}
-
-QString SpacedHex(const QString& payload)
-{
-    Latin1::require(payload);
-    const qsizetype n = payload.size();
-    if (n == 0)
-        return QString();
-    // Each byte is written with a trailing space; the last one is cut off after.
-    QString spaced(3 * n, Qt::Uninitialized);
-    const QChar* in = payload.constData();
-    QChar* out = spaced.data();
-    for (qsizetype i = 0; i < n; ++i) {
-        const char16_t c = in[i].unicode();
-        std::memcpy(static_cast<void*>(out + 3 * i), tables.spaced[c], sizeof tables.spaced[c]);
-    }
-    spaced.truncate(3 * n - 1);
-    return spaced;
 }
 
 HexLineReading ReadHexLine(const QString& line)
@@ -232,7 +205,7 @@ HexLineReading ReadHexLine(const QString& line)
     // The walk of ParseHexLine, counting instead of writing. Only the first
     // doubtful place is kept; after it the bytes are still counted.
     R reading;
-    auto note = [&reading](R::Doubt doubt, qsizetype at, const QString& characters, char16_t byte) {
+    auto note = [&reading](R::Doubt doubt, qsizetype at, const QString& characters, char byte) {
         if (reading.doubt != R::None)
             return;
         reading.doubt = doubt;
@@ -245,7 +218,7 @@ HexLineReading ReadHexLine(const QString& line)
         qsizetype highAt = -1;
         int high = 0;
         for (; i < n; ++i) {
-            const int c = codeOf(in[i].unicode());
+            const int c = tables.code[in[i].unicode()]; // every one has its byte: see above
             if (c == Quote)
                 break;
             if (c == Ignored)

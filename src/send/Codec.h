@@ -1,38 +1,42 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 // Payloads as hex text and back, and the syntax of a line typed in HEX mode.
-// A payload character is one byte: its code, 0 to 255, is the byte value.
-// All functions are pure and work on texts of any length in linear time.
+// Everything but ReadHexLine is bytes: hex text and HEX lines are one byte a
+// character (a typed line is made bytes before it gets here). All functions
+// are pure and work on inputs of any length in linear time.
 
-// Two upper-case hex digits per character, no separators: "JK" gives "4A4B".
-// Throws KvError(KvErr::NotOneByte) naming the first character above U+00FF.
-QString AsciiToHex(const QString& text);
+// Two upper-case hex digits per byte, no separators: "JK" gives "4A4B".
+QByteArray AsciiToHex(const QByteArray& bytes);
 
-// One character per pair of digits, taken from the first character on; an odd
+// One byte per pair of digits, taken from the first character on; an odd
 // last digit stands alone and is read doubled ("414" gives 0x41 0x44). Nothing
 // is skipped or rejected: non-digits decode by the rules of HexToByte.
-QString HexToAscii(const QString& hex);
+QByteArray HexToAscii(const QByteArray& hex);
 
 // The last two characters of the text as high and low digit, either case; a
 // lone digit is both ("7" gives 0x77), the empty text gives 0. A non-digit
 // counts as -1 and a negative result as 0, so "G4" gives 0 and "4G" 0x3F.
-quint8 HexToByte(const QString& pair);
+quint8 HexToByte(const QByteArray& pair);
 
 // The separator between groups of groupSize characters, never at either end.
 // A group size of 0 or less returns the text unchanged.
-QString InsertSeparator(const QString& text, int groupSize, const QString& separator);
+QByteArray InsertSeparator(const QByteArray& text, int groupSize, const QByteArray& separator);
 
 // A HEX line: hex digits, with space, "." and "-" ignored, and literal text
 // between double quotes taken as it stands. Digit pairs run across the
 // ignored characters; an odd digit count in a stretch ends with a doubled
 // digit. Throws KvError(KvErr::UnclosedQuote, "Unclosed quotion mark") for an
 // odd number of double quotes.
-QString ParseHexLine(const QString& line);
+QByteArray ParseHexLine(const QByteArray& line);
 
 // The form in which the log shows bytes: "41 42 0D 0A".
-QString SpacedHex(const QString& payload);
+inline QByteArray SpacedHex(const QByteArray& payload)
+{
+    return InsertSeparator(AsciiToHex(payload), 2, QByteArrayLiteral(" "));
+}
 
 // What a HEX line will send, told before it is sent, without building the
 // payload: how many bytes ParseHexLine gives, and the first place that does

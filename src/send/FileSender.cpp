@@ -22,15 +22,15 @@ constexpr int WaitingPollMs = 50;
 // The most time one tick spends reading away a line that cannot be sent.
 constexpr qint64 SkipSliceMs = 20;
 
-const QString CrLf = QStringLiteral("\r\n");
+const QByteArray CrLf = QByteArrayLiteral("\r\n");
 
 // Each entry of a line that spans pieces says where its bytes stand in the
 // line, so that the entries together show exactly what went out.
-QString sentLabel(qint64 line, qint64 offset)
+QByteArray sentLabel(qint64 line, qint64 offset)
 {
     if (offset == 0)
-        return QStringLiteral("Sent :");
-    return QStringLiteral("Sent (line %1 from byte %2) :").arg(line).arg(CountText(offset + 1));
+        return QByteArrayLiteral("Sent :");
+    return QStringLiteral("Sent (line %1 from byte %2) :").arg(line).arg(CountText(offset + 1)).toLatin1();
 }
 
 } // namespace
@@ -198,16 +198,10 @@ void FileSender::sendDatagramLine(qint64 largest)
 
 void FileSender::sendPiece(const Piece& piece)
 {
-    // One character for each byte, as the connection and the log take them;
-    // built in one allocation, since at interval 0 this runs for every line.
-    const bool crLf = piece.endsLine && m_appendCrLf;
-    QString text;
-    text.reserve(piece.bytes.size() + (crLf ? CrLf.size() : 0));
-    text.append(QLatin1StringView(piece.bytes));
-    if (crLf)
-        text.append(CrLf);
+    // The bytes as the file holds them, and the line end asked for.
+    const QByteArray bytes = piece.endsLine && m_appendCrLf ? piece.bytes + CrLf : piece.bytes;
     try {
-        m_link->send(text);
+        m_link->send(bytes);
     } catch (...) {
         // The connection took none of it: it goes first at the next start,
         // so nothing is lost when the user reconnects and resumes.
@@ -215,7 +209,7 @@ void FileSender::sendPiece(const Piece& piece)
         throw;
     }
     if (m_showSent)
-        emit report({sentLabel(piece.line, piece.offset) + text});
+        emit sent({sentLabel(piece.line, piece.offset) + bytes});
 }
 
 FileSender::Piece FileSender::nextPiece()

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QByteArray>
+#include <QByteArrayList>
 #include <QObject>
 #include <QStringList>
 
@@ -15,9 +15,9 @@ class FileSendLink
 {
 public:
     virtual ~FileSendLink() = default;
-    // Hands the bytes over to go out, one character for each byte; throws
-    // KvError when the connection cannot take them, and then has taken none.
-    virtual void send(const QString& bytes) = 0;
+    // Hands the bytes over to go out; throws KvError when the connection
+    // cannot take them, and then has taken none.
+    virtual void send(const QByteArray& bytes) = 0;
     // Bytes handed over that have not yet left the program.
     virtual qint64 bytesWaiting() const = 0;
     // The most one send may carry where each send is one message (a UDP
@@ -25,11 +25,10 @@ public:
     virtual qint64 largestMessage() const = 0;
 };
 
-// Sends a text file line by line: one line each tick of its timer, and never
-// faster than the connection takes the bytes, so that memory stays bounded
-// whatever the file and the peer. It reports the items of each log entry
-// through report(), and whether a sending is under way (what the start/stop
-// button shows) through runningChanged().
+// Sends a text file line by line: one line each tick of its timer, and never faster than the
+// connection takes the bytes, so that memory stays bounded whatever the file and the peer. It reports
+// the items of each log entry through report(), those of the lines it sent, as bytes, through sent(),
+// and whether a sending is under way (what the start/stop button shows) through runningChanged().
 class FileSender : public QObject
 {
     Q_OBJECT
@@ -91,6 +90,7 @@ public:
 
 signals:
     void report(const QStringList& items);
+    void sent(const QByteArrayList& items);
     void runningChanged(bool running);
 
 private:

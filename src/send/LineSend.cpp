@@ -5,11 +5,12 @@
 
 LineToSend prepareLine(const QString& line, bool hex, bool appendCrLf)
 {
-    Latin1::require(line);
+    // The typed text becomes bytes here, whole or not at all.
+    const QByteArray bytes = Latin1::toBytes(line);
     if (!hex) {
-        const QString payload = appendCrLf ? line + QStringLiteral("\r\n") : line;
-        return {payload, {QStringLiteral("Sent:"), payload}};
+        const QByteArray payload = appendCrLf ? bytes + "\r\n" : bytes;
+        return {payload, {"Sent:", payload}};
     }
-    const QString payload = ParseHexLine(line);
-    return {payload, {QStringLiteral("Sent:"), payload, SpacedHex(payload)}};
+    const QByteArray payload = ParseHexLine(bytes);
+    return {payload, {"Sent:", payload, SpacedHex(payload)}};
 }

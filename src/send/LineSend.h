@@ -1,14 +1,14 @@
 #pragma once
 
+#include <QByteArrayList>
 #include <QString>
-#include <QStringList>
 
-// A typed line made ready to go out: its bytes, one character each, and the
-// items of the "Sent:" entry that shows it.
+// A typed line made ready to go out: its bytes, and the items of the "Sent:"
+// entry that shows it.
 struct LineToSend
 {
-    QString payload;
-    QStringList sentEntry;
+    QByteArray payload;
+    QByteArrayList sentEntry;
 };
 
 // ASCII: the line as typed, with CR LF when asked. HEX: the bytes that

@@ -2,23 +2,24 @@
 
 #include "send/Codec.h"
 
+#include <QByteArrayList>
 #include <QString>
-#include <QStringList>
 
 // How received data goes into a log box, in the two views. A template, so
-// the benchmarks can put the same rules on other boxes.
+// the benchmarks can put the same rules on other boxes. The data stays bytes
+// all the way into the box.
 namespace Arrival {
 
-// The normal view's entry: the count, the sender, the text and its bytes in hex.
-inline QStringList entryItems(qint32 count, const QString& sender, const QString& data)
+// The normal view's entry: the count, the sender, the bytes and their hex form.
+inline QByteArrayList entryItems(qint32 count, const QString& sender, const QByteArray& data)
 {
-    return {QString::number(count) + QStringLiteral(" bytes received from ") + sender,
-            QStringLiteral("Data:"), data, SpacedHex(data)};
+    return {QByteArray::number(count) + " bytes received from " + sender.toLatin1(), "Data:", data,
+            SpacedHex(data)};
 }
 
 // The flat view: raw, NULs and all, so that arrivals read as one stream; the
 // newest line is shown from its start.
-template <typename Box> void appendFlat(Box& box, const QString& data)
+template <typename Box> void appendFlat(Box& box, const QByteArray& data)
 {
     box.append(data);
     const qsizetype lineBreak = box.lastIndexOf(QStringLiteral("\r\n"));

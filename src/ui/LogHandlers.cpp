@@ -6,21 +6,39 @@
 #include "log/LogEntry.h"
 #include "net/SocketControl.h"
 #include "platform/KvError.h"
+#include "platform/Latin1.h"
 #include "ui/Arrival.h"
 #include "ui/Controls.h"
 #include "ui/LogView.h"
 
-void frmKelvane::Echo(const QStringList& items)
+namespace {
+
+void appendEntry(LogView& log, const QStringList& items)
+{
+    log.append(logEntry(items, currentTimestamp()));
+}
+
+// Bytes stay bytes, unless the time stamp has a character beyond Latin-1 (a
+// locale's own word for the afternoon): then the entry is made of text.
+void appendEntry(LogView& log, const QByteArrayList& items)
+{
+    const QString timestamp = currentTimestamp();
+    if (Latin1::fits(timestamp))
+        return log.append(logEntry(items, timestamp.toLatin1()));
+    log.append(logEntry(QStringList(), timestamp) + QString::fromLatin1(items.join("\r\n") + "\r\n"));
+}
+
+template <typename Items> void echo(LogView& log, const Items& items)
 {
     QString failure;
     try {
         // Only the new entry is added: the cost follows the entry, not the log.
         // The box is not disabled around the change: in this toolkit that would
         // push the focus out of it for good.
-        txtOutput->append(logEntry(items, currentTimestamp()));
+        appendEntry(log, items);
         // The caret goes to the very end so that the newest entry is in view,
         // however long the log has grown.
-        txtOutput->setCaretPosition(txtOutput->length());
+        log.setCaretPosition(log.length());
         return;
     } catch (const std::exception& e) {
         failure = KvErr::describe(e);
@@ -29,16 +47,27 @@ void frmKelvane::Echo(const QStringList& items)
     // The log keeps everything it holds; a short entry says what is missing.
     try {
         qsizetype size = 0;
-        for (const QString& item : items)
+        for (const auto& item : items)
             size += item.size();
-        txtOutput->append(logEntry({(failure.isEmpty() ? QStringLiteral("Failure") : failure) +
-                                    QStringLiteral(": an entry of ") + QString::number(size) +
-                                    QStringLiteral(" characters was not written.")},
-                                   currentTimestamp()));
-        txtOutput->setCaretPosition(txtOutput->length());
+        appendEntry(log, QStringList{(failure.isEmpty() ? QStringLiteral("Failure") : failure) +
+                                     QStringLiteral(": an entry of ") + QString::number(size) +
+                                     QStringLiteral(" characters was not written.")});
+        log.setCaretPosition(log.length());
     } catch (...) {
         // Nothing more can be written now; the log stays as it was.
     }
+}
+
+} // namespace
+
+void frmKelvane::Echo(const QStringList& items)
+{
+    echo(*txtOutput, items);
+}
+
+void frmKelvane::echoBytes(const QByteArrayList& items)
+{
+    echo(*txtOutput, items);
 }
 
 void frmKelvane::reporting(const std::function<void()>& work, const QStringList& before,
@@ -74,12 +103,12 @@ void frmKelvane::wsClient_DataArrival(qint32 bytesTotal)
     qsizetype taken = -1;
     try {
         // Everything waiting, whatever its length: nothing that arrived may go unshown.
-        const QString data = wsClient->GetData();
+        const QByteArray data = wsClient->GetData();
         taken = data.size();
         if (chkFlat->value() == 1)
             Arrival::appendFlat(*txtOutput, data);
         else
-            Echo(Arrival::entryItems(bytesTotal, wsClient->RemoteHostIP(), data));
+            echoBytes(Arrival::entryItems(bytesTotal, wsClient->RemoteHostIP(), data));
     } catch (const std::bad_alloc&) {
         // Data taken from the socket but not shown is lost: say how much.
         Echo({taken >= 0 ? QStringLiteral("Out of memory: ") + QString::number(taken) +

@@ -73,7 +73,7 @@ void LogView::setText(const QString& text)
     textReplaced(0, removed, text, {0, 0});
 }
 
-void LogView::append(const QString& text)
+template <typename Text> void LogView::append(const Text& text)
 {
     if (text.isEmpty())
         return;
@@ -89,6 +89,8 @@ void LogView::append(const QString& text)
             m_screenReaderNews.start(ScreenReaderNewsMs, this);
     }
 }
+template void LogView::append(const QString&);
+template void LogView::append(const QByteArray&);
 
 void LogView::clear()
 {

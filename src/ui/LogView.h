@@ -73,7 +73,8 @@ public:
     QString text() const { return m_store->mid(0, m_store->size()); }
     qsizetype length() const { return m_store->size(); }
     void setText(const QString& text);
-    void append(const QString& text);
+    // Text, or bytes taken one character each (QString or QByteArray).
+    template <typename Text> void append(const Text& text);
     void clear();
 
     qsizetype lastIndexOf(const QString& needle) const;

@@ -38,7 +38,7 @@ void frmKelvane::cmdSend1_Click()
                 const LineToSend line =
                     prepareLine(txtLine->text(), !optMode->value(0), chkAppenCrLf->value() != 0);
                 if (chkShow->value() == 1)
-                    Echo(line.sentEntry);
+                    echoBytes(line.sentEntry);
                 wsClient->SendData(line.payload);
             }
             // Typing replaces the line; Enter sends it again.
@@ -84,6 +84,7 @@ void frmKelvane::setUpFileSending()
     timer->setInterval(1000);
 
     connect(m_fileSender, &FileSender::report, this, &frmKelvane::Echo);
+    connect(m_fileSender, &FileSender::sent, this, &frmKelvane::echoBytes);
     connect(m_fileSender, &FileSender::runningChanged, this,
             [this](bool running) { cmdSendFile->setText(running ? StopCaption : IdleCaption); });
     // A sending that waits for a slow peer goes on as soon as it takes some.

@@ -2,7 +2,7 @@
 
 #include "net/SocketControl.h"
 
-void SocketSendLink::send(const QString& bytes)
+void SocketSendLink::send(const QByteArray& bytes)
 {
     m_socket->SendData(bytes);
 }

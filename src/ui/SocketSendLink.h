@@ -10,7 +10,7 @@ class SocketSendLink : public FileSendLink
 public:
     explicit SocketSendLink(SocketControl* socket) : m_socket(socket) {}
 
-    void send(const QString& bytes) override;
+    void send(const QByteArray& bytes) override;
     qint64 bytesWaiting() const override;
     qint64 largestMessage() const override;
 

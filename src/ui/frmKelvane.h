@@ -2,6 +2,7 @@
 
 #include "net/ConnectionControl.h"
 
+#include <QByteArrayList>
 #include <QMainWindow>
 #include <QStringList>
 
@@ -86,6 +87,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Echo for items that are bytes, received or sent: they reach the log as they are.
+    void echoBytes(const QByteArrayList& items);
     // The controls, their start values, layout, tab order and menu; the wiring.
     void buildControls();
     void buildMenu();
