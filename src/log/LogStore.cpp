@@ -135,6 +135,26 @@ qsizetype previousLf(const Units& u, qsizetype from, qsizetype to)
     return -1;
 }
 
+// The n-th LF before to, counting back (n from 1), -1 when there are fewer.
+qsizetype nthLfBack(const Units& u, qsizetype from, qsizetype to, qsizetype n)
+{
+    constexpr qsizetype Stride = 4096;
+    while (n > 8 && to - from > Stride) {
+        const qsizetype count = countLf(u, to - Stride, to);
+        if (count >= n)
+            break;
+        n -= count;
+        to -= Stride;
+    }
+    qsizetype i = to;
+    for (; n > 0; --n) {
+        i = previousLf(u, from, i);
+        if (i < 0)
+            return -1;
+    }
+    return i;
+}
+
 bool allLatin1(const Units& u, qsizetype from, qsizetype to)
 {
     if (u.latin1)
@@ -376,14 +396,25 @@ qsizetype LogStore::lineStart(qsizetype line) const
     }
     const int k = chunkOfLf(line);
     const Chunk& c = m_chunks[size_t(k)];
+    // The LF is counted to from the nearest of the chunk's start, its end (a
+    // paint at the end of a growing log) and the last lookup.
     qsizetype from = 0;
     qsizetype need = line - c.firstLine;
-    if (m_cursor.chunk == k && m_cursor.lfBefore < line && m_cursor.pos >= c.start) {
-        from = m_cursor.pos - c.start;
-        need = line - m_cursor.lfBefore;
+    qsizetype to = c.chars;
+    qsizetype needBack = c.firstLine + c.lf - line + 1;
+    if (m_cursor.chunk == k && m_cursor.pos >= c.start) {
+        if (m_cursor.lfBefore < line && line - m_cursor.lfBefore < need) {
+            from = m_cursor.pos - c.start;
+            need = line - m_cursor.lfBefore;
+        } else if (m_cursor.lfBefore >= line && m_cursor.lfBefore - line + 1 < needBack) {
+            to = m_cursor.pos - c.start;
+            needBack = m_cursor.lfBefore - line + 1;
+        }
     }
     const QByteArray bytes = bytesOf(k);
-    const qsizetype pos = c.start + nthLf(unitsOf(bytes, c.wide), from, c.chars, need) + 1;
+    const Units u = unitsOf(bytes, c.wide);
+    const qsizetype pos =
+        c.start + (needBack < need ? nthLfBack(u, 0, to, needBack) : nthLf(u, from, c.chars, need)) + 1;
     m_cursor = {k, pos, line, true};
     return pos;
 }
