@@ -184,7 +184,10 @@ QByteArray ParseHexLine(const QByteArray& line)
         payload.append(in + i + 1, close - i - 1);
         i = close + 1;
     }
-    payload.squeeze(); // spaced hex shrinks to a third: the rest goes back
+    // Spaced hex shrinks to a third: the rest goes back, but a payload that
+    // filled its room is not copied for a few bytes.
+    if (payload.capacity() > 2 * payload.size() + 4096)
+        payload.squeeze();
     return payload;
 }
 

@@ -25,7 +25,10 @@ void appendEntry(LogView& log, const QByteArrayList& items)
     const QString timestamp = currentTimestamp();
     if (Latin1::fits(timestamp))
         return log.append(logEntry(items, timestamp.toLatin1()));
-    log.append(logEntry(QStringList(), timestamp) + QString::fromLatin1(items.join("\r\n") + "\r\n"));
+    QStringList texts;
+    for (const QByteArray& item : items)
+        texts.append(QString::fromLatin1(item));
+    log.append(logEntry(texts, timestamp));
 }
 
 template <typename Items> void echo(LogView& log, const Items& items)
