@@ -27,13 +27,26 @@ namespace {
 
 const LineToSend Line = prepareLine(QStringLiteral("0123456789abcd"), false, true); // 16 bytes with CR LF
 
-bool connectTo(SocketControl& control, quint16 port)
+// A repeater over a socket control connected to a loopback peer that reads all.
+struct Rig
 {
-    QSignalSpy connected(&control, &SocketControl::connected);
-    control.setRemotePort(port);
-    control.Connect();
-    return connected.wait(10000);
-}
+    FloodPeer peer;
+    SocketControl control;
+    Repeater repeater{std::make_unique<SocketSendLink>(&control)};
+    bool connected = false;
+
+    Rig()
+    {
+        peer.setKeeping(false);
+        peer.start(QByteArray());
+        QObject::connect(&control, &SocketControl::bytesWritten, &repeater, &Repeater::linkDrained);
+        QSignalSpy spy(&control, &SocketControl::connected);
+        control.setRemotePort(peer.port());
+        control.Connect();
+        connected = spy.wait(10000);
+    }
+    ~Rig() { peer.stop(); }
+};
 
 struct Run
 {
@@ -47,15 +60,11 @@ struct Run
 // The repeater, or a plain loop of SendData, until the peer has read every line.
 Run toReadingPeer(qint64 lines, bool plainLoop)
 {
-    FloodPeer peer;
-    peer.setKeeping(false);
-    peer.start(QByteArray());
-    SocketControl control;
-    Repeater repeater(std::make_unique<SocketSendLink>(&control));
+    Rig rig;
+    auto& [peer, control, repeater, connected] = rig;
     repeater.setShowSent(false);
-    QObject::connect(&control, &SocketControl::bytesWritten, &repeater, &Repeater::linkDrained);
     Run r;
-    if (!connectTo(control, peer.port()))
+    if (!connected)
         return r;
     QCoreApplication::processEvents();
     resetPeakMemory();
@@ -75,7 +84,6 @@ Run toReadingPeer(qint64 lines, bool plainLoop)
     r.maxBlockMs = watch.maxBlockMs();
     r.complete = peer.receivedSize() == bytes;
     r.lines = peer.receivedSize() / Line.payload.size();
-    peer.stop();
     return r;
 }
 
@@ -90,14 +98,10 @@ struct Paced
 
 Paced atInterval(qint64 intervalMs, double seconds)
 {
-    FloodPeer peer;
-    peer.setKeeping(false);
-    peer.start(QByteArray());
-    SocketControl control;
-    Repeater repeater(std::make_unique<SocketSendLink>(&control));
-    QObject::connect(&control, &SocketControl::bytesWritten, &repeater, &Repeater::linkDrained);
+    Rig rig;
+    auto& [peer, control, repeater, connected] = rig;
     Paced p;
-    if (!connectTo(control, peer.port()))
+    if (!connected)
         return p;
     // Each line's lateness: when it went against start + k * interval.
     std::vector<double> late;
@@ -122,7 +126,6 @@ Paced atInterval(qint64 intervalMs, double seconds)
     std::sort(late.begin(), late.end());
     p.p99LateMs = late.empty() ? 0 : late[late.size() * 99 / 100];
     p.maxBlockMs = watch.maxBlockMs();
-    peer.stop();
     return p;
 }
 
