@@ -24,20 +24,21 @@ endif()
 set(CPACK_PACKAGE_NAME kelvane)
 set(CPACK_PACKAGE_VENDOR "The Kelvane developers")
 # Whoever builds the package answers for it: -DKELVANE_MAINTAINER="Name <address>".
-# The default is the building user at this machine, a domain nobody holds;
-# lintian refuses an address on localhost.
+# The default is the building user at this machine's name under .invalid, a
+# domain nobody can hold; lintian refuses root, and a host without a dot.
 set(_user "$ENV{USER}")
 if(NOT _user)
-  set(_user "$ENV{LOGNAME}")
+  execute_process(COMMAND id -un OUTPUT_VARIABLE _user OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
 endif()
-if(NOT _user)
+if(NOT _user MATCHES "^[A-Za-z0-9._-]+$" OR _user STREQUAL "root")
   set(_user builder)
 endif()
 cmake_host_system_information(RESULT _host QUERY HOSTNAME)
-if(NOT _host OR _host MATCHES "^localhost|\\.(localdomain|localnet)$")
+string(REGEX REPLACE "[^A-Za-z0-9.-]" "" _host "${_host}")
+if(NOT _host)
   set(_host buildhost)
 endif()
-set(KELVANE_MAINTAINER "${_user} <${_user}@${_host}>" CACHE STRING "The Debian package's Maintainer: Name <address>")
+set(KELVANE_MAINTAINER "${_user} <${_user}@${_host}.invalid>" CACHE STRING "The Debian package's Maintainer: Name <address>")
 set(CPACK_PACKAGE_CONTACT "${KELVANE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "exercise TCP and UDP peers by hand")
 set(CPACK_PACKAGE_DESCRIPTION

@@ -140,6 +140,7 @@ frmKelvane::frmKelvane(QWidget* parent)
     // The window opens at the layout's size and may grow, never shrink.
     resize(layout()->totalMinimumSize());
     layout()->activate();
+    showInfo();
     // The first control of the tab order that takes the focus has it at start.
     txtIP->setFocus(Qt::OtherFocusReason);
     qApp->installEventFilter(this);
