@@ -452,7 +452,7 @@ void frmKelvane::placeWindow(const SavedSettings& saved)
     resize(place.size());
     if (!ok[0] || !ok[1])
         return;
-    // The caption's middle must be on a screen, where it can be taken and moved.
+    // The middle of its top edge must be on a screen, where the caption can be taken.
     const QPoint handle(place.left() + place.width() / 2, place.top());
     for (const QScreen* screen : QGuiApplication::screens())
         if (screen->geometry().contains(handle)) {
