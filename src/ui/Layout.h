@@ -57,7 +57,7 @@ constexpr int InfoRightMargin = 60;
 
 // How a control follows the client area when the window is made larger than
 // the layout: it moves with the right or the bottom edge, or takes the extra
-// width or height. Controls not named in Growing keep their place, as do the
+// width or height. Controls not in GrowingControls keep their place, as do the
 // controls inside the frames.
 enum Follow : unsigned
 {
