@@ -4,6 +4,7 @@
 #include "net/SocketControl.h"
 #include "platform/KvError.h"
 #include "platform/Latin1.h"
+#include "platform/QtDatagramReader.h"
 
 #include <QHostAddress>
 #include <QNetworkDatagram>
@@ -156,6 +157,7 @@ private slots:
     void udpDropsAreReported_data();
     void udpDropsAreReported();
     void udpDatagramsWaitingForTheLookup();
+    void udpReadFailureComesAfterTheRead();
 
     void bulkTransferArrivesInOrder_data();
     void bulkTransferArrivesInOrder();
@@ -1117,6 +1119,32 @@ void TestSocketControl::udpDatagramsWaitingForTheLookup()
     QCOMPARE(control.bytesToWrite(), 0);
     QCOMPARE(notSent.count(), 1);
     QCOMPARE(notSent.at(0).at(0).toLongLong(), 1234);
+}
+
+void TestSocketControl::udpReadFailureComesAfterTheRead()
+{
+    SocketControl control;
+    Recorder recorder(control);
+    // The window closes the socket from its failure handler, which frees the reader.
+    QObject::connect(&control, &SocketControl::error, &control, [&control] { control.Close(); });
+    control.setPortableDatagramReader(true);
+    control.setProtocol(1);
+    control.Bind();
+    QUdpSocket peer;
+    const auto send = [&] { peer.writeDatagram("d", QHostAddress::LocalHost, quint16(control.LocalPort())); };
+    for (int i = 0; i < 20; ++i)
+        send();
+    // A read while the window takes them fails.
+    QObject::connect(&control, &SocketControl::dataArrival, &control, [&] {
+        if (recorder.counts.size() == 1) {
+            send();
+            QtDatagramReader::failNextRead();
+        }
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(control.State(), 0, Timeout);
+    settle();
+    QCOMPARE(recorder.events, QStringList(recorder.events.size() - 1, QStringLiteral("data"))
+                                  << QStringLiteral("error 10050"));
 }
 
 void TestSocketControl::bulkTransferArrivesInOrder_data()
