@@ -29,8 +29,9 @@ std::optional<bool> heldIn(const char* path, quint16 port)
     if (!list.open(QIODevice::ReadOnly))
         return std::nullopt;
     list.readLine(); // the column heads
-    while (!list.atEnd()) {
-        const QByteArrayList columns = list.readLine().simplified().split(' ');
+    // Read to the end of the list: the system gives its size as 0.
+    for (QByteArray line = list.readLine(); !line.isEmpty(); line = list.readLine()) {
+        const QByteArrayList columns = line.simplified().split(' ');
         if (columns.size() <= InodeColumn)
             continue;
         const QByteArray& local = columns.at(LocalColumn);
