@@ -38,9 +38,8 @@ constexpr qint64 DatagramSliceMs = 10;
 
 // A client bound to its local port may take it over from a connection of
 // that port that only waits out its close, so that a reconnect works at once.
-// The system would let it share the port with a live socket too, so that one
-// is looked for first. Windows lets such a bind take a port from a live
-// socket, so there the port is bound exclusively.
+// Windows lets such a bind take a port from a live socket, so there the port
+// is bound exclusively.
 #ifdef Q_OS_WIN
 constexpr auto ClientBindMode = QAbstractSocket::DontShareAddress;
 #else
@@ -123,6 +122,21 @@ KvError socketError(QAbstractSocket::SocketError code, const QString& qtText, co
     default:
         return KvError(E::ErrNetwork, withContext(QStringLiteral("Network error"), qtText));
     }
+}
+
+// The sharing bind would share a port with a live socket too, which then
+// fails only when it connects: whether one holds the port is looked for. A
+// port that a bind of its own can take is free, and needs no look.
+bool heldByLiveSocket(quint16 port)
+{
+    if (ClientBindMode == QAbstractSocket::DontShareAddress)
+        return false;
+    QTcpSocket probe;
+    probe.setProxy(QNetworkProxy::NoProxy);
+    if (probe.bind(QHostAddress::Any, port, QAbstractSocket::DontShareAddress) ||
+        probe.error() != QAbstractSocket::AddressInUseError)
+        return false;
+    return tcpPortHeld(port).value_or(false);
 }
 
 KvError hostNotFound(const QString& host)
@@ -221,7 +235,7 @@ void SocketControl::Connect()
     }
 
     const QString portText = QStringLiteral("port %1").arg(m_localPort);
-    if (m_localPort != 0 && tcpPortHeld(quint16(m_localPort)).value_or(false))
+    if (m_localPort != 0 && heldByLiveSocket(quint16(m_localPort)))
         throw socketError(QAbstractSocket::AddressInUseError, QString(), portText);
     auto* socket = new QTcpSocket(this);
     socket->setProxy(QNetworkProxy::NoProxy);
