@@ -78,7 +78,7 @@ void QtDatagramReader::readSome()
         }
         QHostAddress sender;
         quint16 port = 0;
-        // The test's failure is a real one: the system may not write there.
+        // A failure a test asks for is a real one: the system may not write there.
         char* const into = std::exchange(failingRead, false) ? nullptr : m_slot.data();
         qint64 size = 0;
         {
