@@ -179,6 +179,41 @@ private slots:
         QVERIFY(shown == line + "\r\n");
     }
 
+    void savedBeforeTheFirstLine_data()
+    {
+        QTest::addColumn<int>("save"); // in place, a new file put in its place, deleted
+        QTest::addColumn<QString>("sent");
+        QTest::newRow("written in place") << 0 << "newer\r\n";
+        QTest::newRow("a new file put in its place") << 1 << "newer\r\n";
+        QTest::newRow("deleted: sent as it was opened") << 2 << "old\r\n";
+    }
+
+    void savedBeforeTheFirstLine()
+    {
+        QFETCH(int, save);
+        QFETCH(QString, sent);
+        Rig rig;
+        QUdpSocket peer;
+        QVERIFY(peer.bind(QHostAddress::LocalHost, 0));
+        rig.control.setProtocol(SocketControl::UdpProtocol);
+        rig.control.setRemotePort(peer.localPort());
+        rig.control.Connect();
+        const QString path = m_files.write("old\n");
+        rig.sender.open(path);
+        QFile file(path);
+        QVERIFY(save == 0 ? file.open(QIODevice::WriteOnly) && file.write("newer\n") == 6
+                          : file.remove() && (save == 2 || QFile::rename(m_files.write("newer\n"), path)));
+        file.close();
+
+        rig.sender.start(QStringLiteral("0"), true);
+        QTRY_VERIFY(rig.completed());
+        QList<QStringList> expected{{"Sent :" + sent}, {Completed}};
+        if (save != 2)
+            expected.prepend(
+                {QStringLiteral("The file changed after it was opened; it is sent as it is now.")});
+        QCOMPARE(rig.entries.mid(2), expected);
+    }
+
     void datagramTooLargeIsSkipped_data()
     {
         QTest::addColumn<int>("size");
