@@ -145,22 +145,24 @@ private:
         return w.socket()->State() == SocketControl::sckListening ? quint16(w.socket()->LocalPort()) : 0;
     }
 
-    // Connected to the peer with the file open and sent at an interval so
-    // long that only the test's own ticks send.
-    bool startTicksByHand(Window& w, const Peer& peer, const QByteArray& file)
-    {
-        if (!connectTo(w, peer.port()))
-            return false;
-        open(w, m_files.write(file));
-        setInterval(w, QStringLiteral("100000"));
-        clickSend(w);
-        return caption(w) == Sending;
-    }
-
     static bool setModified(const QString& path, const QDateTime& time)
     {
         QFile file(path);
         return file.open(QIODevice::ReadWrite) && file.setFileTime(time, QFileDevice::FileModificationTime);
+    }
+
+    // Connected to the peer with the file open and sent at an interval so
+    // long that only the test's own ticks send.
+    bool startTicksByHand(Window& w, const Peer& peer, const QByteArray& file,
+                          const QDateTime& modified = QDateTime())
+    {
+        const QString path = m_files.write(file);
+        if (!connectTo(w, peer.port()) || (modified.isValid() && !setModified(path, modified)))
+            return false;
+        open(w, path);
+        setInterval(w, QStringLiteral("100000"));
+        clickSend(w);
+        return caption(w) == Sending;
     }
 
     static bool waitForEntry(const Window& w, const QString& entryBody, int timeout = 10000)
@@ -426,15 +428,11 @@ private slots:
         QFETCH(QString, said);
         Peer peer;
         Window w;
-        const QString path = m_files.write("A\r\nB\r\nC\r\n");
         // In whole seconds, a time a copy tool can set back exactly.
         const QDateTime opened = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() - 10);
-        QVERIFY(setModified(path, opened));
-        QVERIFY(connectTo(w, peer.port()));
-        open(w, path);
-        setInterval(w, QStringLiteral("100000"));
-        clickSend(w);
+        QVERIFY(startTicksByHand(w, peer, "A\r\nB\r\nC\r\n", opened));
         tick(w);
+        const QString path = w->fileSender()->progress().path;
         // A change now gets a later status-change time than the file's, also
         // by the system's coarse clock.
         QVERIFY(QTest::qWaitFor([&] {

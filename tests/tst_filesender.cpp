@@ -63,6 +63,15 @@ struct Rig
         QObject::connect(&control, &SocketControl::bytesWritten, &sender, sample);
     }
 
+    // Sending over UDP to a loopback peer.
+    bool overUdpTo(QUdpSocket& peer)
+    {
+        control.setProtocol(SocketControl::UdpProtocol);
+        control.setRemotePort(peer.bind(QHostAddress::LocalHost, 0) ? peer.localPort() : 0);
+        control.Connect();
+        return peer.localPort() != 0;
+    }
+
     bool completed() const { return !entries.isEmpty() && entries.constLast() == QStringList{Completed}; }
 };
 
@@ -194,10 +203,7 @@ private slots:
         QFETCH(QString, sent);
         Rig rig;
         QUdpSocket peer;
-        QVERIFY(peer.bind(QHostAddress::LocalHost, 0));
-        rig.control.setProtocol(SocketControl::UdpProtocol);
-        rig.control.setRemotePort(peer.localPort());
-        rig.control.Connect();
+        QVERIFY(rig.overUdpTo(peer));
         const QString path = m_files.write("old\n");
         rig.sender.open(path);
         QFile file(path);
@@ -226,10 +232,7 @@ private slots:
         QFETCH(int, size);
         Rig rig;
         QUdpSocket peer;
-        QVERIFY(peer.bind(QHostAddress::LocalHost, 0));
-        rig.control.setProtocol(SocketControl::UdpProtocol);
-        rig.control.setRemotePort(peer.localPort());
-        rig.control.Connect();
+        QVERIFY(rig.overUdpTo(peer));
 
         rig.sender.open(m_files.write("short 1\n" + oneLine(size) + "\nshort 2\n"));
         rig.sender.start(QStringLiteral("0"), true);

@@ -17,17 +17,22 @@ qint64 msecs(const QDateTime& time)
     return time.isValid() ? time.toMSecsSinceEpoch() : 0;
 }
 
+// An open file (answering from its handle, not its path) or a path.
+template <typename Source> FileIdentity identityFrom(const Source& source)
+{
+    FileIdentity id;
+    id.inode = quint64(msecs(source.fileTime(QFileDevice::FileBirthTime)));
+    id.size = source.size();
+    id.modified = msecs(source.fileTime(QFileDevice::FileModificationTime));
+    id.statusChanged = msecs(source.fileTime(QFileDevice::FileMetadataChangeTime));
+    return id;
+}
+
 } // namespace
 
 FileIdentity identityOf(QFileDevice& file)
 {
-    // An open file answers from its handle, not from its path.
-    FileIdentity id;
-    id.inode = quint64(msecs(file.fileTime(QFileDevice::FileBirthTime)));
-    id.size = file.size();
-    id.modified = msecs(file.fileTime(QFileDevice::FileModificationTime));
-    id.statusChanged = msecs(file.fileTime(QFileDevice::FileMetadataChangeTime));
-    return id;
+    return identityFrom(file);
 }
 
 std::optional<FileIdentity> identityAt(const QString& path)
@@ -36,10 +41,5 @@ std::optional<FileIdentity> identityAt(const QString& path)
     info.setCaching(false);
     if (!info.exists())
         return std::nullopt;
-    FileIdentity id;
-    id.inode = quint64(msecs(info.fileTime(QFileDevice::FileBirthTime)));
-    id.size = info.size();
-    id.modified = msecs(info.fileTime(QFileDevice::FileModificationTime));
-    id.statusChanged = msecs(info.fileTime(QFileDevice::FileMetadataChangeTime));
-    return id;
+    return identityFrom(info);
 }

@@ -13,7 +13,7 @@ class QString;
 struct FileIdentity
 {
     // Which file: device and inode. The portable version keeps its birth
-    // time in inode, or 0 when the system keeps none.
+    // time in inode, or 0 when the system keeps none; then the times tell.
     quint64 device = 0;
     quint64 inode = 0;
     qint64 size = 0;
@@ -22,11 +22,6 @@ struct FileIdentity
     // system alone, so no copy tool can set it back.
     qint64 statusChanged = 0;
 
-    // 0 for an inode stands for "cannot tell": then the times must tell.
-    bool sameFileAs(const FileIdentity& other) const
-    {
-        return inode == 0 || other.inode == 0 || (device == other.device && inode == other.inode);
-    }
     bool operator==(const FileIdentity& other) const
     {
         return device == other.device && inode == other.inode && size == other.size &&

@@ -98,16 +98,14 @@ void TextStream::requireUnchanged(const QString& where)
         change = QStringLiteral("The file was changed while it was sent, ") + where;
     } else if (const std::optional<FileIdentity> atPath = identityAt(m_path)) {
         // A file saved in its place leaves the open one as it was, but it is
-        // no longer the file the user chose. One that is only deleted is,
-        // though its unlinking touched its status-change time.
-        // Written in place with its times set back, the file shows it only
-        // by its status-change time.
-        if (!atPath->sameFileAs(m_opened))
+        // no longer the file the user chose; it differs from the open one in
+        // something. One that is only deleted is still the file, though its
+        // unlinking touched its status-change time. Written in place with its
+        // times set back, the file shows it only by that time.
+        if (*atPath != now)
             change = QStringLiteral("The file was replaced while it was sent, ") + where;
         else if (now.statusChanged != m_opened.statusChanged)
             change = QStringLiteral("The file was changed while it was sent, ") + where;
-        else if (*atPath != now)
-            change = QStringLiteral("The file was replaced while it was sent, ") + where;
     }
     if (!change.isEmpty())
         throw KvError(ErrFileChanged, change);

@@ -39,8 +39,8 @@ public:
     // KvError when the file at the path cannot be opened.
     bool reopenIfChanged();
     // Throws KvError when the file was cut short, changed, or replaced by
-    // another at its path since it was opened; the text ends with where,
-    // which says how far the sending came.
+    // another at its path since it was opened; its text holds where, which
+    // says how far the sending came.
     void requireUnchanged(const QString& where);
 
     // How far reading has come, in bytes, and the file's size when it was opened.
