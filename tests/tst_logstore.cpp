@@ -292,7 +292,7 @@ void TestLogStore::widensForCharactersBeyondLatin1_data()
         auto row = [&](const char* name) -> QTestData& {
             return QTest::addRow("%s: %s", StoredText::residence(workingSet), name) << workingSet;
         };
-        row("an insert three in") << qsizetype(3) << qsizetype(0) << QStringLiteral("ab\r\n");
+        row("an insert six in") << qsizetype(6) << qsizetype(0) << QStringLiteral("\n");
         row("a delete three in") << qsizetype(3) << qsizetype(4) << QString();
         row("an insert near the chunk's end") << Chunk - 5 << qsizetype(0) << QStringLiteral("xyz");
         row("a replace near the chunk's end") << Chunk - 9 << qsizetype(3) << QStringLiteral("\u20AC1");
