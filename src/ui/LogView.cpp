@@ -98,10 +98,13 @@ void LogView::clear()
     const Selection before{m_anchor, m_caret};
     const qsizetype top = m_topLine;
     const qsizetype left = m_leftColumn;
+    const bool some = length() > 0;
     setText(QString());
-    m_undoSelection = before;
-    m_undoTop = top;
-    m_undoLeft = left;
+    if (some) {
+        m_undoSelection = before;
+        m_undoTop = top;
+        m_undoLeft = left;
+    }
 }
 
 qsizetype LogView::lastIndexOf(const QString& needle) const
