@@ -85,7 +85,8 @@ struct Harness
                          &ConnectionControl::connectionRequest);
         QObject::connect(&socket, &SocketControl::error, &control,
                          [this](int, const QString& description) { control.error(description); });
-        QObject::connect(&socket, &SocketControl::sendingFailed, &control, &ConnectionControl::sendingFailed);
+        QObject::connect(&socket, &SocketControl::sendingFailed, &control,
+                         &ConnectionControl::sendingFailed);
     }
     ConnectionControl* operator->() { return &control; }
     QString log() const { return view.entries.join(QString()); }
