@@ -27,10 +27,10 @@ class QStringEncoder;
 // It is written under a temporary name beside the chosen one and takes that
 // name only once all of it is on the disk: a failed or cancelled save leaves no
 // file behind, and a file of that name stays as it was. A cancel that comes
-// once the file has taken its name is too late, and says so. The log itself is only
-// read. Text appended while the save runs is left out; an edit, a clear or old
-// text dropped meanwhile makes the save fail, since what was saved so far no
-// longer fits what follows.
+// once the file has taken its name is too late, and says so. The log itself
+// is only read. Text appended while the save runs is left out; an edit, a
+// clear or old text dropped meanwhile makes the save fail, since what was
+// saved so far no longer fits what follows.
 class LogSaver : public QObject
 {
     Q_OBJECT

@@ -986,9 +986,9 @@ void LogStore::releaseUnusedFile(std::vector<Chunk> goes)
 // The system takes a good part of a second to free a gigabyte: text let go,
 // and a temporary file, which has no name left, go on a thread of their own.
 // The next write opens another file.
-void LogStore::letGoAside(bool closeFile, std::vector<Chunk> text, std::vector<Chunk> undone)
+void LogStore::letGoAside(bool closeFile, std::vector<Chunk> text)
 {
-    if (!closeFile && text.empty() && undone.empty())
+    if (!closeFile && text.empty())
         return;
     waitForClosing();
     std::shared_ptr<QFile> file;
@@ -997,12 +997,10 @@ void LogStore::letGoAside(bool closeFile, std::vector<Chunk> text, std::vector<C
         file = std::move(m_file);
     }
     try {
-        m_closing = std::thread(
-            [file = std::move(file), text = std::move(text), undone = std::move(undone)]() mutable {
-                text.clear();
-                undone.clear();
-                file.reset();
-            });
+        m_closing = std::thread([file = std::move(file), text = std::move(text)]() mutable {
+            text.clear();
+            file.reset();
+        });
     } catch (const std::system_error&) {
         // No thread to be had: all went here.
     }

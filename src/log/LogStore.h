@@ -237,7 +237,7 @@ private:
     void discard(Undo& undo);
     void endUndo() { discard(m_undo); }
     void releaseUnusedFile(std::vector<Chunk> goes = {});
-    void letGoAside(bool closeFile, std::vector<Chunk> text = {}, std::vector<Chunk> undone = {});
+    void letGoAside(bool closeFile, std::vector<Chunk> text = {});
     void waitForClosing();
     QByteArray buffer(qsizetype bytes);
     void recycle(QByteArray& bytes);
