@@ -486,18 +486,11 @@ private slots:
     void clearEmptiesTheLog()
     {
         Window w;
-        LogView* log = w.logBox();
-        const QString before = log->text();
-        QVERIFY(!before.isEmpty());
-        log->setCaretPosition(3);
+        QVERIFY(!w.logBox()->text().isEmpty());
         w.find<QPushButton>("cmdClear")->click();
-        QCOMPARE(log->text(), QString());
+        QCOMPARE(w.logBox()->text(), QString());
         w.find<QPushButton>("cmdClear")->click();
-        QCOMPARE(log->text(), QString());
-        // Ctrl+Z in the log brings it back (the program has not written since).
-        QTest::keyClick(log, Qt::Key_Z, Qt::ControlModifier);
-        QCOMPARE(log->text(), before);
-        QCOMPARE(log->caretPosition(), 3);
+        QCOMPARE(w.logBox()->text(), QString());
     }
 
     void lineBoxTellsTheLogWhatItCouldNotCopy()
