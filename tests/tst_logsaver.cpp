@@ -223,19 +223,16 @@ void TestLogSaver::cancelAroundTheRename()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("log.txt"));
     QFile old(path);
-    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("older") == 5);
-    old.close();
+    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("older") == 5 && old.flush());
     const QString text = allLatin1(3 * LogSaver::BlockChars + 5);
     auto store = storeOf(text, InMemory);
     auto saver = std::make_unique<LogSaver>(store.get());
-    QSignalSpy saved(saver.get(), &LogSaver::saved);
     saver->holdAtRename(renamed);
     saver->start(path);
     QTRY_VERIFY(saver->isHeldAtRename());
     QCOMPARE(saver->cancel(), !renamed);
     saver->releaseRename();
     saver.reset(); // once the writer and the file have gone
-    QCOMPARE(saved.size(), 0);
     QVERIFY(contentsOf(path) == (renamed ? text.toLatin1() : QByteArray("older")));
     QCOMPARE(filesIn(dir.path()), QStringList{QStringLiteral("log.txt")});
 }
