@@ -23,7 +23,23 @@ endif()
 
 set(CPACK_PACKAGE_NAME kelvane)
 set(CPACK_PACKAGE_VENDOR "The Kelvane developers")
-set(CPACK_PACKAGE_CONTACT "The Kelvane developers <kelvane@kelvane.org>")
+# Whoever builds the package answers for it: -DKELVANE_MAINTAINER="Name <address>".
+# The default is the building user at this machine's name under .invalid, a
+# domain nobody can hold; lintian refuses root, and a host without a dot.
+set(_user "$ENV{USER}")
+if(NOT _user)
+  execute_process(COMMAND id -un OUTPUT_VARIABLE _user OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+endif()
+if(NOT _user MATCHES "^[A-Za-z0-9._-]+$" OR _user STREQUAL "root")
+  set(_user builder)
+endif()
+cmake_host_system_information(RESULT _host QUERY HOSTNAME)
+string(REGEX REPLACE "[^A-Za-z0-9.-]" "" _host "${_host}")
+if(NOT _host)
+  set(_host buildhost)
+endif()
+set(KELVANE_MAINTAINER "${_user} <${_user}@${_host}.invalid>" CACHE STRING "The Debian package's Maintainer: Name <address>")
+set(CPACK_PACKAGE_CONTACT "${KELVANE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "exercise TCP and UDP peers by hand")
 set(CPACK_PACKAGE_DESCRIPTION
     "One window acts as a TCP client, a TCP server that serves one peer at a time,
@@ -37,7 +53,7 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://kelvane.org")
+# No Homepage until the project has one of its own.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt finds its windowing plugins at run time, so the binary does not name them.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")

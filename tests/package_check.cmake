@@ -23,6 +23,7 @@ field(Package "^kelvane$")
 field(Version "^${VERSION}$")
 field(Section "^net$")
 field(Maintainer "^.+ <.+@.+>$")
+field(Homepage "^$")
 # Worked out from the binary, plus the windowing plugins Qt loads at run time.
 field(Depends "libqt6widgets6 [(]>= [0-9.]+[)]")
 field(Depends "libqt6network6 [(]>= [0-9.]+[)]")

@@ -85,8 +85,7 @@ struct Harness
                          &ConnectionControl::connectionRequest);
         QObject::connect(&socket, &SocketControl::error, &control,
                          [this](int, const QString& description) { control.error(description); });
-        QObject::connect(&socket, &SocketControl::sendingFailed, &control,
-                         &ConnectionControl::sendingFailed);
+        QObject::connect(&socket, &SocketControl::sendingFailed, &control, &ConnectionControl::sendingFailed);
     }
     ConnectionControl* operator->() { return &control; }
     QString log() const { return view.entries.join(QString()); }
@@ -225,7 +224,8 @@ private slots:
         QCOMPARE(situation(w), ListeningAgain);
         QCOMPARE(w->situation(), ConnectionControl::Situation::ListeningAgain);
         QCOMPARE(w.socket.LocalPort(), qint32(port));
-        QVERIFY(w.view.ticking);
+        // Sendings to the peer that left stop at once.
+        QVERIFY(!w.view.ticking);
 
         QSignalSpy requests(&w.socket, &SocketControl::connectionRequest);
         QTcpSocket second;
@@ -427,17 +427,28 @@ private slots:
         QTest::addColumn<QString>("host");
         QTest::addColumn<int>("logged");
         QTest::addColumn<QString>("after");
+        QTest::addColumn<QByteArray>("waiting"); // sent before the lookup answered
+        QTest::addColumn<QStringList>("unsent");
         // UDP needs the host only to send: it stays bound and receiving.
         const QString udpAfter = ConnectedUdp;
         const QString withNul = QStringLiteral("127.0.0.1") + QChar(0) + QStringLiteral("evil");
         QTest::newRow("tcp client, unknown name: connecting ends in idle")
-            << Tcp << "nonexistent.invalid" << 1 << Idle;
+            << Tcp << "nonexistent.invalid" << 1 << Idle << QByteArray() << QStringList();
         QTest::newRow("udp client, unknown name: stays connected")
-            << Udp << "nonexistent.invalid" << 2 << udpAfter;
+            << Udp << "nonexistent.invalid" << 2 << udpAfter << QByteArray() << QStringList();
+        QTest::newRow("udp client, unknown name, one byte waiting")
+            << Udp << "nonexistent.invalid" << 2 << udpAfter << QByteArray("x")
+            << QStringList{"1 byte waiting for it was not sent."};
+        QTest::newRow("udp client, unknown name, two bytes waiting")
+            << Udp << "nonexistent.invalid" << 2 << udpAfter << QByteArray("xy")
+            << QStringList{"2 bytes waiting for it were not sent."};
         // A listener waits on 127.0.0.1: the text before the NUL must not reach it.
-        QTest::newRow("tcp client, NUL inside the host") << Tcp << withNul << 1 << Idle;
-        QTest::newRow("udp client, NUL inside the host") << Udp << withNul << 2 << udpAfter;
-        QTest::newRow("tcp client, tab after the host") << Tcp << "127.0.0.1\tx" << 1 << Idle;
+        QTest::newRow("tcp client, NUL inside the host")
+            << Tcp << withNul << 1 << Idle << QByteArray() << QStringList();
+        QTest::newRow("udp client, NUL inside the host")
+            << Udp << withNul << 2 << udpAfter << QByteArray() << QStringList();
+        QTest::newRow("tcp client, tab after the host")
+            << Tcp << "127.0.0.1\tx" << 1 << Idle << QByteArray() << QStringList();
     }
     void unknownHost()
     {
@@ -445,6 +456,8 @@ private slots:
         QFETCH(QString, host);
         QFETCH(int, logged);
         QFETCH(QString, after);
+        QFETCH(QByteArray, waiting);
+        QFETCH(QStringList, unsent);
         QTcpServer listener;
         QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
         Harness w;
@@ -454,13 +467,15 @@ private slots:
         const qsizetype before = entries(w).size();
 
         clickConnect(w);
+        if (!waiting.isEmpty())
+            w.socket.SendData(waiting);
         QTRY_COMPARE_WITH_TIMEOUT(errors.count() + notFound.count(), 1, 60000);
         const QString description = (protocol == Udp ? notFound.at(0).at(0) : errors.at(0).at(1)).toString();
         QVERIFY(description.startsWith(QStringLiteral("Host not found")));
         // Without the system's reader, the entry on what its drop counts leave out.
         const int uncounted = protocol == Udp && !TestSupport::SystemReader ? 1 : 0;
         QCOMPARE(entriesSince(w, before).size(), logged + uncounted);
-        QCOMPARE(entriesSince(w, before).constLast(), body({description}));
+        QCOMPARE(entriesSince(w, before).constLast(), body(QStringList{description} + unsent));
         QCOMPARE(situation(w), after);
         QVERIFY(w.boxes.isEmpty());
         QVERIFY(!listener.hasPendingConnections());
@@ -555,7 +570,8 @@ private slots:
         prepare(w, role, mode, remotePort, localPort);
 
         clickConnect(w);
-        QCOMPARE(entries(w), bodies({{"Server port closed."}}));
+        // The box's text is logged too, just before the close.
+        QCOMPARE(entries(w), bodies({{description}, {"Server port closed."}}));
         QCOMPARE(w.boxes, QStringList{description});
         QCOMPARE(situation(w), Idle);
         QVERIFY(!w->isLocalClose());
@@ -589,9 +605,9 @@ private slots:
         const qsizetype before = entries(w).size();
 
         clickConnect(w);
-        QCOMPARE(entriesSince(w, before), bodies({{"Server port closed."}}));
         QCOMPARE(w.boxes.size(), 1);
         QVERIFY(!w.boxes.at(0).isEmpty());
+        QCOMPARE(entriesSince(w, before), bodies({{w.boxes.at(0)}, {"Server port closed."}}));
         QCOMPARE(situation(w), Idle);
     }
 };

@@ -145,13 +145,21 @@ private:
         return w.socket()->State() == SocketControl::sckListening ? quint16(w.socket()->LocalPort()) : 0;
     }
 
+    static bool setModified(const QString& path, const QDateTime& time)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadWrite) && file.setFileTime(time, QFileDevice::FileModificationTime);
+    }
+
     // Connected to the peer with the file open and sent at an interval so
     // long that only the test's own ticks send.
-    bool startTicksByHand(Window& w, const Peer& peer, const QByteArray& file)
+    bool startTicksByHand(Window& w, const Peer& peer, const QByteArray& file,
+                          const QDateTime& modified = QDateTime())
     {
-        if (!connectTo(w, peer.port()))
+        const QString path = m_files.write(file);
+        if (!connectTo(w, peer.port()) || (modified.isValid() && !setModified(path, modified)))
             return false;
-        open(w, m_files.write(file));
+        open(w, path);
         setInterval(w, QStringLiteral("100000"));
         clickSend(w);
         return caption(w) == Sending;
@@ -403,11 +411,19 @@ private slots:
     {
         QTest::addColumn<int>("change"); // cut short, rewritten, replaced, deleted
         QTest::addColumn<QString>("said");
-        QTest::newRow("cut short") << 0
-                                   << "The file shrank while it was sent: 9 bytes when it was opened, 2 now";
-        QTest::newRow("rewritten, same size") << 1 << "The file was changed while it was sent";
-        QTest::newRow("replaced") << 2 << "The file was replaced while it was sent";
+        QTest::newRow("cut short")
+            << 0 << "The file shrank while it was sent, after line 1: 9 bytes when it was opened, 2 now";
+        QTest::newRow("rewritten, same size") << 1 << "The file was changed while it was sent, after line 1";
+        QTest::newRow("replaced") << 2 << "The file was replaced while it was sent, after line 1";
         QTest::newRow("deleted: still read to its end as it was") << 3 << QString();
+        QTest::newRow("rewritten, its time set back")
+            << 4 << "The file was changed while it was sent, after line 1";
+        QTest::newRow("replaced by a copy of the same size and time")
+            << 5 << "The file was replaced while it was sent, after line 1";
+        // Cut where the next read starts: the early end is not "Completed.".
+        QTest::newRow("cut short after a whole read")
+            << 6
+            << "The file shrank while it was sent, after line 1: 65,542 bytes when it was opened, 65,535 now";
     }
 
     void fileChangedWhileSent()
@@ -416,17 +432,31 @@ private slots:
         QFETCH(QString, said);
         Peer peer;
         Window w;
-        QVERIFY(startTicksByHand(w, peer, "A\r\nB\r\nC\r\n"));
+        // In whole seconds, a time a copy tool can set back exactly.
+        const QDateTime opened = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch() - 10);
+        const QByteArray first = change == 6 ? QByteArray(65534, 'x') : QByteArray("A");
+        QVERIFY(startTicksByHand(w, peer, first + "\r\nB\r\nC\r\n", opened));
         tick(w);
         const QString path = w->fileSender()->progress().path;
+        // A change now gets a later status-change time than the file's, also
+        // by the system's coarse clock.
+        QVERIFY(QTest::qWaitFor([&] {
+            return QDateTime::currentMSecsSinceEpoch() >
+                   QFileInfo(path).metadataChangeTime().toMSecsSinceEpoch() + 20;
+        }));
         QFile file(path);
-        QVERIFY(change == 0   ? file.resize(2)
-                : change == 1 ? file.open(QIODevice::ReadWrite) && file.write("a") == 1 && file.flush()
-                              : file.remove() &&
-                                    (change == 3 || (QFile::rename(m_files.write("X\r\nY\r\nZ\r\n"), path) &&
-                                                     file.open(QIODevice::ReadOnly))));
-        // Saved a second later, as a clock that counts in whole seconds sees it.
-        QVERIFY(!file.isOpen() || file.setFileTime(QFileInfo(path).lastModified().addSecs(2),
+        const QString copy = m_files.write("X\r\nY\r\nZ\r\n");
+        if (change == 0 || change == 6)
+            QVERIFY(file.resize(first.size() + 1));
+        else if (change == 1 || change == 4)
+            QVERIFY(file.open(QIODevice::ReadWrite) && file.write("a") == 1 && file.flush());
+        else
+            QVERIFY(file.remove() && (change == 3 || ((change == 2 || setModified(copy, opened)) &&
+                                                      QFile::rename(copy, path) &&
+                                                      (change == 5 || file.open(QIODevice::ReadOnly)))));
+        // Saved a second later, as a clock that counts in whole seconds sees
+        // it, or with its time set back.
+        QVERIFY(!file.isOpen() || file.setFileTime(change == 4 ? opened : opened.addSecs(2),
                                                    QFileDevice::FileModificationTime));
         file.close();
         for (int i = 0; i < 3; ++i)
@@ -435,6 +465,8 @@ private slots:
         QCOMPARE(w.entries().constLast(), said.isEmpty() ? entry(QStringLiteral("Completed."))
                                                          : body({QStringLiteral("*** Error ***"), said,
                                                                  QStringLiteral("File sending stopped.")}));
+        // Nothing read before the change went out after it.
+        QCOMPARE(w.entries().filter(QStringLiteral("Sent :")).size(), said.isEmpty() ? 3 : 1);
     }
 
     void bytesNotSentAreLogged_data()
@@ -606,6 +638,39 @@ private slots:
                  body({QStringLiteral("Error"), QStringLiteral("Invalid file name: ")}));
     }
 
+    void hostNotFoundStopsTheSending_data()
+    {
+        QTest::addColumn<int>("crlf");
+        QTest::addColumn<QString>("unsent");
+        QTest::newRow("a line waiting") << 1 << "The last 3 bytes were not sent.";
+        QTest::newRow("one byte waiting") << 0 << "The last byte was not sent.";
+    }
+
+    void hostNotFoundStopsTheSending()
+    {
+        // A UDP client's first line waits for the name lookup, which fails:
+        // the socket stays open and nothing of the file left.
+        QFETCH(int, crlf);
+        QFETCH(QString, unsent);
+        Window w;
+        w.find<CheckBox>("chkAppenCrLf")->setValue(crlf);
+        open(w, m_files.write("A\r\nB\r\n"));
+        setInterval(w, QStringLiteral("100000"));
+        TestSupport::clickConnect(w, 1, 1, "5005", "0", "no-such-host.invalid");
+        clickSend(w);
+        tick(w);
+        QSignalSpy failed(w.socket(), &SocketControl::sendingFailed);
+        QVERIFY(failed.wait(60000));
+        // At once, with no tick between.
+        QCOMPARE(caption(w), Idle);
+        QVERIFY(!timer(w)->isActive());
+        const QString notFound =
+            QStringLiteral("Host not found: no-such-host.invalid. Nothing can be sent until "
+                           "the connection is opened again with another host.");
+        QCOMPARE(w.entries().constLast(), body({QStringLiteral("*** Error ***"), notFound, unsent,
+                                                QStringLiteral("File sending stopped.")}));
+    }
+
     void peerLeavesTheServerWhileSending_data()
     {
         QTest::addColumn<QByteArray>("file");
@@ -643,23 +708,23 @@ private slots:
         tick(w);
         QTRY_COMPARE(w.socket()->State(), int(SocketControl::sckListening));
         QVERIFY(w->isConnected());
-        QVERIFY(timer(w)->isActive());
-
-        tick(w);
-        const QString failure = w.entries().constLast();
-        QVERIFY2(failure.startsWith(QStringLiteral("*** Error ***\r\n")), qPrintable(failure));
-        QVERIFY(failure.endsWith(QStringLiteral("\r\nFile sending stopped.\r\n")));
-        QCOMPARE(failure.count(QStringLiteral("\r\n")), 3);
-        QCOMPARE(caption(w), Idle);
+        // Stopped at once, as for a client, saying where.
         QVERIFY(!timer(w)->isActive());
+        QTRY_COMPARE(caption(w), Idle);
+        QCOMPARE(w.entries().constLast(),
+                 body({QStringLiteral("*** Error ***"), QStringLiteral("The connection ended after line 1."),
+                       QStringLiteral("File sending stopped.")}));
         QVERIFY(w->isFileOpen());
         QCOMPARE(firstGot, QByteArray("L1\r\n"));
 
+        // The next peer gets nothing it did not ask for.
         QTcpSocket second;
         QByteArray secondGot;
         connect(&second, &QTcpSocket::readyRead, &second, [&] { secondGot += second.readAll(); });
         second.connectToHost(QHostAddress::LocalHost, port);
         QTRY_COMPARE(w.socket()->State(), int(SocketControl::sckConnected));
+        QVERIFY(!timer(w)->isActive());
+        QCOMPARE(w.socket()->traffic().bytesOut, 0);
 
         setInterval(w, QStringLiteral("10"));
         clickSend(w);

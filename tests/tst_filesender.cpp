@@ -63,6 +63,15 @@ struct Rig
         QObject::connect(&control, &SocketControl::bytesWritten, &sender, sample);
     }
 
+    // Sending over UDP to a loopback peer.
+    bool overUdpTo(QUdpSocket& peer)
+    {
+        control.setProtocol(SocketControl::UdpProtocol);
+        control.setRemotePort(peer.bind(QHostAddress::LocalHost, 0) ? peer.localPort() : 0);
+        control.Connect();
+        return peer.localPort() != 0;
+    }
+
     bool completed() const { return !entries.isEmpty() && entries.constLast() == QStringList{Completed}; }
 };
 
@@ -179,6 +188,38 @@ private slots:
         QVERIFY(shown == line + "\r\n");
     }
 
+    void savedBeforeTheFirstLine_data()
+    {
+        QTest::addColumn<int>("save"); // in place, a new file put in its place, deleted
+        QTest::addColumn<QString>("sent");
+        QTest::newRow("written in place") << 0 << "newer\r\n";
+        QTest::newRow("a new file put in its place") << 1 << "newer\r\n";
+        QTest::newRow("deleted: sent as it was opened") << 2 << "old\r\n";
+    }
+
+    void savedBeforeTheFirstLine()
+    {
+        QFETCH(int, save);
+        QFETCH(QString, sent);
+        Rig rig;
+        QUdpSocket peer;
+        QVERIFY(rig.overUdpTo(peer));
+        const QString path = m_files.write("old\n");
+        rig.sender.open(path);
+        QFile file(path);
+        QVERIFY(save == 0 ? file.open(QIODevice::WriteOnly) && file.write("newer\n") == 6
+                          : file.remove() && (save == 2 || QFile::rename(m_files.write("newer\n"), path)));
+        file.close();
+
+        rig.sender.start(QStringLiteral("0"), true);
+        QTRY_VERIFY(rig.completed());
+        QList<QStringList> expected{{"Sent :" + sent}, {Completed}};
+        if (save != 2)
+            expected.prepend(
+                {QStringLiteral("The file changed after it was opened; it is sent as it is now.")});
+        QCOMPARE(rig.entries.mid(2), expected);
+    }
+
     void datagramTooLargeIsSkipped_data()
     {
         QTest::addColumn<int>("size");
@@ -191,10 +232,7 @@ private slots:
         QFETCH(int, size);
         Rig rig;
         QUdpSocket peer;
-        QVERIFY(peer.bind(QHostAddress::LocalHost, 0));
-        rig.control.setProtocol(SocketControl::UdpProtocol);
-        rig.control.setRemotePort(peer.localPort());
-        rig.control.Connect();
+        QVERIFY(rig.overUdpTo(peer));
 
         rig.sender.open(m_files.write("short 1\n" + oneLine(size) + "\nshort 2\n"));
         rig.sender.start(QStringLiteral("0"), true);

@@ -60,6 +60,8 @@ private slots:
     void writesExactBytes();
     void leavesNoFileWhenItFails_data();
     void leavesNoFileWhenItFails();
+    void cancelAroundTheRename_data();
+    void cancelAroundTheRename();
 };
 
 void TestLogSaver::writesExactBytes_data()
@@ -206,6 +208,33 @@ void TestLogSaver::leavesNoFileWhenItFails()
     QCOMPARE(filesIn(dir.path()), before);
     QFile::setPermissions(dir.filePath(QStringLiteral("readonly")),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+void TestLogSaver::cancelAroundTheRename_data()
+{
+    QTest::addColumn<bool>("renamed"); // where the writer is held when the cancel comes
+    QTest::newRow("on the disk, not yet renamed: the old file stays") << false;
+    QTest::newRow("renamed: the new file stays, and the cancel is too late") << true;
+}
+
+void TestLogSaver::cancelAroundTheRename()
+{
+    QFETCH(bool, renamed);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("log.txt"));
+    QFile old(path);
+    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("older") == 5 && old.flush());
+    const QString text = allLatin1(3 * LogSaver::BlockChars + 5);
+    auto store = storeOf(text, InMemory);
+    auto saver = std::make_unique<LogSaver>(store.get());
+    saver->holdAtRename(renamed);
+    saver->start(path);
+    QTRY_VERIFY(saver->isHeldAtRename());
+    QCOMPARE(saver->cancel(), !renamed);
+    saver->releaseRename();
+    saver.reset(); // once the writer and the file have gone
+    QVERIFY(contentsOf(path) == (renamed ? text.toLatin1() : QByteArray("older")));
+    QCOMPARE(filesIn(dir.path()), QStringList{QStringLiteral("log.txt")});
 }
 
 QTEST_GUILESS_MAIN(TestLogSaver)

@@ -284,13 +284,25 @@ void TestLogStore::lastIndexOf()
 void TestLogStore::widensForCharactersBeyondLatin1_data()
 {
     addResidence();
-    QTest::newRow("memory") << InMemory;
-    QTest::newRow("file") << Spilling;
+    QTest::addColumn<qsizetype>("offset"); // of an edit in the wide chunk
+    QTest::addColumn<qsizetype>("count");
+    QTest::addColumn<QString>("with");
+    for (qint64 workingSet : {InMemory, Spilling}) {
+        auto row = [&](const char* name) -> QTestData& {
+            return QTest::addRow("%s: %s", StoredText::residence(workingSet), name) << workingSet;
+        };
+        row("an insert six in") << qsizetype(6) << qsizetype(0) << QStringLiteral("\n");
+        row("a delete three in") << qsizetype(3) << qsizetype(4) << QString();
+        row("an insert near the chunk's end") << Chunk - 5 << qsizetype(0) << QStringLiteral("xyz");
+    }
 }
 
 void TestLogStore::widensForCharactersBeyondLatin1()
 {
     QFETCH(qint64, workingSet);
+    QFETCH(qsizetype, offset);
+    QFETCH(qsizetype, count);
+    QFETCH(QString, with);
     const QString head = filler(Chunk + 50);
     auto log = fromPieces(head, 40000, workingSet);
     const qint64 narrow = log->memoryBytes() + log->fileBytes();
@@ -316,6 +328,10 @@ void TestLogStore::widensForCharactersBeyondLatin1()
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
     log->replace(3, 0, QString(QChar(0x263A)));
     edited.insert(3, QChar(0x263A));
+    failure = mismatch(*log, edited);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    log->replace(Chunk + 1 + offset, count, with);
+    edited.replace(Chunk + 1 + offset, count, with);
     failure = mismatch(*log, edited);
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
     // A key typed into a chunk kept two bytes a character.
@@ -469,20 +485,31 @@ void TestLogStore::readBackAcrossMemoryAndFile()
     QVERIFY(pieces == text.mid(5, text.size() - 10));
 }
 
+// A clear can be undone, with nothing copied, until the next append; then the text and the file go.
 void TestLogStore::clearEmptiesTextAndFile()
 {
-    auto log = fromPieces(filler(3 * Chunk) + QStringLiteral("\r\n"), 100000, Spilling);
-    QVERIFY(log->fileBytes() > 0);
+    const QString text = filler(3 * Chunk) + QStringLiteral("\r\n") + QChar(0x20AC);
+    auto log = fromPieces(text, 100000, Spilling);
+    const qint64 memory = log->memoryBytes();
+    const qint64 file = log->fileBytes();
     log->clear();
     QCOMPARE(log->size(), 0);
-    QCOMPARE(log->fileBytes(), 0);
-    QCOMPARE(log->memoryBytes(), 0);
+    log->undo();
+    QString failure = mismatch(*log, text);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    QVERIFY(log->memoryBytes() == memory && log->fileBytes() == file && !log->canUndo());
+    log->clear();
     QCOMPARE(log->lineCount(), 1);
     QCOMPARE(log->lastCrLf(), -1);
     QCOMPARE(log->longestLine(), 0);
+    log->append(QStringLiteral("short\r\n"));
+    QVERIFY(!log->canUndo());
+    log->settle();
+    QCOMPARE(log->fileBytes(), 0);
+    QCOMPARE(log->memoryBytes(), qint64(7));
     const QString again = QStringLiteral("short\r\n") + filler(3 * Chunk);
-    log->append(again);
-    const QString failure = mismatch(*log, again);
+    log->append(QStringView(again).mid(7));
+    failure = mismatch(*log, again);
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
 }
 
@@ -512,6 +539,8 @@ void TestLogStore::diskFullKeepsTheNewestBehindOneMarker_data()
         << qint64(-1) << QStringLiteral("/dev/full") << qint64(-1) << noSpace;
     QTest::newRow("the file's folder is not writable")
         << qint64(-1) << QStringLiteral("<read-only>/log") << qint64(-1) << notWritable;
+    QTest::newRow("a folder named beyond Latin-1 is not writable")
+        << qint64(-1) << QStringLiteral("<wide>/log") << qint64(-1) << notWritable;
     QTest::newRow("the cache and temporary folders are not writable")
         << qint64(-1) << QStringLiteral("<read-only>") << qint64(-1) << notWritable;
     QTest::newRow("a folder in place of the file") << qint64(-1) << QStringLiteral("<folder>") << qint64(-1)
@@ -546,6 +575,11 @@ void TestLogStore::diskFullKeepsTheNewestBehindOneMarker()
     const auto restored = qScopeGuard(restore);
     if (file == QLatin1String("<folder>"))
         file = dir.path();
+    if (file.startsWith(QLatin1String("<wide>"))) { // the same folder by another name
+        QVERIFY(QFile::link(folder, dir.filePath(QStringLiteral("to-\u0444"))));
+        folder = dir.filePath(QStringLiteral("to-\u0444"));
+        file.replace(QLatin1String("<wide>"), QStringLiteral("<read-only>"));
+    }
     if (file.startsWith(QLatin1String("<read-only>")) && refusal(folder + QStringLiteral("/probe")).isEmpty())
         QSKIP("no folder here refuses a new file");
     if (file == QLatin1String("<read-only>")) {
@@ -564,7 +598,8 @@ void TestLogStore::diskFullKeepsTheNewestBehindOneMarker()
         ::setrlimit(RLIMIT_FSIZE, &limited);
     }
     auto marker = [&cause](qint64 dropped) {
-        return QStringLiteral("... %1 characters dropped: %2 ...\r\n").arg(CountText(dropped), cause);
+        return QStringLiteral("... %1 characters dropped: %2 ...\r\n")
+            .arg(CountText(dropped), QString(cause).replace(QChar(0x444), QLatin1String("\\u0444")));
     };
     LogStore log;
     log.setFilePath(file == folder ? QString() : file);
@@ -599,6 +634,9 @@ void TestLogStore::diskFullKeepsTheNewestBehindOneMarker()
     QCOMPARE(full.size(), 0);
     QVERIFY(full.wait(2000));
     QCOMPARE(full.at(0).at(0).toString(), cause);
+    // Part of the marker line deleted, and typed into: what was typed counts as dropped.
+    log.replace(4, 3, QString());
+    log.replace(10, 0, QStringLiteral("typed"));
     // The cause stays readable however much is dropped after it.
     for (int i = 0; i < 6; ++i)
         log.append(filler(Chunk / 2, 20 + i));
@@ -606,6 +644,12 @@ void TestLogStore::diskFullKeepsTheNewestBehindOneMarker()
     QCOMPARE(full.size(), 1);
     QVERIFY(log.droppedCharacters() > dropped);
     QCOMPARE(log.mid(0, log.lineEnd(0, true)), marker(log.droppedCharacters()));
+    QCOMPARE(log.droppedCharacters(),
+             qint64(sent.size() + 3 * Chunk + 5 - (log.size() - log.lineEnd(0, true))));
+    const qint64 count = log.droppedCharacters();
+    log.clear();
+    log.undo();
+    QVERIFY(log.isDiskFull() && log.droppedCharacters() == count);
     // An edit that passes the working set drops old text, and its own undo first.
     log.replace(log.size() - 5, 5, filler(Chunk));
     QVERIFY(!log.canUndo());

@@ -1,5 +1,6 @@
 #include "testsupport.h"
 
+#include "log/LogSaver.h"
 #include "ui/FindBox.h"
 #include "ui/LineBox.h"
 #include "ui/LogTools.h"
@@ -82,6 +83,7 @@ private slots:
     void findBoxKeys();
     void saveFromTheWindow_data();
     void saveFromTheWindow();
+    void cancelAfterTheRenameIsTold();
     void primarySelection();
     void dragPastTheEdgeScrolls();
     void accessibleTextAtOffset_data();
@@ -287,6 +289,21 @@ void TestLogTools::saveFromTheWindow()
         QVERIFY2(w.boxes->front().text.contains(warning), qPrintable(w.boxes->front().text));
     // The log is never touched by a save.
     QCOMPARE(log->text(), before + (editWhileSaving ? QStringLiteral("x") : QString()));
+}
+
+void TestLogTools::cancelAfterTheRenameIsTold()
+{
+    Window w;
+    QTemporaryDir dir;
+    w.saveReplies->push_back({0, dir.filePath(QStringLiteral("log.txt"))});
+    auto* saver = w->findChild<LogSaver*>(QStringLiteral("logSaver"));
+    saver->holdAtRename(true);
+    w.find<LogTools>(QStringLiteral("logTools"))->saveAs();
+    QTRY_VERIFY(saver->isHeldAtRename());
+    emit w->findChild<QProgressDialog*>(QStringLiteral("dlgSaveProgress"))->canceled();
+    saver->releaseRename();
+    QCOMPARE(w.boxes->size(), size_t(1));
+    QCOMPARE(w.boxes->front().text, QStringLiteral("The log was saved before the cancel arrived."));
 }
 
 void TestLogTools::primarySelection()

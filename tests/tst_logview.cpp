@@ -515,7 +515,7 @@ void TestLogView::undoTakesBackTheLastEdit_data()
     row("keys after a caret move: only those", 8, 8, "ab [Home] c") << "one\r\ntwoab\r\nthree";
     row("one level: a second undo does nothing", 5, 8, "x [Ctrl+Z]") << t;
     row("an append ends it", 5, 8, "x append") << "one\r\nx\r\nthree!";
-    row("a clear ends it", 5, 8, "x clear") << "";
+    row("a clear is undone whole", 5, 8, "x clear") << "one\r\nx\r\nthree";
     // A log that lies mostly in its file; the second key of the last row goes
     // into the chunk after the selection's.
     QString big;
@@ -524,6 +524,7 @@ void TestLogView::undoTakesBackTheLastEdit_data()
     const qsizetype end = 2 * LogStore::ChunkChars;
     QTest::newRow("all of a log") << big << qsizetype(0) << big.size() << "[Ctrl+A] x y" << big;
     QTest::newRow("a selection that ends a chunk") << big << end - 9 << end << "x y" << big;
+    QTest::newRow("a clear of a log mostly in its file") << big << end - 9 << end << "clear" << big;
 }
 
 void TestLogView::undoTakesBackTheLastEdit()

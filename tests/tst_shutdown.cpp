@@ -138,6 +138,10 @@ private slots:
         w.find<OptionArray>("optMode")->setValue(1, true);
         w.find<CheckBox>("chkCloseOnDisconnect")->setValue(2);
         w.find<ListCombo>("cboMode")->setListIndex(1);
+        w.find<ToggleButton>("chkFlat")->setValue(0);
+        w.find<CheckBox>("chkShow")->setValue(2);
+        const QRect place(30, 40, w->minimumWidth() + 150, w->minimumHeight() + 90);
+        w->setGeometry(place);
         const qsizetype before = w.entries().size();
 
         QVERIFY(w->close());
@@ -156,6 +160,10 @@ private slots:
         QCOMPARE(storedSetting(Settings::CrLf), QStringLiteral("0"));
         QCOMPARE(storedSetting(Settings::CloseOnDisconnect), QStringLiteral("2"));
         QCOMPARE(storedSetting(Settings::Mode), QStringLiteral("1"));
+        QCOMPARE(storedSetting(Settings::FlatView) + storedSetting(Settings::ShowSent), QStringLiteral("02"));
+        QCOMPARE(QStringList({storedSetting(Settings::Left), storedSetting(Settings::Top),
+                              storedSetting(Settings::Width), storedSetting(Settings::Height)}),
+                 QStringList({"30", "40", QString::number(place.width()), QString::number(place.height())}));
 
         // The next window starts from what was saved.
         Window next;
@@ -168,6 +176,12 @@ private slots:
         QVERIFY(next.find<OptionArray>("optServer")->value(0));
         QCOMPARE(next.find<CheckBox>("chkCloseOnDisconnect")->value(), 2);
         QCOMPARE(next.find<ListCombo>("cboMode")->listIndex(), 1);
+        QCOMPARE(next.find<ToggleButton>("chkFlat")->value(), 0);
+        QCOMPARE(next.find<CheckBox>("chkShow")->value(), 2);
+        QCOMPARE(next->geometry(), place);
+        // A size the layout does not fit in is not used.
+        TestSupport::storeSetting(Settings::Height, QString::number(next->minimumHeight() - 1));
+        QCOMPARE(Window()->size(), next->minimumSize());
     }
 
     void storedFlags_data()

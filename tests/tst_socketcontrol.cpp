@@ -4,6 +4,7 @@
 #include "net/SocketControl.h"
 #include "platform/KvError.h"
 #include "platform/Latin1.h"
+#include "platform/QtDatagramReader.h"
 
 #include <QHostAddress>
 #include <QNetworkDatagram>
@@ -31,11 +32,13 @@ QByteArray allByteValues()
 }
 
 // The number of the KvError that fn throws, 0 when it throws none.
-int thrownNumber(const std::function<void()>& fn)
+int thrownNumber(const std::function<void()>& fn, QString* description = nullptr)
 {
     try {
         fn();
     } catch (const KvError& e) {
+        if (description)
+            *description = e.description();
         return e.number();
     }
     return 0;
@@ -156,6 +159,7 @@ private slots:
     void udpDropsAreReported_data();
     void udpDropsAreReported();
     void udpDatagramsWaitingForTheLookup();
+    void udpReadFailureComesAfterTheRead();
 
     void bulkTransferArrivesInOrder_data();
     void bulkTransferArrivesInOrder();
@@ -292,23 +296,32 @@ void TestSocketControl::refusesOperationsAtOnce()
 void TestSocketControl::portInUseIsRefused_data()
 {
     QTest::addColumn<int>("protocol");
-    QTest::addColumn<bool>("client");
-    QTest::newRow("TCP listen") << 0 << false;
-    QTest::newRow("UDP bind") << 1 << false;
+    QTest::addColumn<int>("client");
+    QTest::newRow("TCP listen") << 0 << 0;
+    QTest::newRow("UDP bind") << 1 << 0;
     // Bound, neither listening nor connected: the client's bind must not share it.
-    QTest::newRow("TCP client bind") << 0 << true;
+    QTest::newRow("TCP client bind") << 0 << 1;
+    QTest::newRow("TCP client connected") << 0 << 2;
 }
 
 void TestSocketControl::portInUseIsRefused()
 {
     QFETCH(int, protocol);
-    QFETCH(bool, client);
+    QFETCH(int, client);
 
     QTcpServer tcpHolder;
     QUdpSocket udpHolder;
     QTcpSocket boundHolder;
+    SocketControl connectedHolder;
     quint16 port = 0;
-    if (client) {
+    if (client == 2) {
+#ifndef KELVANE_LINUX_IMPLEMENTATIONS
+        QSKIP("Qt alone cannot tell whether a live socket holds the port");
+#endif
+        connectedHolder.setLocalPort(Loopback::unusedTcpPort());
+        QVERIFY(connectClient(connectedHolder, tcpHolder));
+        port = connectedHolder.LocalPort();
+    } else if (client) {
         QVERIFY(boundHolder.bind(QHostAddress::Any, 0));
         port = boundHolder.localPort();
     } else if (protocol == 0) {
@@ -322,10 +335,10 @@ void TestSocketControl::portInUseIsRefused()
     SocketControl control;
     control.setProtocol(protocol);
     control.setLocalPort(port);
-    QCOMPARE(thrownNumber([&] {
-                 client ? control.Connect() : protocol == 0 ? control.Listen() : control.Bind();
-             }),
-             int(SocketControl::ErrAddressInUse));
+    const auto open = [&] { client ? control.Connect() : protocol == 0 ? control.Listen() : control.Bind(); };
+    QString description;
+    QCOMPARE(thrownNumber(open, &description), int(SocketControl::ErrAddressInUse));
+    QCOMPARE(description, QStringLiteral("Address in use: port %1").arg(port));
     QCOMPARE(control.State(), 0);
 }
 
@@ -1117,6 +1130,28 @@ void TestSocketControl::udpDatagramsWaitingForTheLookup()
     QCOMPARE(control.bytesToWrite(), 0);
     QCOMPARE(notSent.count(), 1);
     QCOMPARE(notSent.at(0).at(0).toLongLong(), 1234);
+}
+
+void TestSocketControl::udpReadFailureComesAfterTheRead()
+{
+    SocketControl control;
+    Recorder recorder(control);
+    // The window closes the socket from its failure handler, which frees the reader.
+    QObject::connect(&control, &SocketControl::error, &control, [&control] { control.Close(); });
+    control.setPortableDatagramReader(true);
+    control.setProtocol(1);
+    control.Bind();
+    QUdpSocket peer;
+    for (int i = 0; i < 20; ++i)
+        peer.writeDatagram("d", QHostAddress::LocalHost, quint16(control.LocalPort()));
+    QObject::connect(&control, &SocketControl::dataArrival, &control, [&] {
+        if (recorder.counts.size() == 1) {
+            peer.writeDatagram("f", QHostAddress::LocalHost, quint16(control.LocalPort()));
+            QtDatagramReader::failNextRead();
+        }
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(control.State(), 0, Timeout);
+    QCOMPARE(recorder.events.indexOf(QStringLiteral("error 10050")), recorder.events.size() - 1);
 }
 
 void TestSocketControl::bulkTransferArrivesInOrder_data()

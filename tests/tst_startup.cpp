@@ -76,6 +76,9 @@ private slots:
             << Stored{{"CloseOnDisconnect", "9"}} << defaults << true << 1 << true << 0 << 0 << 1;
         QTest::newRow("mode overflows")
             << Stored{{"mode", "&H10000"}} << defaults << true << 1 << true << 1 << -1 << 1;
+        QTest::newRow("views a check box cannot take: the boxes keep theirs")
+            << Stored{{"FlatView", "3"}, {"ShowSent", "40000"}} << defaults << true << 1 << true << 1 << 0
+            << 2;
         QTest::newRow("every bad value costs its own step")
             << Stored{{"crlf", "5"}, {"CloseOnDisconnect", "1e9"}, {"mode", "2"}} << defaults << true << 1
             << true << 0 << -1 << 3;
@@ -107,6 +110,8 @@ private slots:
         QCOMPARE(w.find<CheckBox>("chkCloseOnDisconnect")->value(), closeBox);
         QCOMPARE(w.find<CheckBox>("chkCloseOnDisconnect")->isEnabled(), server);
         QCOMPARE(w.find<ListCombo>("cboMode")->listIndex(), mode);
+        QCOMPARE(QList<int>({w.find<ToggleButton>("chkFlat")->value(), w.find<CheckBox>("chkShow")->value()}),
+                 QList<int>({1, 1}));
 
         const QStringList entries = TestSupport::entryBodies(w.logBox()->text());
         QCOMPARE(entries.size(), 1 + failures);

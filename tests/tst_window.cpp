@@ -4,6 +4,7 @@
 
 #include "testsupport.h"
 
+#include "send/FileSender.h"
 #include "ui/CommonDialog.h"
 #include "ui/Controls.h"
 #include "ui/Layout.h"
@@ -19,6 +20,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTest>
 #include <QTimer>
 
@@ -435,15 +437,80 @@ private slots:
         }
     }
 
-    void windowKeepsItsSize()
+    void windowGrowsButNeverShrinks_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QRect>("place"); // in pixels, with the client area 150 wider and 90 higher
+        QTest::newRow("the log takes both") << "txtOutput" << QRect(4, 164, 652, 279);
+        QTest::newRow("the line box moves down and widens") << "txtLine" << QRect(4, 446, 652, 22);
+        QTest::newRow("the send button follows both edges") << "cmdSend1" << QRect(658, 446, 31, 19);
+        QTest::newRow("Clear follows the right edge") << "cmdClear" << QRect(660, 162, 79, 21);
+        QTest::newRow("the connection frame stays") << "fraConnectionSettings" << QRect(4, 6, 376, 157);
+        QTest::newRow("the file frame stays") << "fraSendFile" << QRect(381, 6, 207, 153);
+    }
+    void windowGrowsButNeverShrinks()
     {
         Window w(false);
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.form.get()));
-        const QSize size = w->size();
-        QCOMPARE(w->minimumSize(), size);
-        QCOMPARE(w->maximumSize(), size);
-        QVERIFY(!(w->windowFlags() & Qt::WindowMaximizeButtonHint));
+        QCOMPARE(w->minimumSize(), w->size());
+        QVERIFY(w->windowFlags() & Qt::WindowMaximizeButtonHint);
+        w->resize(w->size() + QSize(150, 90));
+        QTRY_COMPARE(w->centralWidget()->size(), QSize(750, 511));
+        QFETCH(QString, name);
+        QTEST(w.find<QWidget>(name)->geometry(), "place");
+        auto* info = w.find<QLabel>("lblInfo");
+        QCOMPARE(info->geometry(), QRect(QPoint(4, 493), info->sizeHint()));
+    }
+
+    void infoLineElidesWhatDoesNotFit()
+    {
+        QTcpServer peer;
+        QTemporaryDir dir;
+        QFile file(dir.filePath(QString(200, QLatin1Char('x'))));
+        QVERIFY(peer.listen(QHostAddress::LocalHost, 0) && file.open(QIODevice::WriteOnly) &&
+                file.write("1\n2\n") && file.flush());
+        Window w;
+        QVERIFY(TestSupport::connectTcpClient(w, peer.serverPort()));
+        w->fileSender()->open(file.fileName());
+        w.find<QPushButton>("cmdSendFile")->click();
+        auto* info = w.find<QLabel>("lblInfo");
+        QTRY_VERIFY(info->toolTip().contains(" | Sending " + QString(200, QLatin1Char('x')) + ": line "));
+        QCOMPARE(info->text(), info->fontMetrics().elidedText(info->toolTip(), Qt::ElideRight, 592));
+        QCOMPARE(info->geometry(), QRect(QPoint(4, 403), info->sizeHint()));
+    }
+
+    void sharedAccessKeysOnlyMoveTheFocus_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<bool>("click");
+        const auto row = [](const char* name, const char* from, Qt::Key key, const char* to, bool click) {
+            QTest::newRow(name) << QString(from) << int(key) << QString(to) << click;
+        };
+        row("line box, Alt+R: round to remote port", "txtLine", Qt::Key_R, "txtRemotePort", false);
+        row("remote port, Alt+R: Clear", "txtRemotePort", Qt::Key_R, "cmdClear", false);
+        row("interval, Alt+L: round to local port", "txtInterval", Qt::Key_L, "txtLocalPort", false);
+        row("Alt+W, the key of one control, clicks it", "txtIP", Qt::Key_W, "chkFlat", true);
+    }
+    void sharedAccessKeysOnlyMoveTheFocus()
+    {
+        QFETCH(QString, from);
+        QFETCH(QString, to);
+        QFETCH(bool, click);
+        Window w;
+        w->show();
+        QVERIFY(QTest::qWaitForWindowActive(w.form.get()));
+        w.find<QWidget>(from)->setFocus();
+        QTRY_VERIFY(w.find<QWidget>(from)->hasFocus());
+        QFETCH(int, key);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(key), Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget()->objectName(), to);
+        // A click starts by holding its button down.
+        for (QAbstractButton* b : w->findChildren<QAbstractButton*>())
+            QCOMPARE(b->isDown(), click && b->objectName() == to);
+        QTRY_COMPARE(w.find<ToggleButton>("chkFlat")->value(), click ? 0 : 1);
     }
 
     void enterClicksTheDefaultButton()

@@ -44,7 +44,7 @@ void Lifecycle::Form_Unload()
     };
     guarded([&] { f.connection()->unload(); });
 
-    // The ten settings in their order of writing. The log goes with the window:
+    // The settings in their order of writing. The log goes with the window:
     // a save that fails is told on standard error, once.
     guarded([&] {
         const SavedSettings saved = f.settingsToSave();
@@ -52,7 +52,8 @@ void Lifecycle::Form_Unload()
         for (const Settings::Index index :
              {Settings::RemoteIp, Settings::RemotePort, Settings::LocalPort, Settings::File,
               Settings::Interval, Settings::Ascii, Settings::Server, Settings::CrLf,
-              Settings::CloseOnDisconnect, Settings::Mode}) {
+              Settings::CloseOnDisconnect, Settings::Mode, Settings::FlatView, Settings::ShowSent,
+              Settings::Left, Settings::Top, Settings::Width, Settings::Height}) {
             const Settings::Setting& s = Settings::setting(index);
             try {
                 m_store->write(Settings::Section, s.key, saved.*s.text);

@@ -28,6 +28,13 @@ const std::array<Settings::Setting, Settings::Count>& table()
         {QStringLiteral("CloseOnDisconnect"), QStringLiteral("1"), &SavedSettings::closeOnDisconnect},
         {QStringLiteral("server"), QStringLiteral("1"), &SavedSettings::server},
         {QStringLiteral("mode"), QStringLiteral("0"), &SavedSettings::mode},
+        {QStringLiteral("FlatView"), QStringLiteral("1"), &SavedSettings::flatView},
+        {QStringLiteral("ShowSent"), QStringLiteral("1"), &SavedSettings::showSent},
+        // Empty until a window has closed: the layout's size where the system puts it.
+        {QStringLiteral("Left"), QString(), &SavedSettings::left},
+        {QStringLiteral("Top"), QString(), &SavedSettings::top},
+        {QStringLiteral("Width"), QString(), &SavedSettings::width},
+        {QStringLiteral("Height"), QString(), &SavedSettings::height},
     }};
     return settings;
 }

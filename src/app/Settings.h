@@ -6,7 +6,7 @@
 
 class SettingsStore;
 
-// The ten saved settings: the key each is stored under, exactly as spelled,
+// The saved settings: the key each is stored under, exactly as spelled,
 // the text read when it is absent, and its place in what the window takes.
 namespace Settings {
 
@@ -32,6 +32,12 @@ enum Index
     CloseOnDisconnect,
     Server,
     Mode,
+    FlatView,
+    ShowSent,
+    Left,
+    Top,
+    Width,
+    Height,
     Count
 };
 

@@ -12,6 +12,7 @@
 #include <QTimerEvent>
 
 #include <algorithm>
+#include <system_error>
 
 namespace {
 
@@ -55,6 +56,39 @@ LogSaver::LogSaver(const LogStore* store, QObject* parent) : QObject(parent), m_
 LogSaver::~LogSaver()
 {
     stop();
+    releaseRename();
+    waitForClosing();
+}
+
+void LogSaver::holdAtRename(bool renamed)
+{
+    m_hold = std::make_shared<Hold>();
+    m_hold->renamed = renamed;
+}
+
+bool LogSaver::isHeldAtRename() const
+{
+    if (!m_hold)
+        return false;
+    const std::lock_guard<std::mutex> lock(m_hold->mutex);
+    return m_hold->held;
+}
+
+void LogSaver::releaseRename()
+{
+    if (!m_hold)
+        return;
+    {
+        const std::lock_guard<std::mutex> lock(m_hold->mutex);
+        m_hold->released = true;
+    }
+    m_hold->wake.notify_all();
+}
+
+void LogSaver::waitForClosing()
+{
+    if (m_closing.joinable())
+        m_closing.join();
 }
 
 void LogSaver::start(const QString& path)
@@ -77,6 +111,7 @@ void LogSaver::start(const QString& path)
     m_utf8 = false;
     m_offset = 0;
     m_inFlight = 0;
+    m_rename = std::make_shared<Rename>();
     m_writer = std::make_unique<LogWriter>(m_file.get(), [this] {
         QMetaObject::invokeMethod(
             this, [this] { collect(); }, Qt::QueuedConnection);
@@ -85,24 +120,43 @@ void LogSaver::start(const QString& path)
     emit progress(0, m_total);
 }
 
-void LogSaver::cancel()
+bool LogSaver::cancel()
 {
-    stop();
+    return stop();
 }
 
-// The writer goes first, so that nothing writes to the temporary file as it
-// is removed.
-void LogSaver::stop()
+// Returns false when the file had taken its name already. The writer and the
+// file go on a thread of their own: the writer may be waiting for the disk,
+// and it goes first, so that nothing writes to the temporary file as that is
+// removed (a file not renamed is removed as it goes).
+bool LogSaver::stop()
 {
     m_timer.stop();
-    m_writer.reset();
-    if (m_file) {
-        m_file->cancelWriting();
-        m_file.reset();
+    bool renamed = false;
+    if (m_rename) {
+        const std::lock_guard<std::mutex> lock(m_rename->mutex);
+        m_rename->cancelled = true;
+        renamed = m_rename->done;
+    }
+    m_rename.reset();
+    if (m_writer || m_file) {
+        waitForClosing();
+        if (m_file)
+            m_file->moveToThread(nullptr);
+        auto letGo = [writer = std::move(m_writer), file = std::move(m_file)]() mutable {
+            writer.reset();
+            file.reset();
+        };
+        try {
+            m_closing = std::thread(std::move(letGo));
+        } catch (const std::system_error&) {
+            // No thread to be had: they went here.
+        }
     }
     m_encoder.reset();
     m_posted.clear();
     m_spare.clear();
+    return !renamed;
 }
 
 void LogSaver::fail(const QString& reason)
@@ -142,8 +196,27 @@ void LogSaver::timerEvent(QTimerEvent* event)
                 m_phase = Phase::Syncing;
                 // Renamed into place on the writer's thread too: where the
                 // system puts the file on the disk only then, that takes long.
-                m_writer->postSync(++m_jobs, [file = m_file.get()] {
-                    return file->commit() ? QString() : file->errorString();
+                // Tests hold the writer at the rename.
+                auto holdAt = [hold = m_hold](bool renamed) {
+                    if (!hold || hold->renamed != renamed)
+                        return;
+                    std::unique_lock<std::mutex> lock(hold->mutex);
+                    hold->held = true;
+                    hold->wake.wait(lock, [&] { return hold->released; });
+                };
+                m_writer->postSync(++m_jobs, [file = m_file.get(), rename = m_rename, holdAt] {
+                    holdAt(false);
+                    {
+                        // A cancel comes wholly before the rename, which is then not made, or after.
+                        const std::lock_guard<std::mutex> lock(rename->mutex);
+                        if (rename->cancelled)
+                            return QStringLiteral("cancelled");
+                        if (!file->commit())
+                            return file->errorString();
+                        rename->done = true;
+                    }
+                    holdAt(true);
+                    return QString();
                 });
                 m_timer.stop();
                 break;
@@ -239,6 +312,7 @@ void LogSaver::collect()
 
 void LogSaver::finish()
 {
+    m_rename.reset();
     m_writer.reset();
     m_file.reset();
     m_encoder.reset();

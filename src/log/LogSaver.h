@@ -4,8 +4,11 @@
 #include <QObject>
 #include <QString>
 
+#include <condition_variable>
 #include <deque>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -23,10 +26,11 @@ class QStringEncoder;
 // characters beyond Latin-1 (only typing puts them there); saved() tells which.
 // It is written under a temporary name beside the chosen one and takes that
 // name only once all of it is on the disk: a failed or cancelled save leaves no
-// file behind, and a file of that name stays as it was. The log itself is only
-// read. Text appended while the save runs is left out; an edit, a clear or old
-// text dropped meanwhile makes the save fail, since what was saved so far no
-// longer fits what follows.
+// file behind, and a file of that name stays as it was. A cancel that comes
+// once the file has taken its name is too late, and says so. The log itself
+// is only read. Text appended while the save runs is left out; an edit, a
+// clear or old text dropped meanwhile makes the save fail, since what was
+// saved so far no longer fits what follows.
 class LogSaver : public QObject
 {
     Q_OBJECT
@@ -37,8 +41,18 @@ public:
     ~LogSaver() override;
 
     void start(const QString& path);
-    void cancel();
+    // Returns false when the cancel came too late: the file had taken its
+    // name already, and stays.
+    bool cancel();
     bool isRunning() const { return m_file != nullptr; }
+    // Whether the file is written as UTF-8, so far as the save has looked.
+    bool isUtf8() const { return m_utf8; }
+
+    // For tests: the next save's writer, once the file is on the disk, waits
+    // before the file takes its name (renamed false) or after, until released.
+    void holdAtRename(bool renamed);
+    bool isHeldAtRename() const;
+    void releaseRename();
 
     // Characters gathered into one block for the writer. Fresh pages are dear:
     // a block of fresh memory takes a few milliseconds to fill.
@@ -67,7 +81,8 @@ private:
     void collect();
     void finish();
     void fail(const QString& reason);
-    void stop();
+    bool stop();
+    void waitForClosing();
 
     const LogStore* m_store;
     std::unique_ptr<QSaveFile> m_file;
@@ -89,4 +104,25 @@ private:
     std::deque<QByteArray> m_posted;
     std::vector<QByteArray> m_spare;
     quint64 m_jobs = 0;
+
+    // The rename on the writer's thread and a cancel each take the mutex, so
+    // that each sees the other whole: a rename after a cancel is not made.
+    struct Rename
+    {
+        std::mutex mutex;
+        bool cancelled = false;
+        bool done = false;
+    };
+    std::shared_ptr<Rename> m_rename;
+    struct Hold
+    {
+        std::mutex mutex;
+        std::condition_variable wake;
+        bool renamed = false;
+        bool held = false;
+        bool released = false;
+    };
+    std::shared_ptr<Hold> m_hold;
+    // Lets a stopped writer and its file go: a sync under way may take long.
+    std::thread m_closing;
 };

@@ -38,6 +38,10 @@ constexpr qsizetype EditRoom = 64 * 1024;
 // the cause it names.
 constexpr qint64 MarkerRoom = 64;
 
+// Text let go beyond this is freed on a thread of its own: the system takes
+// milliseconds for it.
+constexpr qint64 FreeAsideBytes = qint64(16) << 20;
+
 // Loops over blocks of a fixed length: the compiler turns them into vector code.
 constexpr qsizetype Block = 64;
 
@@ -208,6 +212,27 @@ QString fileFailure(int error, const QString& folder, const QString& description
         return QStringLiteral("the folder %1 is not writable (%2)")
             .arg(QDir::toNativeSeparators(folder), description);
     return QStringLiteral("the log's file failed (%1)").arg(description);
+}
+
+// The marker's bytes: a character with no Latin-1 form stays readable as an
+// escape (\u0444, \U0001f600) rather than turning into "?".
+QByteArray latin1Escaped(QStringView text)
+{
+    QByteArray out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < 0x100) {
+            out += char(c);
+        } else if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            out +=
+                "\\U" +
+                QByteArray::number(QChar::surrogateToUcs4(c, text[++i].unicode()), 16).rightJustified(8, '0');
+        } else {
+            out += "\\u" + QByteArray::number(c, 16).rightJustified(4, '0');
+        }
+    }
+    return out;
 }
 
 // Grows a vector's room ahead of a change that must not fail half-way.
@@ -679,11 +704,13 @@ bool LogStore::replace(qsizetype from, qsizetype count, QStringView with, bool t
     const LogEdit& last = m_undo.edit;
     if (typing && m_undo.active && m_undo.typing && count == 0 && from == last.from + last.inserted) {
         edit(from, 0, with, false);
+        followEdit(from, 0, with.size());
         if (m_undo.active)
             m_undo.edit.inserted += with.size();
         return true;
     }
     edit(from, count, with, true);
+    followEdit(from, count, with.size());
     m_undo.typing = typing;
     return false;
 }
@@ -696,6 +723,8 @@ void LogStore::edit(qsizetype from, qsizetype count, QStringView with, bool keep
     Undo next;
     next.active = true;
     next.edit = {from, count, with.size()};
+    if (keep)
+        next.markerSpans = m_markerSpans;
     if (m_chunks.empty()) {
         appendText(unitsOf(with));
         if (keep)
@@ -811,6 +840,7 @@ void LogStore::undo()
         return;
     takeFailure(m_failAppends);
     const LogEdit e = m_undo.edit;
+    Spans spans = m_undo.markerSpans;
     if (!m_undo.whole) {
         QString removed;
         if (!m_undo.chunks.empty()) {
@@ -821,6 +851,7 @@ void LogStore::undo()
         }
         edit(e.from, e.inserted, removed, false);
         endUndo();
+        m_markerSpans = std::move(spans);
         return;
     }
     // The text the edit made runs from the first chunk it replaced, and
@@ -855,6 +886,14 @@ void LogStore::undo()
     reserveFor(m_freeSlots, j - i);
 
     ++m_revision;
+    m_markerSpans = std::move(spans);
+    if (m_undo.cleared) {
+        // Back as it was before the clear, a full disk included.
+        m_diskFull = m_undo.diskFull;
+        m_diskFullSaid = m_undo.diskFullSaid;
+        m_failure = m_undo.failure;
+        m_dropped = m_undo.dropped;
+    }
     m_memoryBytes += before.bytes() + after.bytes();
     if (before.chars > 0)
         restored.insert(restored.begin(), std::move(before));
@@ -908,39 +947,48 @@ void LogStore::discard(Undo& undo)
         for (Chunk& c : undo.chunks)
             c.slot = -1;
     }
+    qint64 inMemory = 0;
     for (Chunk& c : undo.chunks) {
         if (c.inMemory())
-            m_memoryBytes -= c.bytes();
-        recycle(c.data);
+            inMemory += c.bytes();
         freeSlot(c);
     }
+    m_memoryBytes -= inMemory;
+    std::vector<Chunk> goes;
+    if (inMemory > FreeAsideBytes)
+        goes = std::move(undo.chunks);
+    else
+        for (Chunk& c : undo.chunks)
+            recycle(c.data);
     undo = Undo();
-    releaseUnusedFile();
+    releaseUnusedFile(std::move(goes));
 }
 
-// Once no text lies in the file, its space goes back.
-void LogStore::releaseUnusedFile()
+// Once no text lies in the file, its space goes back; text let go (goes)
+// is freed with it.
+void LogStore::releaseUnusedFile(std::vector<Chunk> goes)
 {
     auto inFile = [](const Chunk& c) { return c.slot >= 0; };
-    if (m_fileEnd == 0 || std::any_of(m_chunks.begin(), m_chunks.end(), inFile) ||
-        std::any_of(m_undo.chunks.begin(), m_undo.chunks.end(), inFile))
-        return;
-    stopWriting(); // only writes of text that is gone wait there
-    if (m_filePath.isEmpty())
-        letGoAside(true);
-    else
-        m_file->resize(0);
-    m_fileEnd = 0;
-    m_freeSlots.clear();
-    m_cache.clear();
+    bool close = false;
+    if (m_fileEnd > 0 && std::none_of(m_chunks.begin(), m_chunks.end(), inFile) &&
+        std::none_of(m_undo.chunks.begin(), m_undo.chunks.end(), inFile)) {
+        stopWriting(); // only writes of text that is gone wait there
+        close = m_filePath.isEmpty();
+        if (!close)
+            m_file->resize(0);
+        m_fileEnd = 0;
+        m_freeSlots.clear();
+        m_cache.clear();
+    }
+    letGoAside(close, std::move(goes));
 }
 
 // The system takes a good part of a second to free a gigabyte: text let go,
 // and a temporary file, which has no name left, go on a thread of their own.
 // The next write opens another file.
-void LogStore::letGoAside(bool closeFile, std::vector<Chunk> text, std::vector<Chunk> undone)
+void LogStore::letGoAside(bool closeFile, std::vector<Chunk> text)
 {
-    if (!closeFile && text.empty() && undone.empty())
+    if (!closeFile && text.empty())
         return;
     waitForClosing();
     std::shared_ptr<QFile> file;
@@ -949,12 +997,10 @@ void LogStore::letGoAside(bool closeFile, std::vector<Chunk> text, std::vector<C
         file = std::move(m_file);
     }
     try {
-        m_closing = std::thread(
-            [file = std::move(file), text = std::move(text), undone = std::move(undone)]() mutable {
-                text.clear();
-                undone.clear();
-                file.reset();
-            });
+        m_closing = std::thread([file = std::move(file), text = std::move(text)]() mutable {
+            text.clear();
+            file.reset();
+        });
     } catch (const std::system_error&) {
         // No thread to be had: all went here.
     }
@@ -1023,24 +1069,25 @@ void LogStore::recycle(QByteArray& bytes)
     bytes = QByteArray();
 }
 
+// The chunks become the undo as they are, in memory and in the file, with
+// what a full disk had set: nothing is copied or freed here. The next change
+// lets them go, and a gigabyte of text, which takes the system most of a
+// tenth of a second to free, goes with the file on a thread of their own.
 void LogStore::clear()
 {
     ++m_revision;
-    stopWriting();
-    // A gigabyte of text takes the system most of a tenth of a second to
-    // free: it goes with the file, on a thread of their own.
-    std::vector<Chunk> text = std::exchange(m_chunks, {});
-    std::vector<Chunk> undone = std::exchange(m_undo.chunks, {});
-    m_undo = Undo();
-    m_spare = QByteArray();
-    m_freeSlots.clear();
-    m_cache.clear();
-    const bool temporary = m_file && m_filePath.isEmpty();
-    if (m_file && !temporary)
-        m_file->resize(0);
-    letGoAside(temporary, std::move(text), std::move(undone));
-    m_fileEnd = 0;
-    m_memoryBytes = 0;
+    if (!m_chunks.empty()) {
+        Undo cleared;
+        cleared.active = cleared.whole = cleared.cleared = true;
+        cleared.edit = {0, m_size, 0};
+        cleared.chunks = std::exchange(m_chunks, {});
+        cleared.markerSpans = std::exchange(m_markerSpans, {});
+        cleared.diskFull = m_diskFull;
+        cleared.diskFullSaid = m_diskFullSaid;
+        cleared.failure = m_failure;
+        cleared.dropped = m_dropped;
+        keepForUndo(cleared);
+    }
     m_diskFull = false;
     m_diskFullSaid = false;
     m_failure.clear();
@@ -1288,12 +1335,13 @@ void LogStore::dropToFit()
     const int n = int(m_chunks.size());
     if (n == 0)
         return;
+    const QByteArray cause = latin1Escaped(m_failure);
     // The newest chunks that fit, at least the last one.
     int keep = n;
     qint64 kept = 0;
     while (keep > 0) {
         const Chunk& c = m_chunks[size_t(keep - 1)];
-        if (c.marker || (keep < n && kept + c.bytes() > m_workingSet - MarkerRoom - m_failure.size()))
+        if (c.marker || (keep < n && kept + c.bytes() > m_workingSet - MarkerRoom - cause.size()))
             break;
         kept += c.bytes();
         --keep;
@@ -1318,17 +1366,22 @@ void LogStore::dropToFit()
     // Even the newest chunk may be unreadable: then nothing is kept.
     const qsizetype count = keep < n ? m_chunks[size_t(keep)].start : m_size;
     const qsizetype lines = keep < n ? m_chunks[size_t(keep)].firstLine : m_lfTotal;
-    const qint64 dropped = m_dropped + count - (hadMarker ? m_chunks.front().chars : 0);
+    // What the user typed into the marker line counts; the marker's own text does not.
+    qsizetype own = 0;
+    for (const auto& [from, to] : m_markerSpans)
+        own += std::max<qsizetype>(0, std::min(to, count) - from);
+    const qint64 dropped = m_dropped + count - own;
     // The cause stays readable here however much text goes after it.
-    const QString text =
-        QStringLiteral("... %1 characters dropped: %2 ...\r\n").arg(CountText(dropped), m_failure);
+    const QByteArray text =
+        "... " + CountText(dropped).toLatin1() + " characters dropped: " + cause + " ...\r\n";
     Chunk marker;
     marker.marker = true;
     marker.id = ++m_ids;
-    marker.data = text.toLatin1();
+    marker.data = text;
     account(marker, 0, text.size(), false);
 
     m_dropped = dropped;
+    m_markerSpans = {{0, text.size()}};
     ++m_revision;
     for (int k = 0; k < keep; ++k)
         if (m_chunks[size_t(k)].inMemory())
@@ -1338,4 +1391,18 @@ void LogStore::dropToFit()
     m_memoryBytes += m_chunks.front().bytes();
     recomputeTotals();
     emit frontReplaced(count, text.size(), lines, 1);
+}
+
+// The marker's own characters move with an edit before them, and those it
+// takes away are no longer the marker's.
+void LogStore::followEdit(qsizetype from, qsizetype count, qsizetype inserted)
+{
+    Spans spans;
+    for (const auto& [a, b] : m_markerSpans) {
+        if (a < from)
+            spans.emplace_back(a, std::min(b, from));
+        if (b > from + count)
+            spans.emplace_back(std::max(a, from + count) + inserted - count, b + inserted - count);
+    }
+    m_markerSpans = std::move(spans);
 }

@@ -49,13 +49,15 @@ struct LogEdit
 // When the file takes no more text (no space left on the device, its folder
 // not writable, another file error), the store keeps the newest text that
 // fits the working set and puts one marker line at the start in place of
-// everything older: it counts the characters dropped and names the cause.
+// everything older: it counts the characters dropped and names the cause,
+// with an escape (\u0444) for what has no Latin-1 form. The count goes by
+// what was dropped, however the user edited the marker line.
 // Failed allocations throw std::bad_alloc and leave the text as it was.
 //
-// The last replace can be undone, however large, until the text changes in
-// any other way (an append, a clear, old text dropped). The text it took
-// away is kept as chunks like any other, in memory or in the file: no copy
-// of a large text is made, to keep it or to put it back.
+// The last replace, or a clear, can be undone, however large, until the text
+// changes in any other way (an append, another edit, old text dropped). The
+// text it took away is kept as chunks like any other, in memory or in the
+// file: no copy of a large text is made, to keep it or to put it back.
 class LogStore : public QObject
 {
     Q_OBJECT
@@ -84,10 +86,13 @@ public:
     // Typing that goes on where the last typed edit ended joins it, as one
     // step to undo; returns whether it did.
     bool replace(qsizetype from, qsizetype count, QStringView with, bool typing = false);
-    // Empties the text and the file.
+    // Empties the text. Until the next change it can be undone; then the
+    // text and the file go, off this thread.
     void clear();
 
     bool canUndo() const { return m_undo.active; }
+    // Whether undo() would take back a clear.
+    bool undoesClear() const { return m_undo.active && m_undo.cleared; }
     // The replace that undo() would take back; valid while canUndo().
     LogEdit lastEdit() const { return m_undo.edit; }
     // Puts back the text the last replace took away, in place of what it put there.
@@ -187,17 +192,25 @@ private:
         QByteArray bytes;
         quint64 lastUse = 0;
     };
+    using Spans = std::vector<std::pair<qsizetype, qsizetype>>;
     // The last replace, to be undone. whole: chunks holds the chunks the edit
     // replaced, the first of them at start; otherwise (an edit inside one
-    // chunk) the text it took away, if any, in a chunk of its own.
+    // chunk) the text it took away, if any, in a chunk of its own. A clear
+    // keeps all the chunks, and what it reset of a full disk.
     struct Undo
     {
         bool active = false;
         bool whole = false;
         bool typing = false;
+        bool cleared = false;
         LogEdit edit;
         qsizetype start = 0;
         std::vector<Chunk> chunks;
+        Spans markerSpans;
+        bool diskFull = false;
+        bool diskFullSaid = false;
+        QString failure;
+        qint64 dropped = 0;
     };
     // A known pair of a position and the LFs before it, for lookups nearby.
     struct Cursor
@@ -223,8 +236,8 @@ private:
     void keepForUndo(Undo& undo);
     void discard(Undo& undo);
     void endUndo() { discard(m_undo); }
-    void releaseUnusedFile();
-    void letGoAside(bool closeFile, std::vector<Chunk> text = {}, std::vector<Chunk> undone = {});
+    void releaseUnusedFile(std::vector<Chunk> goes = {});
+    void letGoAside(bool closeFile, std::vector<Chunk> text = {});
     void waitForClosing();
     QByteArray buffer(qsizetype bytes);
     void recycle(QByteArray& bytes);
@@ -238,6 +251,7 @@ private:
     void forgetCached(qint64 slot);
     void enterDiskFull(const QString& reason);
     void dropToFit();
+    void followEdit(qsizetype from, qsizetype count, qsizetype inserted);
     void freeSlot(Chunk& c);
 
     std::vector<Chunk> m_chunks;
@@ -277,6 +291,9 @@ private:
     bool m_diskFullSaid = false;
     QString m_failure; // the cause the marker names
     qint64 m_dropped = 0;
+    // Where the marker's own characters are, as edits left them: a drop
+    // counts every other character it takes.
+    Spans m_markerSpans;
 
     int m_failAppends = 0;
     mutable int m_failReads = 0;

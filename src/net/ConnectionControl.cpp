@@ -53,6 +53,8 @@ QString ConnectionControl::connectOrClose()
     } catch (const std::exception& e) {
         // Nothing is retried: the socket is left closed and everything idle.
         const QString failure = KvErr::describe(e);
+        // A saved log keeps the cause the box shows.
+        m_view->report({failure});
         bLocalClose = true;
         closeHandling();
         return failure;
@@ -115,6 +117,9 @@ void ConnectionControl::closeHandling()
             m_view->report({QStringLiteral("Client disconnected: ") + wsClient->RemoteHostIP()});
 
         bool fullClose = m_view->closeOnDisconnect() || m_view->clientRole() || localClose;
+        // The peer is gone either way: what was sending to it stops before
+        // the close tells what it lost.
+        m_view->connectionEnded();
         if (!fullClose) {
             // A server whose client left waits for the next one on the same port.
             wsClient->Close();
@@ -136,7 +141,6 @@ void ConnectionControl::closeHandling()
         if (fullClose) {
             m_view->setAddressBoxesEnabled(true);
             bConnected = false;
-            m_view->connectionEnded();
             m_view->setRoleOptionsEnabled(true);
             wsClient->Close();
             m_view->report({QStringLiteral("Server port closed.")});

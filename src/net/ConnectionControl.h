@@ -25,7 +25,8 @@ public:
 
     virtual void setAddressBoxesEnabled(bool enabled) = 0;
     virtual void setRoleOptionsEnabled(bool enabled) = 0;
-    // The connection has ended for good; file sending stops ticking.
+    // The connection to the peer has ended: closed, or a server listening
+    // again for another peer. Sendings to it stop.
     virtual void connectionEnded() = 0;
     // One log entry made of these items.
     virtual void report(const QStringList& items) = 0;

@@ -3,6 +3,7 @@
 #include "net/Address.h"
 #include "platform/DatagramReader.h"
 #include "platform/KvError.h"
+#include "platform/TcpPortUse.h"
 
 #include <QElapsedTimer>
 #include <QHostInfo>
@@ -36,9 +37,9 @@ constexpr int UdpReceiveBuffer = 64 * 1024 * 1024;
 constexpr qint64 DatagramSliceMs = 10;
 
 // A client bound to its local port may take it over from a connection of
-// that port that only waits out its close, so that a reconnect works at once;
-// a port that another socket holds is still refused. Windows lets such a bind
-// take a port from a live socket, so there the port is bound exclusively.
+// that port that only waits out its close, so that a reconnect works at once.
+// Windows lets such a bind take a port from a live socket, so there the port
+// is bound exclusively.
 #ifdef Q_OS_WIN
 constexpr auto ClientBindMode = QAbstractSocket::DontShareAddress;
 #else
@@ -121,6 +122,21 @@ KvError socketError(QAbstractSocket::SocketError code, const QString& qtText, co
     default:
         return KvError(E::ErrNetwork, withContext(QStringLiteral("Network error"), qtText));
     }
+}
+
+// The sharing bind would share a port with a live socket too, which then
+// fails only when it connects: whether one holds the port is looked for. A
+// port that a bind of its own can take is free, and needs no look.
+bool heldByLiveSocket(quint16 port)
+{
+    if (ClientBindMode == QAbstractSocket::DontShareAddress)
+        return false;
+    QTcpSocket probe;
+    probe.setProxy(QNetworkProxy::NoProxy);
+    if (probe.bind(QHostAddress::Any, port, QAbstractSocket::DontShareAddress) ||
+        probe.error() != QAbstractSocket::AddressInUseError)
+        return false;
+    return tcpPortHeld(port).value_or(false);
 }
 
 KvError hostNotFound(const QString& host)
@@ -218,13 +234,15 @@ void SocketControl::Connect()
         return;
     }
 
+    const QString portText = QStringLiteral("port %1").arg(m_localPort);
+    if (m_localPort != 0 && heldByLiveSocket(quint16(m_localPort)))
+        throw socketError(QAbstractSocket::AddressInUseError, QString(), portText);
     auto* socket = new QTcpSocket(this);
     socket->setProxy(QNetworkProxy::NoProxy);
     // Read as it arrives, up to a bound; past it TCP makes the peer wait.
     socket->setReadBufferSize(ReadBufferLimit);
     if (m_localPort != 0 && !socket->bind(QHostAddress::Any, quint16(m_localPort), ClientBindMode)) {
-        const KvError failure =
-            socketError(socket->error(), socket->errorString(), QStringLiteral("port %1").arg(m_localPort));
+        const KvError failure = socketError(socket->error(), socket->errorString(), portText);
         delete socket;
         throw failure;
     }

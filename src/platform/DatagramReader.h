@@ -62,6 +62,7 @@ signals:
     // empty, so one take-up serves any number; possibly from another thread.
     void datagramsWaiting();
     // Reading failed for good, for this reason; the reader has stopped.
+    // Never from inside take() or a read of Qt's: a handler may free the reader.
     void readFailed(const QString& description);
 
 protected:

@@ -1,6 +1,7 @@
 #include "platform/QtDatagramReader.h"
 
 #include <QElapsedTimer>
+#include <QSignalBlocker>
 #include <QUdpSocket>
 #include <QVariant>
 
@@ -20,6 +21,8 @@ constexpr qint64 ReadSliceMs = 10;
 constexpr qint64 RecordCost = 64;
 // Reading goes on between the datagrams the window takes, every so many.
 constexpr int ReadEvery = 16;
+
+bool failingRead = false;
 
 } // namespace
 
@@ -75,7 +78,16 @@ void QtDatagramReader::readSome()
         }
         QHostAddress sender;
         quint16 port = 0;
-        const qint64 size = m_socket.readDatagram(m_slot.data(), SlotSize, &sender, &port);
+        // A failure a test asks for is a real one: the system may not write there.
+        char* const into = std::exchange(failingRead, false) ? nullptr : m_slot.data();
+        qint64 size = 0;
+        {
+            // Qt tells of a failed read from inside the read, where the
+            // handler may close the socket and free this reader: the failure
+            // is handed on from here instead.
+            const QSignalBlocker quiet(m_socket);
+            size = m_socket.readDatagram(into, SlotSize, &sender, &port);
+        }
         if (size < 0) {
             const QAbstractSocket::SocketError code = m_socket.error();
             // An ICMP report on an earlier send: reading goes on.
@@ -86,7 +98,10 @@ void QtDatagramReader::readSome()
                 break;
             const QString reason = m_socket.errorString();
             stop();
-            emit readFailed(reason);
+            // On a later turn: its handler may free this reader, and a read
+            // from inside take() has a caller still under way.
+            QMetaObject::invokeMethod(
+                this, [this, reason] { emit readFailed(reason); }, Qt::QueuedConnection);
             return;
         }
         try {
@@ -102,6 +117,11 @@ void QtDatagramReader::readSome()
         m_signalled = true;
         emit datagramsWaiting();
     }
+}
+
+void QtDatagramReader::failNextRead()
+{
+    failingRead = true;
 }
 
 bool QtDatagramReader::take(Datagram& datagram)

@@ -20,6 +20,10 @@ public:
     qint64 takeDropped() override;
     bool countsSystemDrops() const override { return false; }
 
+    // For tests: the next read, if a datagram waits, fails as a broken
+    // socket's would, and Qt reports it as its own.
+    static void failNextRead();
+
 private:
     void readSome();
 

@@ -38,9 +38,25 @@ std::unique_ptr<TextStream> TextStream::open(const QString& path)
 }
 
 TextStream::TextStream(std::unique_ptr<QFile> file, const QString& path)
-    : m_file(std::move(file)), m_size(m_file->size()), m_path(path),
-      m_modified(m_file->fileTime(QFileDevice::FileModificationTime))
+    : m_file(std::move(file)), m_path(path), m_opened(identityOf(*m_file))
 {
+    m_size = m_opened.size;
+}
+
+bool TextStream::reopenIfChanged()
+{
+    const std::optional<FileIdentity> atPath = identityAt(m_path);
+    if (!atPath || *atPath == m_opened)
+        return false;
+    std::unique_ptr<QFile> file = openRegularFile(m_path);
+    const FileIdentity opened = identityOf(*file);
+    m_file = std::move(file);
+    m_opened = opened;
+    m_size = opened.size;
+    m_buffer.clear();
+    m_pos = 0;
+    m_eof = false;
+    return true;
 }
 
 qint64 TextStream::position() const
@@ -53,8 +69,6 @@ TextStream::~TextStream() = default;
 // Keeps at least one byte ahead of m_pos in the buffer unless the file is done.
 bool TextStream::fill()
 {
-    if (m_changed)
-        throw *m_changed;
     if (m_pos < m_buffer.size())
         return true;
     if (m_eof || !m_file || !m_file->isOpen())
@@ -63,9 +77,6 @@ bool TextStream::fill()
     m_pos = 0;
     if (m_buffer.isEmpty() && m_file->error() != QFileDevice::NoError)
         throw KvError(KvErr::DeviceIO, QStringLiteral("Device I/O error: ") + m_file->errorString());
-    // Each stretch read, and the end, counts only while the file is as it
-    // was: a file cut short reads as an early end.
-    requireUnchanged();
     if (m_buffer.isEmpty()) {
         m_eof = true;
         return false;
@@ -73,30 +84,31 @@ bool TextStream::fill()
     return true;
 }
 
-void TextStream::requireUnchanged()
+void TextStream::requireUnchanged(const QString& where)
 {
-    // size() reads the open file's details afresh, and its time with them.
-    const qint64 size = m_file->size();
-    const QDateTime modified = m_file->fileTime(QFileDevice::FileModificationTime);
-    QString change;
-    if (size < m_size) {
-        change = QStringLiteral("The file shrank while it was sent: %1 bytes when it was opened, %2 now")
-                     .arg(CountText(m_size), CountText(size));
-    } else if (size != m_size || modified != m_modified) {
-        change = QStringLiteral("The file was changed while it was sent");
-    } else {
-        // A file saved in its place leaves the open one as it was, but it is
-        // no longer the file the user chose. One that is only deleted is.
-        const QFileInfo atPath(m_path);
-        if (atPath.exists() && (atPath.size() != size || atPath.lastModified() != modified))
-            change = QStringLiteral("The file was replaced while it was sent");
-    }
-    if (change.isEmpty())
+    if (!m_file->isOpen())
         return;
-    m_buffer.clear();
-    m_pos = 0;
-    m_changed = KvError(ErrFileChanged, change);
-    throw *m_changed;
+    // An fstat and a stat: cheap enough to ask before every line goes out.
+    const FileIdentity now = identityOf(*m_file);
+    QString change;
+    if (now.size < m_opened.size) {
+        change = QStringLiteral("The file shrank while it was sent, %1: %2 bytes when it was opened, %3 now")
+                     .arg(where, CountText(m_opened.size), CountText(now.size));
+    } else if (now.size != m_opened.size || now.modified != m_opened.modified) {
+        change = QStringLiteral("The file was changed while it was sent, ") + where;
+    } else if (const std::optional<FileIdentity> atPath = identityAt(m_path)) {
+        // A file saved in its place leaves the open one as it was, but it is
+        // no longer the file the user chose; it differs from the open one in
+        // something. One that is only deleted is still the file, though its
+        // unlinking touched its status-change time. Written in place with its
+        // times set back, the file shows it only by that time.
+        if (*atPath != now)
+            change = QStringLiteral("The file was replaced while it was sent, ") + where;
+        else if (now.statusChanged != m_opened.statusChanged)
+            change = QStringLiteral("The file was changed while it was sent, ") + where;
+    }
+    if (!change.isEmpty())
+        throw KvError(ErrFileChanged, change);
 }
 
 bool TextStream::AtEndOfStream()

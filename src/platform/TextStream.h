@@ -1,22 +1,20 @@
 #pragma once
 
+#include "platform/FileIdentity.h"
 #include "platform/KvError.h"
 
 #include <QByteArray>
-#include <QDateTime>
 #include <QString>
 
 #include <memory>
-#include <optional>
 
 class QFile;
 
 // Reads a file one line at a time for sending. A line ends at CR LF, LF or a
 // lone CR and comes back without its terminator; every byte is one character
 // (Latin-1), so a line goes to the peer exactly as it stands in the file.
-// Reading goes only as far as the file stays as it was opened: once it is
-// cut short, changed, or replaced by another file at its path, every read
-// throws KvError saying so, and the end of the file is never reported.
+// Reading runs ahead of the sending; whoever uses what was read asks first
+// whether the file is still as it was opened.
 class TextStream
 {
 public:
@@ -35,6 +33,16 @@ public:
     QByteArray ReadPiece(qsizetype maxBytes, bool& lineEnded);
     void Close();
 
+    // Before anything of the file was used: when the file at the path is no
+    // longer as it was opened, reads it afresh from its start and returns
+    // true. A file that is only deleted is read as it was opened. Throws
+    // KvError when the file at the path cannot be opened.
+    bool reopenIfChanged();
+    // Throws KvError when the file was cut short, changed, or replaced by
+    // another at its path since it was opened; its text holds where, which
+    // says how far the sending came.
+    void requireUnchanged(const QString& where);
+
     // How far reading has come, in bytes, and the file's size when it was opened.
     qint64 position() const;
     qint64 size() const { return m_size; }
@@ -42,8 +50,6 @@ public:
 private:
     TextStream(std::unique_ptr<QFile> file, const QString& path);
     bool fill();
-    // Throws when the file is no longer the one that was opened, as it was.
-    void requireUnchanged();
     // Takes the terminator at the read position if there is one; true when
     // the line ends there, also at the end of the file.
     bool takeLineEnd();
@@ -54,6 +60,5 @@ private:
     bool m_eof = false;
     qint64 m_size = 0;
     QString m_path;
-    QDateTime m_modified;
-    std::optional<KvError> m_changed;
+    FileIdentity m_opened;
 };

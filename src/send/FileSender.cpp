@@ -35,13 +35,10 @@ QByteArray sentLabel(qint64 line, qint64 offset)
 
 } // namespace
 
-QString unsentBytesText(qint64 bytes)
+QString lostText(qint64 lost)
 {
-    if (bytes == 1)
-        return QStringLiteral("; the last byte was not sent");
-    if (bytes > 1)
-        return QStringLiteral("; the last %1 bytes were not sent").arg(CountText(bytes));
-    return QString();
+    return lost == 1 ? QStringLiteral("The last byte was not sent")
+                     : QStringLiteral("The last %1 bytes were not sent").arg(CountText(lost));
 }
 
 FileSender::FileSender(std::unique_ptr<FileSendLink> link, QObject* parent)
@@ -129,7 +126,7 @@ void FileSender::connectionEnded()
 void FileSender::reportEnd()
 {
     if (std::exchange(m_endPending, false) && m_running)
-        fail(endedText());
+        fail({endedText()});
 }
 
 void FileSender::stopTicking()
@@ -142,6 +139,18 @@ void FileSender::dataLost(qint64 bytes, bool closedEarlier)
 {
     if (m_running && !closedEarlier)
         m_lostBytes += bytes;
+}
+
+void FileSender::sendingFailed(const QString& description, qint64 unsentBytes)
+{
+    if (!m_running)
+        return;
+    m_lostBytes = 0;
+    m_endPending = false;
+    QStringList why{description};
+    if (unsentBytes > 0)
+        why.append(lostText(unsentBytes) + QLatin1Char('.'));
+    fail(why);
 }
 
 void FileSender::linkDrained()
@@ -159,6 +168,10 @@ void FileSender::tick()
             throw KvError(ErrNoFile, QStringLiteral("No file is open"));
         if (m_lostBytes > 0)
             throw KvError(ErrDataLost, endedText());
+        // A file saved after it was opened is sent as it is now, not refused
+        // at this and every later start.
+        if (m_line == 0 && !m_held && m_stream->reopenIfChanged())
+            emit report({QStringLiteral("The file changed after it was opened; it is sent as it is now.")});
         if (m_skipping && !skipRestOfLine()) {
             setPace(Pace::AtOnce);
             return;
@@ -171,6 +184,8 @@ void FileSender::tick()
             return;
         }
         if (atEnd) {
+            // A file cut short reads as an early end.
+            m_stream->requireUnchanged(whereText(m_line, 0));
             complete();
             return;
         }
@@ -184,7 +199,7 @@ void FileSender::tick()
             sendPiece(nextPiece());
         setPace(m_inLine ? Pace::AtOnce : Pace::Lines);
     } catch (const std::exception& e) {
-        fail(KvErr::describe(e));
+        fail({KvErr::describe(e)});
     }
 }
 
@@ -210,6 +225,8 @@ void FileSender::sendPiece(const Piece& piece)
     // The bytes as the file holds them, and the line end asked for.
     const QByteArray bytes = piece.endsLine && m_appendCrLf ? piece.bytes + CrLf : piece.bytes;
     try {
+        // Asked as each piece goes out, not only as the file is read ahead.
+        m_stream->requireUnchanged(whereText(piece.offset > 0 ? piece.line : piece.line - 1, piece.offset));
         m_link->send(bytes);
     } catch (...) {
         // The connection took none of it: it goes first at the next start,
@@ -266,9 +283,10 @@ void FileSender::complete()
     setRunning(false);
 }
 
-void FileSender::fail(const QString& description)
+void FileSender::fail(const QStringList& why)
 {
-    emit report({QStringLiteral("*** Error ***"), description, QStringLiteral("File sending stopped.")});
+    emit report(QStringList{QStringLiteral("*** Error ***")} + why +
+                QStringList{QStringLiteral("File sending stopped.")});
     m_timer->stop();
     setRunning(false);
 }
@@ -283,11 +301,20 @@ QString FileSender::endedText()
         line = m_held->offset > 0 ? m_held->line : m_held->line - 1;
         offset = m_held->offset;
     }
-    QString text = offset > 0 ? QStringLiteral("The connection ended in line %1, after %2 bytes of it")
-                                    .arg(CountText(line), CountText(offset))
-                   : line > 0 ? QStringLiteral("The connection ended after line %1").arg(CountText(line))
-                              : QStringLiteral("The connection ended before the first line");
-    return text + unsentBytesText(std::exchange(m_lostBytes, 0)) + QLatin1Char('.');
+    QString text = QStringLiteral("The connection ended ") + whereText(line, offset);
+    const qint64 lost = std::exchange(m_lostBytes, 0);
+    if (lost > 0)
+        text += QStringLiteral("; ") + lostText(lost).toLower();
+    return text + QLatin1Char('.');
+}
+
+QString FileSender::whereText(qint64 line, qint64 offset)
+{
+    if (offset > 0)
+        return QStringLiteral("in line %1, after %2 bytes of it").arg(CountText(line), CountText(offset));
+    if (line > 0)
+        return QStringLiteral("after line %1").arg(CountText(line));
+    return QStringLiteral("before the first line");
 }
 
 void FileSender::setRunning(bool running)

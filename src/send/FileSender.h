@@ -25,9 +25,8 @@ public:
     virtual qint64 largestMessage() const = 0;
 };
 
-// What a report of an ended sending adds for the bytes the connection lost:
-// "; the last 12 bytes were not sent", or nothing when none were.
-QString unsentBytesText(qint64 bytes);
+// Bytes handed over that never left: "The last 12 bytes were not sent".
+QString lostText(qint64 lost);
 
 // Sends a text file line by line: one line each tick of its timer, and never faster than the
 // connection takes the bytes, so that memory stays bounded whatever the file and the peer. It reports
@@ -77,7 +76,8 @@ public:
     // entries already reported stay.
     void start(const QString& intervalText, bool connected);
     void stop();
-    // The connection has ended for good. A sending under way stops and says
+    // The connection to the peer has ended, for good or with the server
+    // listening again for another. A sending under way stops and says
     // at which line, and what the connection lost with it; the file stays
     // open where it was, so a later start goes on from there.
     void connectionEnded();
@@ -88,6 +88,10 @@ public:
     // gap. Bytes of a connection closed earlier belong to a sending that has
     // ended with it, not to one under way on the next connection.
     void dataLost(qint64 bytes, bool closedEarlier = false);
+    // Sending failed though the connection stays open (a UDP host that
+    // cannot be found): a sending under way stops at once, saying why and
+    // how many of the bytes it handed over were lost.
+    void sendingFailed(const QString& description, qint64 unsentBytes);
     // The connection took some of the waiting bytes: a sending that waits
     // for it goes on at once instead of at its next tick.
     void linkDrained();
@@ -122,10 +126,12 @@ private:
     Piece nextPiece();
     bool skipRestOfLine();
     void complete();
-    void fail(const QString& description);
+    void fail(const QStringList& why);
     void reportEnd();
     // Where the connection left the sending, and what it lost.
     QString endedText();
+    // How far the sending came: lines and bytes of a line that went out.
+    static QString whereText(qint64 line, qint64 offset);
     void setRunning(bool running);
     void setPace(Pace pace);
     void clearLine();

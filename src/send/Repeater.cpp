@@ -99,8 +99,12 @@ void Repeater::sendingFailed(const QString& description, qint64 unsentBytes)
 {
     if (!m_running)
         return;
-    m_lostBytes += unsentBytes;
-    finish({stoppedText() + QLatin1Char('.'), withLoss(description)});
+    // Said as the file sender says it: the reason, then what was lost.
+    m_lostBytes = 0;
+    QStringList items{stoppedText() + QLatin1Char('.'), description};
+    if (unsentBytes > 0)
+        items.append(lostText(unsentBytes) + QLatin1Char('.'));
+    finish(items);
 }
 
 void Repeater::linkDrained(qint64 bytes)
@@ -222,7 +226,10 @@ QString Repeater::withLoss(const QString& reason)
     QString text = reason;
     if (text.endsWith(QLatin1Char('.')))
         text.chop(1);
-    return text + unsentBytesText(std::exchange(m_lostBytes, 0)) + QLatin1Char('.');
+    const qint64 lost = std::exchange(m_lostBytes, 0);
+    if (lost > 0)
+        text += QStringLiteral("; ") + lostText(lost).toLower();
+    return text + QLatin1Char('.');
 }
 
 void Repeater::setRunning(bool running)

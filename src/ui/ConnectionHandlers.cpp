@@ -65,9 +65,9 @@ void frmKelvane::wsClient_Error(int number, const QString& description)
 void frmKelvane::wsClient_SendingFailed(const QString& description, qint64 unsentBytes)
 {
     m_connection->sendingFailed(description, unsentBytes);
-    // Lines that waited to go out are gone: the file sending cannot complete.
-    if (unsentBytes > 0)
-        m_fileSender->dataLost(unsentBytes);
+    // Nothing more can go out: the file sending stops now, with the reason,
+    // rather than at its next tick as if the connection had ended.
+    m_fileSender->sendingFailed(description, unsentBytes);
 }
 
 void frmKelvane::wsClient_BytesNotSent(qint64 bytes)

@@ -51,6 +51,49 @@ constexpr Twips optMode0{60, 5730, 1125, 285};
 constexpr Twips optMode1{1275, 5730, 1125, 285};
 constexpr Twips chkAppenCrLf{2490, 5760, 1485, 225};
 constexpr Twips lblInfo{60, 6045, 3030, 210};
+// The information line sizes itself to its text up to the client area's right
+// edge less this margin; what does not fit is elided.
+constexpr int InfoRightMargin = 60;
+
+// How a control follows the client area when the window is made larger than
+// the layout: it moves with the right or the bottom edge, or takes the extra
+// width or height. Controls not in GrowingControls keep their place, as do the
+// controls inside the frames.
+enum Follow : unsigned
+{
+    MovesRight = 1,
+    MovesDown = 2,
+    Widens = 4,
+    Heightens = 8,
+};
+
+struct Growing
+{
+    const char* name;
+    Twips place;
+    unsigned follow;
+};
+
+constexpr Growing GrowingControls[] = {
+    {"txtOutput", txtOutput, Widens | Heightens},
+    {"cmdClear", cmdClear, MovesRight},
+    {"chkFlat", chkFlat, MovesRight},
+    {"txtLine", txtLine, MovesDown | Widens},
+    {"cmdSend1", cmdSend1, MovesRight | MovesDown},
+    {"optMode0", optMode0, MovesDown},
+    {"optMode1", optMode1, MovesDown},
+    {"chkAppenCrLf", chkAppenCrLf, MovesDown},
+    {"lblInfo", lblInfo, MovesDown | Widens},
+};
+
+// A place in pixels moved and stretched by the client area's growth.
+constexpr QRect grown(QRect place, unsigned follow, QSize extra)
+{
+    const int dx = extra.width();
+    const int dy = extra.height();
+    return QRect(place.x() + (follow & MovesRight ? dx : 0), place.y() + (follow & MovesDown ? dy : 0),
+                 place.width() + (follow & Widens ? dx : 0), place.height() + (follow & Heightens ? dy : 0));
+}
 
 // Fonts by pixel size so the layout above holds at any screen resolution.
 constexpr int WindowFontPx = 12;    // Fixedsys 9 pt

@@ -50,6 +50,7 @@ LogTools::LogTools(LogView* view)
       m_saver(new LogSaver(&view->store(), this)), m_saveDialog(new CommonDialog(view))
 {
     setObjectName(QStringLiteral("logTools"));
+    m_saver->setObjectName(QStringLiteral("logSaver"));
     m_saveDialog->setObjectName(QStringLiteral("cdSaveLog"));
     m_saveDialog->setDialogTitle(tr("Save Log As..."));
     m_saveDialog->setFilter(tr("Log Files (*.log *.txt);;All Files (*)"));
@@ -92,9 +93,7 @@ LogTools::LogTools(LogView* view)
     connect(m_saver, &LogSaver::saved, this, [this](const QString& path, bool utf8) {
         saveEnded();
         if (utf8)
-            warn(tr("The log holds characters beyond Latin-1, so it was saved as UTF-8, in which "
-                    "each character from 0x80 on takes two bytes or more: %1")
-                     .arg(QDir::toNativeSeparators(path)));
+            warn(utf8Note(path));
     });
     connect(m_saver, &LogSaver::failed, this, [this](const QString& description) {
         saveEnded();
@@ -112,6 +111,13 @@ LogTools::~LogTools()
 void LogTools::setWarning(std::function<void(const QString&)> warning)
 {
     m_warning = std::move(warning);
+}
+
+QString LogTools::utf8Note(const QString& path) const
+{
+    return tr("The log holds characters beyond Latin-1, so it was saved as UTF-8, in which "
+              "each character from 0x80 on takes two bytes or more: %1")
+        .arg(QDir::toNativeSeparators(path));
 }
 
 void LogTools::warn(const QString& text)
@@ -219,9 +225,15 @@ void LogTools::saveAs()
     m_saveProgress =
         progressDialog(QStringLiteral("dlgSaveProgress"), tr("Saving the log..."), SaveProgressMs);
     connect(m_saveProgress, &QProgressDialog::canceled, this, [this] {
-        m_saver->cancel();
+        const bool cancelled = m_saver->cancel();
         closeProgress(m_saveProgress, true);
         saveEnded();
+        if (cancelled)
+            return;
+        QString text = tr("The log was saved before the cancel arrived.");
+        if (m_saver->isUtf8())
+            text += QStringLiteral("\n\n") + utf8Note(m_saveDialog->FileName());
+        warn(text);
     });
 }
 

@@ -17,8 +17,8 @@ class QProgressDialog;
 // Save Log As... (Ctrl+S) and Clear, in its context menu and on its keys while
 // it has the focus. Searching and saving run a few milliseconds a pass of the
 // event loop; a long one shows a progress dialog that can cancel it. A save
-// never touches the log: its outcome, a failure or a file written as UTF-8,
-// is told in a warning box.
+// never touches the log: its outcome, a failure, a file written as UTF-8 or
+// a cancel that came after the file took its name, is told in a warning box.
 class LogTools : public QObject
 {
     Q_OBJECT
@@ -53,6 +53,7 @@ private:
     void searchEnded(const QString& status);
     void saveEnded();
     QProgressDialog* progressDialog(const QString& name, const QString& label, int minimumMs);
+    QString utf8Note(const QString& path) const;
     void warn(const QString& text);
 
     LogView* m_view;

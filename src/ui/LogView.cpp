@@ -92,9 +92,19 @@ template <typename Text> void LogView::append(const Text& text)
 template void LogView::append(const QString&);
 template void LogView::append(const QByteArray&);
 
+// The store keeps the text for undo; the view keeps where it stood.
 void LogView::clear()
 {
+    const Selection before{m_anchor, m_caret};
+    const qsizetype top = m_topLine;
+    const qsizetype left = m_leftColumn;
+    const bool some = length() > 0;
     setText(QString());
+    if (some) {
+        m_undoSelection = before;
+        m_undoTop = top;
+        m_undoLeft = left;
+    }
 }
 
 qsizetype LogView::lastIndexOf(const QString& needle) const
@@ -210,9 +220,14 @@ void LogView::undo()
         return;
     guarded("nothing was undone.", [this] {
         const LogEdit edit = m_store->lastEdit();
+        const bool clear = m_store->undoesClear();
         const QString removed = accessibleText(edit.from, edit.inserted);
         m_store->undo();
         textReplaced(edit.from, removed, accessibleText(edit.from, edit.removed), m_undoSelection);
+        if (clear) {
+            setTopLine(m_undoTop);
+            setLeftColumn(m_undoLeft);
+        }
     });
 }
 

@@ -23,8 +23,8 @@ class QScrollBar;
 //
 // Editing keeps to the log's CR LF convention: Enter inserts CR LF, and
 // Backspace or Delete next to a CR LF removes the pair. Ctrl+Z undoes the
-// last edit typed, pasted, cut or deleted, however large, until the program
-// appends or clears (the store keeps what the edit took away).
+// last edit typed, pasted, cut or deleted, or a clear, however large, until
+// the program appends (the store keeps what the edit took away).
 //
 // The text lives in a LogStore, which keeps old text on disk. Scroll bars
 // step more than one line or column at a time where a log passes their
@@ -75,6 +75,7 @@ public:
     void setText(const QString& text);
     // Text, or bytes taken one character each (QString or QByteArray).
     template <typename Text> void append(const Text& text);
+    // Empties the log; undo brings it back until the program appends.
     void clear();
 
     qsizetype lastIndexOf(const QString& needle) const;
@@ -139,8 +140,11 @@ private:
 
     LogStore* m_store = nullptr;
 
-    // Where they were before the last edit, for its undo.
+    // Where they were before the last edit, for its undo; and the view's
+    // place before a clear.
     Selection m_undoSelection{0, 0};
+    qsizetype m_undoTop = 0;
+    qsizetype m_undoLeft = 0;
     bool m_scrollBarsPending = false;
     bool m_paintFailed = false;
     // The view's place is exact (m_topLine, m_leftColumn); the scroll bars show it in their own steps.

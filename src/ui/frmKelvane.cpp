@@ -19,6 +19,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -26,6 +27,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QTimer>
 
 #include "version.h"
@@ -135,9 +137,10 @@ frmKelvane::frmKelvane(QWidget* parent)
     buildMenu();
     connectHandlers();
     setDefaultButton(cmdOpen);
-    // The layout is absolute: the window keeps its size, and can still be minimized.
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
-    setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+    // The window opens at the layout's size and may grow, never shrink.
+    resize(layout()->totalMinimumSize());
+    layout()->activate();
+    showInfo();
     // The first control of the tab order that takes the focus has it at start.
     txtIP->setFocus(Qt::OtherFocusReason);
     qApp->installEventFilter(this);
@@ -164,7 +167,7 @@ void frmKelvane::buildControls()
 {
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("clientArea"));
-    client->setFixedSize(Layout::toPixels(Layout::ClientArea).size());
+    client->setMinimumSize(Layout::toPixels(Layout::ClientArea).size());
     whiteBackground(client);
     client->setFont(Fonts::window());
     setCentralWidget(client);
@@ -408,6 +411,9 @@ void frmKelvane::restoreSettings(const SavedSettings& saved)
         [&] { optServer->setValue(1, !optServer->value(0)); },
         [&] { optServer->setValue(0, Val(saved.server) != 0); },
         [&] { cboMode->setListIndex(RoundToInt16(Val(saved.mode))); },
+        [&] { chkFlat->setValue(RoundToInt16(Val(saved.flatView))); },
+        [&] { chkShow->setValue(RoundToInt16(Val(saved.showSent))); },
+        [&] { placeWindow(saved); },
     };
     for (const auto& step : steps)
         reporting(step);
@@ -415,6 +421,8 @@ void frmKelvane::restoreSettings(const SavedSettings& saved)
 
 SavedSettings frmKelvane::settingsToSave() const
 {
+    // A maximized window comes back at the size it had before.
+    const QRect place = normalGeometry();
     return {cdOpenFile->FileName(),
             txtIP->text(),
             txtRemotePort->text(),
@@ -424,7 +432,33 @@ SavedSettings frmKelvane::settingsToSave() const
             QString::number(chkAppenCrLf->value()),
             QString::number(chkCloseOnDisconnect->value()),
             flagText(optServer->value(0)),
-            QString::number(cboMode->listIndex())};
+            QString::number(cboMode->listIndex()),
+            QString::number(chkFlat->value()),
+            QString::number(chkShow->value()),
+            QString::number(place.left()),
+            QString::number(place.top()),
+            QString::number(place.width()),
+            QString::number(place.height())};
+}
+
+void frmKelvane::placeWindow(const SavedSettings& saved)
+{
+    bool ok[4];
+    const QRect place(saved.left.toInt(&ok[0]), saved.top.toInt(&ok[1]), saved.width.toInt(&ok[2]),
+                      saved.height.toInt(&ok[3]));
+    // Nothing saved yet, or a size the layout does not fit in: the layout's size.
+    if (!ok[2] || !ok[3] || place.width() < minimumWidth() || place.height() < minimumHeight())
+        return;
+    resize(place.size());
+    if (!ok[0] || !ok[1])
+        return;
+    // The middle of its top edge must be on a screen, where the caption can be taken.
+    const QPoint handle(place.left() + place.width() / 2, place.top());
+    for (const QScreen* screen : QGuiApplication::screens())
+        if (screen->geometry().contains(handle)) {
+            setGeometry(place);
+            return;
+        }
 }
 
 void frmKelvane::connectHandlers()
@@ -481,10 +515,68 @@ void frmKelvane::updateStatusLine()
     f.sending = m_fileSender->isRunning();
     f.file = m_fileSender->progress();
     const QString text = statusText(f) + hexLineNote();
-    if (text == lblInfo->text())
+    if (text == m_infoText)
         return;
-    lblInfo->setText(text);
+    m_infoText = text;
+    showInfo();
+}
+
+void frmKelvane::showInfo()
+{
+    const int room =
+        centralWidget()->width() - lblInfo->x() - Layout::InfoRightMargin / Layout::TwipsPerPixel;
+    const QString shown = lblInfo->fontMetrics().elidedText(m_infoText, Qt::ElideRight, room);
+    lblInfo->setText(shown);
+    lblInfo->setToolTip(shown == m_infoText ? QString() : m_infoText);
     lblInfo->adjustSize();
+    lblInfo->resize(qMin(lblInfo->width(), room), lblInfo->height());
+}
+
+void frmKelvane::followClientArea()
+{
+    QWidget* client = centralWidget();
+    const QSize extra = client->size() - Layout::toPixels(Layout::ClientArea).size();
+    for (const Layout::Growing& g : Layout::GrowingControls)
+        if (auto* control = client->findChild<QWidget*>(QLatin1String(g.name)))
+            control->setGeometry(Layout::grown(Layout::toPixels(g.place), g.follow, extra));
+    showInfo();
+}
+
+bool frmKelvane::moveToAccessKey(const QKeyEvent& key, bool move)
+{
+    if ((key.modifiers() & ~Qt::KeypadModifier) != Qt::AltModifier)
+        return false;
+    const QKeySequence pressed(QKeyCombination(Qt::AltModifier, Qt::Key(key.key())));
+    // Each caption with this access key, and the control it leads to.
+    int captions = 0;
+    QList<QWidget*> targets;
+    for (QWidget* child : centralWidget()->findChildren<QWidget*>()) {
+        QString caption;
+        QWidget* target = child;
+        if (auto* button = qobject_cast<QAbstractButton*>(child))
+            caption = button->text();
+        else if (auto* label = qobject_cast<QLabel*>(child); label && label->buddy()) {
+            caption = label->text();
+            target = label->buddy();
+        }
+        if (caption.isEmpty() || QKeySequence::mnemonic(caption) != pressed)
+            continue;
+        ++captions;
+        if (target->isEnabled() && target->isVisibleTo(this) && target->focusPolicy() != Qt::NoFocus)
+            targets.append(target);
+    }
+    // A key of one control keeps its own behaviour: a button's is a click.
+    if (captions < 2)
+        return false;
+    if (!move || targets.isEmpty())
+        return true;
+    QWidget* from = focusWidget() ? focusWidget() : this;
+    for (QWidget* w = from->nextInFocusChain(); w && w != from; w = w->nextInFocusChain())
+        if (targets.contains(w)) {
+            w->setFocus(Qt::ShortcutFocusReason);
+            break;
+        }
+    return true;
 }
 
 void frmKelvane::setDefaultButton(QPushButton* button)
@@ -513,8 +605,22 @@ bool frmKelvane::eventFilter(QObject* watched, QEvent* event)
         return QMainWindow::eventFilter(watched, event);
 
     switch (event->type()) {
+    case QEvent::ShortcutOverride:
+        // A shared access key comes here as a key press instead of a shortcut:
+        // Qt would send it to the controls in turn, whatever has the focus.
+        if (moveToAccessKey(*static_cast<QKeyEvent*>(event), false)) {
+            event->accept();
+            return true;
+        }
+        break;
+    case QEvent::Resize:
+        if (watched == centralWidget())
+            followClientArea();
+        break;
     case QEvent::KeyPress: {
         auto* key = static_cast<QKeyEvent*>(event);
+        if (moveToAccessKey(*key, true))
+            return true;
         const bool enter = (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
                            (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
         // Only where the key lands: it passes here again on its way up the parents.

@@ -10,6 +10,7 @@
 #include <memory>
 
 class QGroupBox;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -27,11 +28,15 @@ class OptionArray;
 class SocketControl;
 class ToggleButton;
 
-// What the saved settings hold: the ten texts as they are stored. Start-up
+// What the saved settings hold: the texts as they are stored. Start-up
 // hands them to the window, shut-down takes them from it.
 struct SavedSettings
 {
     QString file, remoteIp, remotePort, localPort, interval, ascii, crlf, closeOnDisconnect, server, mode;
+    // The two views, as the check boxes hold them.
+    QString flatView, showSent;
+    // The window's place and size in pixels; empty until a window first closed.
+    QString left, top, width, height;
 };
 
 // The program's one window: its controls with their places and start values,
@@ -98,6 +103,15 @@ private:
     void updateStatusLine();
     // Its part for a HEX line: what the line box will send; empty in ASCII mode.
     QString hexLineNote();
+    // The information line's text, elided to the room it has.
+    void showInfo();
+    // The controls that follow the client area's edges, placed for its size.
+    void followClientArea();
+    // The saved place and size, where they fit the layout and a screen.
+    void placeWindow(const SavedSettings& saved);
+    // A key shared by access keys moves the focus to the next control that has
+    // it, in tab order; true when the key was such a one.
+    bool moveToAccessKey(const QKeyEvent& key, bool move);
 
     // The File menu.
     void mnFile_New_Click();
@@ -175,6 +189,8 @@ private:
     // The line box is read again for the information line only after it changed.
     QString m_hexLineNote;
     bool m_hexLineChanged = true;
+    // The whole information line, whatever part of it fits.
+    QString m_infoText;
 
     QPushButton* m_defaultButton = nullptr;
     std::unique_ptr<MessageBoxService> m_messageBox;
