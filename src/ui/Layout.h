@@ -52,6 +52,9 @@ constexpr Twips optMode1{1275, 5730, 1125, 285};
 constexpr Twips chkAppenCrLf{2490, 5760, 1485, 225};
 constexpr Twips lblInfo{60, 6045, 3030, 210};
 
+// The Edit Commands dialog's first size; its table and buttons are laid out inside.
+constexpr Twips dlgCommands{0, 0, 9000, 5400};
+
 // Fonts by pixel size so the layout above holds at any screen resolution.
 constexpr int WindowFontPx = 12;    // Fixedsys 9 pt
 constexpr int SmallSansFontPx = 11; // Verdana 8.25 pt

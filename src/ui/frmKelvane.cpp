@@ -4,6 +4,8 @@
 #include "net/SocketControl.h"
 #include "platform/Launcher.h"
 #include "platform/NumConv.h"
+#include "send/Repeater.h"
+#include "ui/CommandsDialog.h"
 #include "ui/CommonDialog.h"
 #include "ui/Controls.h"
 #include "ui/Fonts.h"
@@ -12,6 +14,7 @@
 #include "ui/LogTools.h"
 #include "ui/LogView.h"
 #include "ui/MessageBox.h"
+#include "ui/Prompt.h"
 #include "ui/StatusLine.h"
 
 #include <QAction>
@@ -133,7 +136,9 @@ frmKelvane::frmKelvane(QWidget* parent)
     setPalette(windowPalette());
     buildControls();
     buildMenu();
+    buildToolsMenu();
     connectHandlers();
+    setUpTools();
     setDefaultButton(cmdOpen);
     // The layout is absolute: the window keeps its size, and can still be minimized.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -411,11 +416,12 @@ void frmKelvane::restoreSettings(const SavedSettings& saved)
     };
     for (const auto& step : steps)
         reporting(step);
+    restoreToolsSettings(saved);
 }
 
 SavedSettings frmKelvane::settingsToSave() const
 {
-    return {cdOpenFile->FileName(),
+    SavedSettings saved{cdOpenFile->FileName(),
             txtIP->text(),
             txtRemotePort->text(),
             txtLocalPort->text(),
@@ -425,6 +431,8 @@ SavedSettings frmKelvane::settingsToSave() const
             QString::number(chkCloseOnDisconnect->value()),
             flagText(optServer->value(0)),
             QString::number(cboMode->listIndex())};
+    toolsSettingsToSave(saved);
+    return saved;
 }
 
 void frmKelvane::connectHandlers()
@@ -480,6 +488,9 @@ void frmKelvane::updateStatusLine()
     f.lastSender = wsClient->lastSender();
     f.sending = m_fileSender->isRunning();
     f.file = m_fileSender->progress();
+    f.repeating = m_repeater->isRunning();
+    f.repeatSent = m_repeater->sent();
+    f.repeatTimes = m_repeater->times();
     const QString text = statusText(f) + hexLineNote();
     if (text == lblInfo->text())
         return;
