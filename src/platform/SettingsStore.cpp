@@ -55,3 +55,17 @@ QString SettingsStore::whyNotWritable() const
         return QStringLiteral("the folder %1 is read-only").arg(folder.filePath());
     return QString();
 }
+
+SettingsRows SettingsStore::readArray(const QString& array) const
+{
+    return {};
+}
+
+void SettingsStore::writeArray(const QString& array, const SettingsRows& rows) {}
+
+SettingsRows SettingsStore::readArrayFromFile(const QString& path, const QString& array)
+{
+    return {};
+}
+
+void SettingsStore::writeArrayToFile(const QString& path, const QString& array, const SettingsRows& rows) {}
