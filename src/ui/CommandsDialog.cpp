@@ -134,8 +134,8 @@ void CommandsDialog::showCommands(int current)
         tblCommands->setItem(row, TextColumn, new QTableWidgetItem(c.text));
         auto* crLf = new QTableWidgetItem;
         crLf->setCheckState(c.crLf ? Qt::Checked : Qt::Unchecked);
-        crLf->setFlags(c.hex ? Qt::ItemIsSelectable : Qt::ItemIsSelectable | Qt::ItemIsEnabled |
-                                                          Qt::ItemIsUserCheckable);
+        crLf->setFlags(c.hex ? Qt::ItemIsSelectable
+                             : Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
         tblCommands->setItem(row, CrLfColumn, crLf);
         auto* mode = new QComboBox(tblCommands);
         mode->setObjectName(QStringLiteral("cboCommandMode"));

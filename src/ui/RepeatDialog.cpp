@@ -1,6 +1,7 @@
 #include "ui/RepeatDialog.h"
 
 #include "platform/NumConv.h"
+#include "send/Repeater.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -9,14 +10,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include <limits>
 #include <optional>
 
 namespace {
-
-constexpr qint64 MostTimes = 1000000000;
-// What a timer takes.
-constexpr qint64 MostIntervalMs = std::numeric_limits<qint32>::max();
 
 // A count as typed: digits, with or without group commas and blanks around
 // it; nothing when it is not a whole number from 0 to most.
@@ -37,8 +33,7 @@ std::optional<qint64> readCount(const QString& text, qint64 most)
 
 QString rangeText(const QString& field, qint64 most)
 {
-    return field + QStringLiteral(" must be a whole number from 0 to ") + CountText(most) +
-           QLatin1Char('.');
+    return field + QStringLiteral(" must be a whole number from 0 to ") + CountText(most) + QLatin1Char('.');
 }
 
 } // namespace
@@ -102,13 +97,13 @@ QString RepeatDialog::intervalText() const
 
 void RepeatDialog::accept()
 {
-    const std::optional<qint64> times = readCount(txtRepeatTimes->text(), MostTimes);
-    const std::optional<qint64> interval = readCount(txtRepeatInterval->text(), MostIntervalMs);
+    const std::optional<qint64> times = readCount(txtRepeatTimes->text(), Repeater::MaxTimes);
+    const std::optional<qint64> interval = readCount(txtRepeatInterval->text(), Repeater::MaxIntervalMs);
     if (!times || !interval) {
         // The dialog stays open on the field to mend.
         QLineEdit* bad = times ? txtRepeatInterval : txtRepeatTimes;
-        lblRepeatProblem->setText(times ? rangeText(QStringLiteral("Interval (ms)"), MostIntervalMs)
-                                        : rangeText(QStringLiteral("Times"), MostTimes) +
+        lblRepeatProblem->setText(times ? rangeText(QStringLiteral("Interval (ms)"), Repeater::MaxIntervalMs)
+                                        : rangeText(QStringLiteral("Times"), Repeater::MaxTimes) +
                                               QStringLiteral(" 0 repeats until stopped."));
         lblRepeatProblem->show();
         bad->setFocus(Qt::OtherFocusReason);

@@ -65,8 +65,9 @@ QString statusText(const StatusFacts& f)
                     QStringLiteral("%)");
     }
     if (f.repeating)
-        text += QStringLiteral(" | Repeating: ") + CountText(f.repeatSent) +
-                (f.repeatTimes > 0 ? QStringLiteral(" of ") + CountText(f.repeatTimes) : QStringLiteral(" sent"));
+        text +=
+            QStringLiteral(" | Repeating: ") + CountText(f.repeatSent) +
+            (f.repeatTimes > 0 ? QStringLiteral(" of ") + CountText(f.repeatTimes) : QStringLiteral(" sent"));
     return text;
 }
 

@@ -120,14 +120,6 @@ void frmKelvane::restoreToolsSettings(const SavedSettings& saved)
     m_repeatInterval = saved.repeatInterval;
 }
 
-void frmKelvane::toolsSettingsToSave(SavedSettings& saved) const
-{
-    saved.repeatTimes = m_repeatTimes;
-    saved.repeatInterval = m_repeatInterval;
-    saved.history = m_history.linesToSave();
-    saved.commands = m_commands;
-}
-
 void frmKelvane::showCommandsMenu()
 {
     mnTools_Commands->clear();
@@ -184,7 +176,7 @@ void frmKelvane::mnTools_SaveCommand_Click()
 
 void frmKelvane::mnTools_EditCommands_Click()
 {
-    if (m_commandsDialog) {
+    if (m_commandsDialog && m_commandsDialog->isVisible()) {
         m_commandsDialog->raise();
         m_commandsDialog->activateWindow();
         return;
@@ -206,7 +198,7 @@ void frmKelvane::dlgCommands_OK()
 
 void frmKelvane::mnTools_Repeat_Click()
 {
-    if (m_repeatDialog) {
+    if (m_repeatDialog && m_repeatDialog->isVisible()) {
         m_repeatDialog->raise();
         m_repeatDialog->activateWindow();
         return;
@@ -232,7 +224,8 @@ void frmKelvane::dlgRepeat_OK()
                 return;
             }
             // Made ready once, as a send would: every repeat sends the same bytes.
-            const LineToSend line = prepareLine(txtLine->text(), optMode->value(1), chkAppenCrLf->value() != 0);
+            const LineToSend line =
+                prepareLine(txtLine->text(), optMode->value(1), chkAppenCrLf->value() != 0);
             m_repeater->setShowSent(chkShow->value() == 1);
             m_repeater->start(line, times, intervalMs);
         },

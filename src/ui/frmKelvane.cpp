@@ -421,7 +421,7 @@ void frmKelvane::restoreSettings(const SavedSettings& saved)
 
 SavedSettings frmKelvane::settingsToSave() const
 {
-    SavedSettings saved{cdOpenFile->FileName(),
+    return {cdOpenFile->FileName(),
             txtIP->text(),
             txtRemotePort->text(),
             txtLocalPort->text(),
@@ -430,9 +430,12 @@ SavedSettings frmKelvane::settingsToSave() const
             QString::number(chkAppenCrLf->value()),
             QString::number(chkCloseOnDisconnect->value()),
             flagText(optServer->value(0)),
-            QString::number(cboMode->listIndex())};
-    toolsSettingsToSave(saved);
-    return saved;
+            QString::number(cboMode->listIndex()),
+            m_repeatTimes,
+            m_repeatInterval,
+            m_history.linesToSave(),
+            m_commands,
+            {}};
 }
 
 void frmKelvane::connectHandlers()
@@ -488,9 +491,12 @@ void frmKelvane::updateStatusLine()
     f.lastSender = wsClient->lastSender();
     f.sending = m_fileSender->isRunning();
     f.file = m_fileSender->progress();
-    f.repeating = m_repeater->isRunning();
-    f.repeatSent = m_repeater->sent();
-    f.repeatTimes = m_repeater->times();
+    // The first refresh comes before the tools are set up.
+    if (m_repeater) {
+        f.repeating = m_repeater->isRunning();
+        f.repeatSent = m_repeater->sent();
+        f.repeatTimes = m_repeater->times();
+    }
     const QString text = statusText(f) + hexLineNote();
     if (text == lblInfo->text())
         return;

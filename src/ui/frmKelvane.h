@@ -131,7 +131,6 @@ private:
     void setUpTools();
     void setUpRepeating();
     void restoreToolsSettings(const SavedSettings& saved);
-    void toolsSettingsToSave(SavedSettings& saved) const;
     // The Commands submenu shows m_commands, the first nine with Ctrl+1 to Ctrl+9.
     void showCommandsMenu();
     // The send button's path, for the line box and the commands alike: "Not
