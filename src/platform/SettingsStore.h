@@ -37,5 +37,6 @@ public:
     QString whyNotWritable() const;
 
 private:
-    QSettings m_settings;
+    // Reading an array steps through its groups.
+    mutable QSettings m_settings;
 };

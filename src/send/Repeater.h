@@ -50,8 +50,10 @@ public:
     void dataLost(qint64 bytes, bool closedEarlier = false);
     // The link could not deliver (a UDP host not found): the run stops with the reason.
     void sendingFailed(const QString& description, qint64 unsentBytes);
-    // The link took some bytes: a run waiting for it goes on at once.
-    void linkDrained();
+    // The link took some bytes (how many, when known): a run waiting for it
+    // goes on at once, and a run that has sent its last line learns whether
+    // that line has left.
+    void linkDrained(qint64 bytes = 0);
     // Nothing ticks or reports any more: the window is closing.
     void stopTicking();
 
@@ -62,11 +64,15 @@ signals:
 
 private:
     void tick();
-    void schedule();
+    void sendDue();
+    // Whether the bytes of the last line have left the program.
+    bool tailGone() const;
+    void waitForLink();
     void finish(const QStringList& items);
     void reportEnd();
     QString stoppedText() const;
-    QString lossText();
+    // The reason a run ended, with the bytes that were lost with it.
+    QString withLoss(const QString& reason);
     void setRunning(bool running);
 
     std::unique_ptr<FileSendLink> m_link;
@@ -77,8 +83,14 @@ private:
     qint64 m_interval = 0;
     qint64 m_sent = 0;
     qint64 m_lostBytes = 0;
+    // Once the last line is handed over: the bytes of this run still waiting
+    // in the link, at most; -1 before.
+    qint64 m_tail = -1;
     bool m_running = false;
     bool m_showSent = true;
+    // The link holds as much as it may: the timer only polls it.
     bool m_waiting = false;
+    bool m_inTick = false;
+    // The connection ended; the stop is reported once its close has told its losses.
     bool m_endPending = false;
 };
