@@ -223,9 +223,20 @@ private slots:
         QCOMPARE(dialog->commands().size(), 0);
         w.find<QPushButton>(QStringLiteral("cmdImportCommands"))->click();
         QCOMPARE(dialog->commands(), original);
+        // A HEX text tells what it sends, as the information line does.
+        w.find<QTableWidget>(QStringLiteral("tblCommands"))->setCurrentCell(1, 0);
+        QCOMPARE(w.find<QLabel>(QStringLiteral("lblCommandNote"))->text(), QStringLiteral("HEX: 5 bytes"));
         QCOMPARE(w.entries().mid(w.entries().size() - 2),
                  QStringList(
                      {body({"3 commands exported to " + path}), body({"3 commands imported from " + path})}));
+        // Edited in place, kept by OK, and saved with the settings.
+        w.find<QTableWidget>(QStringLiteral("tblCommands"))->item(0, 0)->setText(QStringLiteral("A & B"));
+        w.find<QPushButton>(QStringLiteral("cmdCommandsOK"))->click();
+        const QStringList menu{"mnTools_Command1=A && B", "mnTools_Command2=Reset",
+                               "mnTools_Command3=No line end"};
+        QCOMPARE(menuNames(w), menu);
+        w->close();
+        QCOMPARE(menuNames(Window()), menu);
         // The file is in the settings' own form.
         QSettings file(path, QSettings::IniFormat);
         QCOMPARE(file.beginReadArray(QStringLiteral("Commands")), 3);

@@ -130,7 +130,12 @@ void frmKelvane::showCommandsMenu()
             item->setShortcut(QKeySequence(Qt::CTRL | Qt::Key(Qt::Key_1 + i)));
         connect(item, &QAction::triggered, this, [this, i] { mnTools_Command_Click(i); });
     }
-    mnTools_Commands->setEnabled(!m_commands.isEmpty());
+    // An empty submenu says why, rather than open on nothing.
+    if (m_commands.isEmpty()) {
+        QAction* none = mnTools_Commands->addAction(QStringLiteral("(none saved)"));
+        none->setObjectName(QStringLiteral("mnTools_CommandsNone"));
+        none->setEnabled(false);
+    }
 }
 
 void frmKelvane::mnTools_Command_Click(int index)
