@@ -146,6 +146,10 @@ SettingsRows SettingsStore::readArrayFromFile(const QString& path, const QString
 {
     // QSettings reads a missing or unreadable file as an empty one, and would
     // wait on a pipe: the file is looked at first.
+    const QFileInfo file(path);
+    if (file.exists() && !file.isFile())
+        throw KvError(KvErr::PathAccess,
+                      QStringLiteral("Path/File access error: %1 is not a regular file").arg(path));
     openRegularFile(path);
     QSettings settings(path, QSettings::IniFormat);
     if (settings.status() == QSettings::AccessError)
