@@ -112,13 +112,19 @@ QList<Command> Settings::commandsFromRows(const SettingsRows& rows, const QStrin
         const std::optional<bool> crLf = readFlag(row, CrLfKey);
         c.hex = hex.value_or(false);
         c.crLf = crLf.value_or(false);
+        // A flag is never guessed: the wrong one would send other bytes.
+        auto badFlag = [&row](const QString& key) {
+            return row.contains(key)
+                       ? key + QStringLiteral(" is \"") + row.value(key) + QStringLiteral("\", not 1 or 0")
+                       : QStringLiteral("no ") + key;
+        };
         QString why;
         if (!row.contains(TextKey))
             why = QStringLiteral("no ") + TextKey;
         else if (!hex)
-            why = HexKey + QStringLiteral(" is \"") + row.value(HexKey) + QStringLiteral("\", not 1 or 0");
+            why = badFlag(HexKey);
         else if (!crLf)
-            why = CrLfKey + QStringLiteral(" is \"") + row.value(CrLfKey) + QStringLiteral("\", not 1 or 0");
+            why = badFlag(CrLfKey);
         else
             why = commandProblem(c);
         if (why.isEmpty())

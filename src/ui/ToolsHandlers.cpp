@@ -142,9 +142,10 @@ void frmKelvane::mnTools_Command_Click(int index)
 {
     reporting(
         [&] {
-            // A copy: the send may run the event loop no further, but the list may change later.
-            const Command command = m_commands.value(index);
-            sendLine([&] { return prepareCommand(command); });
+            if (index < m_commands.size()) {
+                const Command command = m_commands.at(index);
+                sendLine([&] { return prepareCommand(command); });
+            }
         },
         {QStringLiteral("Error")});
 }
