@@ -35,6 +35,15 @@ QByteArray sentLabel(qint64 line, qint64 offset)
 
 } // namespace
 
+QString unsentBytesText(qint64 bytes)
+{
+    if (bytes == 1)
+        return QStringLiteral("; the last byte was not sent");
+    if (bytes > 1)
+        return QStringLiteral("; the last %1 bytes were not sent").arg(CountText(bytes));
+    return QString();
+}
+
 FileSender::FileSender(std::unique_ptr<FileSendLink> link, QObject* parent)
     : QObject(parent), m_link(std::move(link)), m_timer(new QTimer(this))
 {
@@ -278,12 +287,7 @@ QString FileSender::endedText()
                                     .arg(CountText(line), CountText(offset))
                    : line > 0 ? QStringLiteral("The connection ended after line %1").arg(CountText(line))
                               : QStringLiteral("The connection ended before the first line");
-    const qint64 lost = std::exchange(m_lostBytes, 0);
-    if (lost == 1)
-        text += QStringLiteral("; the last byte was not sent");
-    else if (lost > 1)
-        text += QStringLiteral("; the last %1 bytes were not sent").arg(CountText(lost));
-    return text + QLatin1Char('.');
+    return text + unsentBytesText(std::exchange(m_lostBytes, 0)) + QLatin1Char('.');
 }
 
 void FileSender::setRunning(bool running)

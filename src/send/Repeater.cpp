@@ -222,12 +222,7 @@ QString Repeater::withLoss(const QString& reason)
     QString text = reason;
     if (text.endsWith(QLatin1Char('.')))
         text.chop(1);
-    const qint64 lost = std::exchange(m_lostBytes, 0);
-    if (lost == 1)
-        text += QStringLiteral("; the last byte was not sent");
-    else if (lost > 1)
-        text += QStringLiteral("; the last %1 bytes were not sent").arg(CountText(lost));
-    return text + QLatin1Char('.');
+    return text + unsentBytesText(std::exchange(m_lostBytes, 0)) + QLatin1Char('.');
 }
 
 void Repeater::setRunning(bool running)
