@@ -232,15 +232,24 @@ void CommandsDialog::cmdMoveCommand_Click(int step)
     showCommands(to);
 }
 
-void CommandsDialog::cmdImportCommands_Click()
+void CommandsDialog::withChosenFile(bool save, const QString& undone,
+                                    const std::function<void(const QString&)>& work)
 {
     if (!m_file || !m_fileDialog)
         return;
     try {
-        m_fileDialog->setDialogTitle(QStringLiteral("Import Commands"));
-        if (!m_fileDialog->ChooseOpen())
-            return;
-        const QString path = m_fileDialog->FileName();
+        m_fileDialog->setDialogTitle(save ? QStringLiteral("Export Commands")
+                                          : QStringLiteral("Import Commands"));
+        if (save ? m_fileDialog->ChooseSave() : m_fileDialog->ChooseOpen())
+            work(m_fileDialog->FileName());
+    } catch (const std::exception& e) {
+        emit notice({undone, KvErr::describe(e)});
+    }
+}
+
+void CommandsDialog::cmdImportCommands_Click()
+{
+    withChosenFile(false, QStringLiteral("Commands not imported"), [this](const QString& path) {
         QStringList skipped;
         const QList<Command> read = m_file->read(path, skipped);
         // Added after the ones already here: a shared set joins one's own.
@@ -249,25 +258,15 @@ void CommandsDialog::cmdImportCommands_Click()
         for (const QString& why : skipped)
             emit notice({why});
         emit notice({countOf(read.size()) + QStringLiteral(" imported from ") + path});
-    } catch (const std::exception& e) {
-        emit notice({QStringLiteral("Commands not imported"), KvErr::describe(e)});
-    }
+    });
 }
 
 void CommandsDialog::cmdExportCommands_Click()
 {
-    if (!m_file || !m_fileDialog)
-        return;
-    try {
-        m_fileDialog->setDialogTitle(QStringLiteral("Export Commands"));
-        if (!m_fileDialog->ChooseSave())
-            return;
-        const QString path = m_fileDialog->FileName();
+    withChosenFile(true, QStringLiteral("Commands not exported"), [this](const QString& path) {
         m_file->write(path, m_commands);
         emit notice({countOf(m_commands.size()) + QStringLiteral(" exported to ") + path});
-    } catch (const std::exception& e) {
-        emit notice({QStringLiteral("Commands not exported"), KvErr::describe(e)});
-    }
+    });
 }
 
 void CommandsDialog::accept()

@@ -6,6 +6,8 @@
 #include <QList>
 #include <QStringList>
 
+#include <functional>
+
 class QLabel;
 class QTableWidget;
 class QTableWidgetItem;
@@ -51,6 +53,9 @@ private:
     void cmdExportCommands_Click();
     void tblCommands_ItemChanged(QTableWidgetItem* item);
 
+    // Asks for a file to import from or export to and runs work on it; a
+    // failure is told after what was left undone.
+    void withChosenFile(bool save, const QString& undone, const std::function<void(const QString&)>& work);
     // The table shows m_commands again, with the row current.
     void showCommands(int current);
     void setHex(int row, bool hex);
