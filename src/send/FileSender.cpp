@@ -42,6 +42,11 @@ QString lostText(qint64 lost)
 
 } // namespace
 
+QString unsentBytesText(qint64 bytes)
+{
+    return bytes > 0 ? QStringLiteral("; ") + lostText(bytes).toLower() : QString();
+}
+
 FileSender::FileSender(std::unique_ptr<FileSendLink> link, QObject* parent)
     : QObject(parent), m_link(std::move(link)), m_timer(new QTimer(this))
 {
@@ -302,11 +307,8 @@ QString FileSender::endedText()
         line = m_held->offset > 0 ? m_held->line : m_held->line - 1;
         offset = m_held->offset;
     }
-    QString text = QStringLiteral("The connection ended ") + whereText(line, offset);
-    const qint64 lost = std::exchange(m_lostBytes, 0);
-    if (lost > 0)
-        text += QStringLiteral("; ") + lostText(lost).toLower();
-    return text + QLatin1Char('.');
+    const QString text = QStringLiteral("The connection ended ") + whereText(line, offset);
+    return text + unsentBytesText(std::exchange(m_lostBytes, 0)) + QLatin1Char('.');
 }
 
 QString FileSender::whereText(qint64 line, qint64 offset)

@@ -25,6 +25,10 @@ public:
     virtual qint64 largestMessage() const = 0;
 };
 
+// What a report of an ended sending adds for the bytes the connection lost:
+// "; the last 12 bytes were not sent", or nothing when none were.
+QString unsentBytesText(qint64 bytes);
+
 // Sends a text file line by line: one line each tick of its timer, and never faster than the
 // connection takes the bytes, so that memory stays bounded whatever the file and the peer. It reports
 // the items of each log entry through report(), those of the lines it sent, as bytes, through sent(),
