@@ -14,6 +14,7 @@
 #include "ui/Controls.h"
 #include "ui/LogView.h"
 #include "ui/MessageBox.h"
+#include "ui/Prompt.h"
 #include "ui/frmKelvane.h"
 
 #include <QDir>
@@ -127,6 +128,22 @@ private:
     bool m_succeed;
 };
 
+// Answers each question with the next scripted text; none left is a cancel.
+class ScriptedPrompt : public PromptService
+{
+public:
+    explicit ScriptedPrompt(std::shared_ptr<QStringList> answers) : m_answers(std::move(answers)) {}
+    std::optional<QString> text(QWidget*, const QString&, const QString&) override
+    {
+        if (m_answers->isEmpty())
+            return std::nullopt;
+        return m_answers->takeFirst();
+    }
+
+private:
+    std::shared_ptr<QStringList> m_answers;
+};
+
 // Answers each showOpen with the next scripted reply: a path to choose, or a failure code.
 class ScriptedFileDialog : public FileDialogBackend
 {
@@ -175,6 +192,11 @@ struct Window
     // Answers to Save Log As..., in order; none left is a cancel.
     std::shared_ptr<std::vector<ScriptedFileDialog::Reply>> saveReplies =
         std::make_shared<std::vector<ScriptedFileDialog::Reply>>();
+    // Names given to Save Line as Command..., in order; none left is a cancel.
+    std::shared_ptr<QStringList> names = std::make_shared<QStringList>();
+    // Answers to Import... and Export... of Edit Commands, in order.
+    std::shared_ptr<std::vector<ScriptedFileDialog::Reply>> commandFileReplies =
+        std::make_shared<std::vector<ScriptedFileDialog::Reply>>();
 
     explicit Window(bool load = true, bool launchSucceeds = true)
         : form(std::make_unique<frmKelvane>()),
@@ -187,6 +209,9 @@ struct Window
             std::make_unique<ScriptedFileDialog>(std::make_shared<std::vector<ScriptedFileDialog::Reply>>()));
         if (auto* saveLog = form->findChild<CommonDialog*>(QStringLiteral("cdSaveLog")))
             saveLog->setBackend(std::make_unique<ScriptedFileDialog>(saveReplies));
+        form->setPrompt(std::make_unique<ScriptedPrompt>(names));
+        find<CommonDialog>(QStringLiteral("cdCommandsFile"))
+            ->setBackend(std::make_unique<ScriptedFileDialog>(commandFileReplies));
         if (load)
             lifecycle->Form_Load();
     }

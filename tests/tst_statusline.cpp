@@ -47,6 +47,20 @@ private slots:
         QTest::newRow("sending a file") << sending
                                         << "Connected to 10.0.0.5:5005 - 0 bytes in, 1 byte out | Sending "
                                            "lines.txt: line 120 (25%)";
+        StatusFacts repeating = sending;
+        repeating.repeating = true;
+        repeating.repeatSent = 1037;
+        repeating.repeatTimes = 100000;
+        QTest::newRow("sending a file and repeating a line")
+            << repeating
+            << "Connected to 10.0.0.5:5005 - 0 bytes in, 1 byte out | Sending lines.txt: line 120 (25%) | "
+               "Repeating: 1,037 of 100,000";
+        StatusFacts untilStopped = facts(S::Connected, true);
+        untilStopped.repeating = true;
+        untilStopped.repeatSent = 37;
+        QTest::newRow("repeating until stopped")
+            << untilStopped
+            << "UDP on port 5005 - 3,201 datagrams in, 12 dropped, 3.4 KB out | Repeating: 37 sent";
     }
     void text()
     {

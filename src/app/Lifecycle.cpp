@@ -4,6 +4,7 @@
 #include "platform/KvError.h"
 #include "platform/SettingsStore.h"
 #include "send/FileSender.h"
+#include "send/Repeater.h"
 #include "ui/frmKelvane.h"
 
 #include <cstdio>
@@ -12,6 +13,7 @@ Lifecycle::Lifecycle(frmKelvane* form, std::unique_ptr<SettingsStore> store, QOb
     : QObject(parent), m_form(form), m_store(std::move(store))
 {
     connect(form, &frmKelvane::unloading, this, &Lifecycle::Form_Unload);
+    form->setCommandFile(std::make_unique<IniCommandFile>());
 }
 
 Lifecycle::~Lifecycle() = default;
@@ -49,23 +51,39 @@ void Lifecycle::Form_Unload()
     guarded([&] {
         const SavedSettings saved = f.settingsToSave();
         bool told = false;
+        auto tell = [&told](const std::exception& e) {
+            if (!told)
+                std::fprintf(stderr, "%s: settings not saved: %s\n",
+                             qPrintable(frmKelvane::applicationTitle()), qPrintable(KvErr::describe(e)));
+            told = true;
+        };
         for (const Settings::Index index :
              {Settings::RemoteIp, Settings::RemotePort, Settings::LocalPort, Settings::File,
               Settings::Interval, Settings::Ascii, Settings::Server, Settings::CrLf,
               Settings::CloseOnDisconnect, Settings::Mode, Settings::FlatView, Settings::ShowSent,
-              Settings::Left, Settings::Top, Settings::Width, Settings::Height}) {
+              Settings::Left, Settings::Top, Settings::Width, Settings::Height, Settings::RepeatTimes,
+              Settings::RepeatInterval}) {
             const Settings::Setting& s = Settings::setting(index);
             try {
                 m_store->write(Settings::Section, s.key, saved.*s.text);
             } catch (const std::exception& e) {
-                if (!told)
-                    std::fprintf(stderr, "%s: settings not saved: %s\n",
-                                 qPrintable(frmKelvane::applicationTitle()), qPrintable(KvErr::describe(e)));
-                told = true;
+                tell(e);
             }
+        }
+        // The lines for recall and the commands, each array whole.
+        try {
+            m_store->writeArray(Settings::HistoryArray, Settings::historyRows(saved.history));
+        } catch (const std::exception& e) {
+            tell(e);
+        }
+        try {
+            m_store->writeArray(Settings::CommandsArray, Settings::commandRows(saved.commands));
+        } catch (const std::exception& e) {
+            tell(e);
         }
     });
 
     // The window object outlives its closing; nothing may tick in it any more.
     guarded([&] { f.fileSender()->stopTicking(); });
+    guarded([&] { f.repeater()->stopTicking(); });
 }

@@ -5,6 +5,7 @@
 #include <QDir>
 
 #include <array>
+#include <optional>
 
 namespace {
 
@@ -35,6 +36,8 @@ const std::array<Settings::Setting, Settings::Count>& table()
         {QStringLiteral("Top"), QString(), &SavedSettings::top},
         {QStringLiteral("Width"), QString(), &SavedSettings::width},
         {QStringLiteral("Height"), QString(), &SavedSettings::height},
+        {QStringLiteral("RepeatTimes"), QStringLiteral("10"), &SavedSettings::repeatTimes},
+        {QStringLiteral("RepeatInterval"), QStringLiteral("1000"), &SavedSettings::repeatInterval},
     }};
     return settings;
 }
@@ -51,5 +54,104 @@ SavedSettings Settings::read(const SettingsStore& store)
     SavedSettings saved;
     for (const Setting& s : table())
         saved.*s.text = store.read(Section, s.key, s.defaultValue);
+    saved.history = historyFromRows(store.readArray(HistoryArray));
+    saved.commands =
+        commandsFromRows(store.readArray(CommandsArray), store.fileName(), saved.commandsSkipped);
     return saved;
+}
+
+namespace {
+
+QString flag(bool on)
+{
+    return on ? QStringLiteral("1") : QStringLiteral("0");
+}
+
+// A flag as stored; anything but "1" and "0" is a broken entry.
+std::optional<bool> readFlag(const SettingsRow& row, const QString& key)
+{
+    const QString text = row.value(key).trimmed();
+    if (text == QLatin1String("1"))
+        return true;
+    if (text == QLatin1String("0"))
+        return false;
+    return std::nullopt;
+}
+
+} // namespace
+
+SettingsRows Settings::historyRows(const QList<HistoryLine>& lines)
+{
+    SettingsRows rows;
+    for (const HistoryLine& line : lines)
+        rows.append({{TextKey, line.text}, {HexKey, flag(line.hex)}});
+    return rows;
+}
+
+QList<HistoryLine> Settings::historyFromRows(const SettingsRows& rows)
+{
+    // Recall is a convenience: a row without its text is passed over.
+    QList<HistoryLine> lines;
+    for (const SettingsRow& row : rows)
+        if (row.contains(TextKey))
+            lines.append({row.value(TextKey), readFlag(row, HexKey).value_or(false)});
+    return lines;
+}
+
+SettingsRows Settings::commandRows(const QList<Command>& commands)
+{
+    SettingsRows rows;
+    for (const Command& c : commands)
+        rows.append({{NameKey, c.name}, {TextKey, c.text}, {HexKey, flag(c.hex)}, {CrLfKey, flag(c.crLf)}});
+    return rows;
+}
+
+QList<Command> Settings::commandsFromRows(const SettingsRows& rows, const QString& where,
+                                          QStringList& skipped)
+{
+    QList<Command> commands;
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        const SettingsRow& row = rows.at(i);
+        Command c;
+        c.name = row.value(NameKey);
+        c.text = row.value(TextKey);
+        const std::optional<bool> hex = readFlag(row, HexKey);
+        const std::optional<bool> crLf = readFlag(row, CrLfKey);
+        c.hex = hex.value_or(false);
+        c.crLf = crLf.value_or(false);
+        // A flag is never guessed: the wrong one would send other bytes.
+        auto badFlag = [&row](const QString& key) {
+            return row.contains(key)
+                       ? key + QStringLiteral(" is \"") + row.value(key) + QStringLiteral("\", not 1 or 0")
+                       : QStringLiteral("no ") + key;
+        };
+        QString why;
+        if (!row.contains(TextKey))
+            why = QStringLiteral("no ") + TextKey;
+        else if (!hex)
+            why = badFlag(HexKey);
+        else if (!crLf)
+            why = badFlag(CrLfKey);
+        else
+            why = commandProblem(c);
+        if (why.isEmpty())
+            commands.append(c);
+        else
+            skipped.append(QStringLiteral("Command ") + QString::number(i + 1) +
+                           (c.name.isEmpty() ? QString() : QStringLiteral(" (") + c.name + QLatin1Char(')')) +
+                           QStringLiteral(" in [") + CommandsArray + QStringLiteral("] of ") + where +
+                           QStringLiteral(" skipped: ") + why);
+    }
+    return commands;
+}
+
+QList<Command> IniCommandFile::read(const QString& path, QStringList& skipped) const
+{
+    return Settings::commandsFromRows(SettingsStore::readArrayFromFile(path, Settings::CommandsArray), path,
+                                      skipped);
+}
+
+void IniCommandFile::write(const QString& path, const QList<Command>& commands) const
+{
+    SettingsStore::writeArrayToFile(path, Settings::CommandsArray, Settings::commandRows(commands));
 }

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "platform/SettingsStore.h"
+#include "ui/CommandsDialog.h"
 #include "ui/frmKelvane.h"
 
 #include <QString>
-
-class SettingsStore;
 
 // The saved settings: the key each is stored under, exactly as spelled,
 // the text read when it is absent, and its place in what the window takes.
@@ -38,12 +38,39 @@ enum Index
     Top,
     Width,
     Height,
+    RepeatTimes,
+    RepeatInterval,
     Count
 };
 
 const Setting& setting(Index index);
 
-// Every stored text, or its default.
+// Every stored text, or its default; the history and the commands too.
 SavedSettings read(const SettingsStore& store);
 
+// The arrays beside the section, and the keys of their rows. A flag is "1" or "0".
+inline const QString HistoryArray = QStringLiteral("History");
+inline const QString CommandsArray = QStringLiteral("Commands");
+inline const QString NameKey = QStringLiteral("Name");
+inline const QString TextKey = QStringLiteral("Text");
+inline const QString HexKey = QStringLiteral("Hex");
+inline const QString CrLfKey = QStringLiteral("CrLf");
+
+// History rows, newest first: Text and Hex.
+SettingsRows historyRows(const QList<HistoryLine>& lines);
+QList<HistoryLine> historyFromRows(const SettingsRows& rows);
+// Command rows in menu order: Name, Text, Hex and CrLf.
+SettingsRows commandRows(const QList<Command>& commands);
+// The commands of the rows in order. A row that cannot be sent as it stands
+// is left out, and skipped says which and why, naming where it was read.
+QList<Command> commandsFromRows(const SettingsRows& rows, const QString& where, QStringList& skipped);
+
 } // namespace Settings
+
+// Commands in a file of their own, in the form the settings keep them.
+class IniCommandFile : public CommandFile
+{
+public:
+    QList<Command> read(const QString& path, QStringList& skipped) const override;
+    void write(const QString& path, const QList<Command>& commands) const override;
+};

@@ -33,12 +33,18 @@ QByteArray sentLabel(qint64 line, qint64 offset)
     return QStringLiteral("Sent (line %1 from byte %2) :").arg(line).arg(CountText(offset + 1)).toLatin1();
 }
 
-} // namespace
-
+// Bytes handed over that never left.
 QString lostText(qint64 lost)
 {
     return lost == 1 ? QStringLiteral("The last byte was not sent")
                      : QStringLiteral("The last %1 bytes were not sent").arg(CountText(lost));
+}
+
+} // namespace
+
+QString unsentBytesText(qint64 bytes)
+{
+    return bytes > 0 ? QStringLiteral("; ") + lostText(bytes).toLower() : QString();
 }
 
 FileSender::FileSender(std::unique_ptr<FileSendLink> link, QObject* parent)
@@ -301,11 +307,8 @@ QString FileSender::endedText()
         line = m_held->offset > 0 ? m_held->line : m_held->line - 1;
         offset = m_held->offset;
     }
-    QString text = QStringLiteral("The connection ended ") + whereText(line, offset);
-    const qint64 lost = std::exchange(m_lostBytes, 0);
-    if (lost > 0)
-        text += QStringLiteral("; ") + lostText(lost).toLower();
-    return text + QLatin1Char('.');
+    const QString text = QStringLiteral("The connection ended ") + whereText(line, offset);
+    return text + unsentBytesText(std::exchange(m_lostBytes, 0)) + QLatin1Char('.');
 }
 
 QString FileSender::whereText(qint64 line, qint64 offset)

@@ -25,8 +25,9 @@ public:
     virtual qint64 largestMessage() const = 0;
 };
 
-// Bytes handed over that never left: "The last 12 bytes were not sent".
-QString lostText(qint64 lost);
+// What a report of an ended sending adds for the bytes the connection lost:
+// "; the last 12 bytes were not sent", or nothing when none were.
+QString unsentBytesText(qint64 bytes);
 
 // Sends a text file line by line: one line each tick of its timer, and never faster than the
 // connection takes the bytes, so that memory stays bounded whatever the file and the peer. It reports

@@ -99,12 +99,8 @@ void Repeater::sendingFailed(const QString& description, qint64 unsentBytes)
 {
     if (!m_running)
         return;
-    // Said as the file sender says it: the reason, then what was lost.
-    m_lostBytes = 0;
-    QStringList items{stoppedText() + QLatin1Char('.'), description};
-    if (unsentBytes > 0)
-        items.append(lostText(unsentBytes) + QLatin1Char('.'));
-    finish(items);
+    m_lostBytes += unsentBytes;
+    finish({stoppedText() + QLatin1Char('.'), withLoss(description)});
 }
 
 void Repeater::linkDrained(qint64 bytes)
@@ -226,10 +222,7 @@ QString Repeater::withLoss(const QString& reason)
     QString text = reason;
     if (text.endsWith(QLatin1Char('.')))
         text.chop(1);
-    const qint64 lost = std::exchange(m_lostBytes, 0);
-    if (lost > 0)
-        text += QStringLiteral("; ") + lostText(lost).toLower();
-    return text + QLatin1Char('.');
+    return text + unsentBytesText(std::exchange(m_lostBytes, 0)) + QLatin1Char('.');
 }
 
 void Repeater::setRunning(bool running)

@@ -6,6 +6,7 @@
 #include "net/SocketControl.h"
 #include "platform/NumConv.h"
 #include "send/FileSender.h"
+#include "send/Repeater.h"
 #include "ui/Controls.h"
 #include "ui/MessageBox.h"
 
@@ -129,6 +130,7 @@ void frmKelvane::setRoleOptionsEnabled(bool enabled)
 void frmKelvane::connectionEnded()
 {
     m_fileSender->connectionEnded();
+    m_repeater->connectionEnded();
 }
 
 void frmKelvane::report(const QStringList& items)

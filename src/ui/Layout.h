@@ -95,6 +95,9 @@ constexpr QRect grown(QRect place, unsigned follow, QSize extra)
                  place.width() + (follow & Widens ? dx : 0), place.height() + (follow & Heightens ? dy : 0));
 }
 
+// The Edit Commands dialog's first size; its table and buttons are laid out inside.
+constexpr Twips dlgCommands{0, 0, 9000, 5400};
+
 // Fonts by pixel size so the layout above holds at any screen resolution.
 constexpr int WindowFontPx = 12;    // Fixedsys 9 pt
 constexpr int SmallSansFontPx = 11; // Verdana 8.25 pt

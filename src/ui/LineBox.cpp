@@ -109,6 +109,9 @@ bool LineBox::editKey(QKeyEvent* event)
         removeSelectionOr(-1, true);
     else if (event == QKeySequence::DeleteEndOfWord)
         removeSelectionOr(1, true);
+    else if ((event->key() == Qt::Key_Up || event->key() == Qt::Key_Down) &&
+             (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier)
+        emit recall(event->key() == Qt::Key_Up ? -1 : 1);
     else
         return false;
     return true;

@@ -44,6 +44,8 @@ public:
 signals:
     // The text was set or edited.
     void textChanged();
+    // Up (-1) or Down (1) without modifiers: the lines sent before are stepped through.
+    void recall(int direction);
 
 public slots:
     void undo() override;

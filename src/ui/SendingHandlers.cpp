@@ -32,19 +32,26 @@ void frmKelvane::cmdSend1_Click()
 {
     reporting(
         [this] {
-            if (!m_connection->isConnected()) {
-                Echo({QStringLiteral("Not connected.")});
-            } else {
-                const LineToSend line =
-                    prepareLine(txtLine->text(), !optMode->value(0), chkAppenCrLf->value() != 0);
-                if (chkShow->value() == 1)
-                    echoBytes(line.sentEntry);
-                wsClient->SendData(line.payload);
-            }
+            const HistoryLine typed{txtLine->text(), !optMode->value(0)};
+            if (sendLine([&] { return prepareLine(typed.text, typed.hex, chkAppenCrLf->value() != 0); }))
+                m_history.add(typed);
             // Typing replaces the line; Enter sends it again.
             txtLine->setSelection(0, SelectAfterSend);
         },
         {QStringLiteral("Error")});
+}
+
+bool frmKelvane::sendLine(const std::function<LineToSend()>& prepare)
+{
+    if (!m_connection->isConnected()) {
+        Echo({QStringLiteral("Not connected.")});
+        return false;
+    }
+    const LineToSend line = prepare();
+    if (chkShow->value() == 1)
+        echoBytes(line.sentEntry);
+    wsClient->SendData(line.payload);
+    return true;
 }
 
 void frmKelvane::optMode_Click(int index)

@@ -64,6 +64,10 @@ QString statusText(const StatusFacts& f)
             text += QStringLiteral(" (") + QString::number(100 * f.file.bytesRead / f.file.fileSize) +
                     QStringLiteral("%)");
     }
+    if (f.repeating)
+        text +=
+            QStringLiteral(" | Repeating: ") + CountText(f.repeatSent) +
+            (f.repeatTimes > 0 ? QStringLiteral(" of ") + CountText(f.repeatTimes) : QStringLiteral(" sent"));
     return text;
 }
 

@@ -9,7 +9,7 @@
 struct HexLineReading;
 
 // What the information line tells: the connection's situation, what it has
-// carried, and how far a file has been sent.
+// carried, how far a file has been sent and how often a line was repeated.
 struct StatusFacts
 {
     using Situation = ConnectionControl::Situation;
@@ -21,6 +21,10 @@ struct StatusFacts
     SocketControl::Traffic traffic;
     bool sending = false;
     FileSender::Progress file;
+    // A line being repeated: how many went out, of how many (0: until stopped).
+    bool repeating = false;
+    qint64 repeatSent = 0;
+    qint64 repeatTimes = 0;
 };
 
 // One short line, e.g. "Connected to 10.0.0.5:5005 - 1.2 MB in, 3.4 KB out".

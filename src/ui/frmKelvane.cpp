@@ -4,6 +4,8 @@
 #include "net/SocketControl.h"
 #include "platform/Launcher.h"
 #include "platform/NumConv.h"
+#include "send/Repeater.h"
+#include "ui/CommandsDialog.h"
 #include "ui/CommonDialog.h"
 #include "ui/Controls.h"
 #include "ui/Fonts.h"
@@ -12,6 +14,7 @@
 #include "ui/LogTools.h"
 #include "ui/LogView.h"
 #include "ui/MessageBox.h"
+#include "ui/Prompt.h"
 #include "ui/StatusLine.h"
 
 #include <QAction>
@@ -135,7 +138,9 @@ frmKelvane::frmKelvane(QWidget* parent)
     setPalette(windowPalette());
     buildControls();
     buildMenu();
+    buildToolsMenu();
     connectHandlers();
+    setUpTools();
     setDefaultButton(cmdOpen);
     // The window opens at the layout's size and may grow, never shrink.
     resize(layout()->totalMinimumSize());
@@ -417,6 +422,7 @@ void frmKelvane::restoreSettings(const SavedSettings& saved)
     };
     for (const auto& step : steps)
         reporting(step);
+    restoreToolsSettings(saved);
 }
 
 SavedSettings frmKelvane::settingsToSave() const
@@ -438,7 +444,12 @@ SavedSettings frmKelvane::settingsToSave() const
             QString::number(place.left()),
             QString::number(place.top()),
             QString::number(place.width()),
-            QString::number(place.height())};
+            QString::number(place.height()),
+            m_repeatTimes,
+            m_repeatInterval,
+            m_history.linesToSave(),
+            m_commands,
+            {}};
 }
 
 void frmKelvane::placeWindow(const SavedSettings& saved)
@@ -514,6 +525,12 @@ void frmKelvane::updateStatusLine()
     f.lastSender = wsClient->lastSender();
     f.sending = m_fileSender->isRunning();
     f.file = m_fileSender->progress();
+    // The first refresh comes before the tools are set up.
+    if (m_repeater) {
+        f.repeating = m_repeater->isRunning();
+        f.repeatSent = m_repeater->sent();
+        f.repeatTimes = m_repeater->times();
+    }
     const QString text = statusText(f) + hexLineNote();
     if (text == m_infoText)
         return;

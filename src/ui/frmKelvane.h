@@ -1,22 +1,29 @@
 #pragma once
 
 #include "net/ConnectionControl.h"
+#include "send/Command.h"
+#include "send/LineHistory.h"
 
 #include <QByteArrayList>
 #include <QMainWindow>
+#include <QPointer>
 #include <QStringList>
 
 #include <functional>
 #include <memory>
 
+class QAction;
 class QGroupBox;
 class QKeyEvent;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 class QTimer;
 
 class CheckBox;
+class CommandFile;
+class CommandsDialog;
 class CommonDialog;
 class FileSender;
 class Launcher;
@@ -25,6 +32,10 @@ class ListCombo;
 class LogView;
 class MessageBoxService;
 class OptionArray;
+class PromptService;
+class RepeatDialog;
+class Repeater;
+struct LineToSend;
 class SocketControl;
 class ToggleButton;
 
@@ -37,6 +48,13 @@ struct SavedSettings
     QString flatView, showSent;
     // The window's place and size in pixels; empty until a window first closed.
     QString left, top, width, height;
+    // The Repeat dialog's two fields, as typed.
+    QString repeatTimes, repeatInterval;
+    // The lines for recall, newest first, and the saved commands in menu order.
+    QList<HistoryLine> history;
+    QList<Command> commands;
+    // Stored commands that could not be loaded: which, and why, for the log.
+    QStringList commandsSkipped;
 };
 
 // The program's one window: its controls with their places and start values,
@@ -67,6 +85,10 @@ public:
     // test puts others in their place.
     void setMessageBox(std::unique_ptr<MessageBoxService> messageBox);
     void setLauncher(std::unique_ptr<Launcher> launcher);
+    // The box that asks for a command's name: the real one unless a test puts another in its place.
+    void setPrompt(std::unique_ptr<PromptService> prompt);
+    // How Import... and Export... read and write commands; start-up gives it.
+    void setCommandFile(std::unique_ptr<CommandFile> file);
 
     // Start-up: the saved settings into the controls, each step on its own.
     void restoreSettings(const SavedSettings& saved);
@@ -75,6 +97,7 @@ public:
 
     ConnectionControl* connection() const { return m_connection; }
     FileSender* fileSender() const { return m_fileSender; }
+    Repeater* repeater() const { return m_repeater; }
     bool isConnected() const { return m_connection->isConnected(); }
     bool isFileOpen() const;
 
@@ -116,6 +139,29 @@ private:
     // The File menu.
     void mnFile_New_Click();
     void mnFile_Close_Click();
+
+    // The Tools menu: saved commands, repeating; and recall in the line box.
+    void buildToolsMenu();
+    void setUpTools();
+    void setUpRepeating();
+    void restoreToolsSettings(const SavedSettings& saved);
+    // The Commands submenu shows m_commands, the first nine with Ctrl+1 to Ctrl+9.
+    void showCommandsMenu();
+    // The send button's path, for the line box and the commands alike: "Not
+    // connected." when no peer is, else the line made ready by prepare, its
+    // "Sent:" entry when Show sent lines is checked, and its bytes handed to
+    // the socket. Throws KvError; true when the line went out.
+    bool sendLine(const std::function<LineToSend()>& prepare);
+    // A line from the history into the line box, in its own entry mode.
+    void showRecalled(const HistoryLine& line);
+    void mnTools_Command_Click(int index);
+    void mnTools_SaveCommand_Click();
+    void mnTools_EditCommands_Click();
+    void mnTools_Repeat_Click();
+    void mnTools_StopRepeating_Click();
+    void dlgCommands_OK();
+    void dlgRepeat_OK();
+    void txtLine_Recall(int direction);
 
     // The output log and the received data.
     void cmdClear_Click();
@@ -179,6 +225,10 @@ private:
     QLineEdit* txtRemotePort = nullptr;
     QLineEdit* txtIP = nullptr;
     QLabel* lblInfo = nullptr;
+    QMenu* mnTools_Commands = nullptr;
+    QAction* mnTools_Repeat = nullptr;
+    QAction* mnTools_StopRepeating = nullptr;
+    CommonDialog* cdCommandsFile = nullptr;
 
     // The value the close-on-disconnect box had when the client role was
     // chosen; the server role gets it back.
@@ -195,6 +245,19 @@ private:
     QPushButton* m_defaultButton = nullptr;
     std::unique_ptr<MessageBoxService> m_messageBox;
     std::unique_ptr<Launcher> m_launcher;
+    std::unique_ptr<PromptService> m_prompt;
+    std::unique_ptr<CommandFile> m_commandFile;
+
+    // Recall, the saved commands and the repeating.
+    LineHistory m_history;
+    // The window itself sets the line box to a recalled line: no typing ends the recall.
+    bool m_recalling = false;
+    QList<Command> m_commands;
+    Repeater* m_repeater = nullptr;
+    QString m_repeatTimes;
+    QString m_repeatInterval;
+    QPointer<CommandsDialog> m_commandsDialog;
+    QPointer<RepeatDialog> m_repeatDialog;
     // The program's own file as it was when the window opened; New Window starts it.
     const QString m_programPath;
     bool m_unloaded = false;
