@@ -203,6 +203,18 @@ private slots:
         QVERIFY(w.entries().contains(body({why.arg(TestSupport::rawSettings().fileName())})));
     }
 
+    void aSecondWindowLeavesTheCommandsItDidNotChange()
+    {
+        storeCommands({{"Status", "STATUS?", "0", "1"}});
+        Window first;
+        Window second;
+        first.names->append(QStringLiteral("Reset"));
+        trigger(first, QStringLiteral("mnTools_SaveCommand"));
+        first->close();
+        second->close();
+        QCOMPARE(menuNames(Window()), QStringList({"mnTools_Command1=Status", "mnTools_Command2=Reset"}));
+    }
+
     void importReadsWhatExportWrote()
     {
         const Rows rows{{"Quotes, commas & more", "say \"hi\", then; \\ bye", "0", "1"},

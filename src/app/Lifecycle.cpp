@@ -70,14 +70,16 @@ void Lifecycle::Form_Unload()
                 tell(e);
             }
         }
-        // The lines for recall and the commands, each array whole.
+        // The lines for recall, and the commands when this window changed
+        // them, each array whole.
         try {
             m_store->writeArray(Settings::HistoryArray, Settings::historyRows(saved.history));
         } catch (const std::exception& e) {
             tell(e);
         }
         try {
-            m_store->writeArray(Settings::CommandsArray, Settings::commandRows(saved.commands));
+            if (saved.commandsChanged)
+                m_store->writeArray(Settings::CommandsArray, Settings::commandRows(saved.commands));
         } catch (const std::exception& e) {
             tell(e);
         }

@@ -174,6 +174,7 @@ void frmKelvane::mnTools_SaveCommand_Click()
         m_commands[at] = command;
     else
         m_commands.append(command);
+    m_commandsChanged = true;
     showCommandsMenu();
     Echo({QStringLiteral("Command saved: ") + command.name +
           (at < ShortcutCommands ? QStringLiteral(" (Ctrl+") + QString::number(at + 1) + QLatin1Char(')')
@@ -199,6 +200,7 @@ void frmKelvane::mnTools_EditCommands_Click()
 void frmKelvane::dlgCommands_OK()
 {
     m_commands = m_commandsDialog->commands();
+    m_commandsChanged = true;
     showCommandsMenu();
 }
 

@@ -449,7 +449,8 @@ SavedSettings frmKelvane::settingsToSave() const
             m_repeatInterval,
             m_history.linesToSave(),
             m_commands,
-            {}};
+            {},
+            m_commandsChanged};
 }
 
 void frmKelvane::placeWindow(const SavedSettings& saved)

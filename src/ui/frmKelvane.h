@@ -55,6 +55,10 @@ struct SavedSettings
     QList<Command> commands;
     // Stored commands that could not be loaded: which, and why, for the log.
     QStringList commandsSkipped;
+    // This window changed its commands. Only then are they written back: a
+    // second window must not put back the list it read at its start, nor
+    // drop an entry that was skipped for the user to mend.
+    bool commandsChanged = false;
 };
 
 // The program's one window: its controls with their places and start values,
@@ -253,6 +257,7 @@ private:
     // The window itself sets the line box to a recalled line: no typing ends the recall.
     bool m_recalling = false;
     QList<Command> m_commands;
+    bool m_commandsChanged = false;
     Repeater* m_repeater = nullptr;
     QString m_repeatTimes;
     QString m_repeatInterval;
