@@ -1,7 +1,6 @@
 #include "log/LogSaver.h"
 
 #include "log/LogStore.h"
-#include "log/LogWriter.h"
 #include "platform/KvError.h"
 #include "platform/Latin1.h"
 
@@ -12,7 +11,6 @@
 #include <QTimerEvent>
 
 #include <algorithm>
-#include <system_error>
 
 namespace {
 
@@ -39,16 +37,6 @@ void appendLatin1AsUtf8(QByteArray& out, const char* p, qsizetype n)
     out.resize(d - out.constData());
 }
 
-// Appends wide text known to hold Latin-1 only, one byte a character.
-void appendNarrowed(QByteArray& out, const char16_t* p, qsizetype n)
-{
-    const qsizetype at = out.size();
-    out.resize(at + n);
-    char* d = out.data() + at;
-    for (qsizetype i = 0; i < n; ++i)
-        d[i] = char(p[i]);
-}
-
 } // namespace
 
 LogSaver::LogSaver(const LogStore* store, QObject* parent) : QObject(parent), m_store(store) {}
@@ -57,7 +45,7 @@ LogSaver::~LogSaver()
 {
     stop();
     releaseRename();
-    waitForClosing();
+    m_closing.wait();
 }
 
 void LogSaver::holdAtRename(bool renamed)
@@ -85,12 +73,6 @@ void LogSaver::releaseRename()
     m_hold->wake.notify_all();
 }
 
-void LogSaver::waitForClosing()
-{
-    if (m_closing.joinable())
-        m_closing.join();
-}
-
 void LogSaver::start(const QString& path)
 {
     stop();
@@ -112,10 +94,7 @@ void LogSaver::start(const QString& path)
     m_offset = 0;
     m_inFlight = 0;
     m_rename = std::make_shared<Rename>();
-    m_writer = std::make_unique<LogWriter>(m_file.get(), [this] {
-        QMetaObject::invokeMethod(
-            this, [this] { collect(); }, Qt::QueuedConnection);
-    });
+    m_writer = std::make_unique<LogWriter>(m_file.get(), LogWriter::queued(this, [this] { collect(); }));
     m_timer.start(0, this);
     emit progress(0, m_total);
 }
@@ -140,18 +119,12 @@ bool LogSaver::stop()
     }
     m_rename.reset();
     if (m_writer || m_file) {
-        waitForClosing();
         if (m_file)
             m_file->moveToThread(nullptr);
-        auto letGo = [writer = std::move(m_writer), file = std::move(m_file)]() mutable {
+        m_closing.run([writer = std::move(m_writer), file = std::move(m_file)]() mutable {
             writer.reset();
             file.reset();
-        };
-        try {
-            m_closing = std::thread(std::move(letGo));
-        } catch (const std::system_error&) {
-            // No thread to be had: they went here.
-        }
+        });
     }
     m_encoder.reset();
     m_posted.clear();
@@ -274,7 +247,9 @@ bool LogSaver::gatherSome()
         } else if (p.latin1) {
             block.append(p.latin1, p.length);
         } else {
-            appendNarrowed(block, p.utf16, p.length);
+            // Wide text known to hold Latin-1 only: one byte a character.
+            block.resize(block.size() + p.length);
+            copyUnits(block, false, block.size() - p.length, p, 0, p.length);
         }
         return true;
     });

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "log/LogWriter.h"
+
 #include <QBasicTimer>
 #include <QObject>
 #include <QString>
@@ -8,12 +10,10 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <utility>
 #include <vector>
 
 class LogStore;
-class LogWriter;
 class QSaveFile;
 class QStringEncoder;
 
@@ -82,7 +82,6 @@ private:
     void finish();
     void fail(const QString& reason);
     bool stop();
-    void waitForClosing();
 
     const LogStore* m_store;
     std::unique_ptr<QSaveFile> m_file;
@@ -124,5 +123,5 @@ private:
     };
     std::shared_ptr<Hold> m_hold;
     // Lets a stopped writer and its file go: a sync under way may take long.
-    std::thread m_closing;
+    LetGoAside m_closing;
 };

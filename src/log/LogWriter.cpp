@@ -2,6 +2,8 @@
 
 #include "platform/FileAt.h"
 
+#include <QObject>
+
 LogWriter::LogWriter(QFileDevice* file, std::function<void()> notify)
     : m_file(file), m_notify(std::move(notify)), m_thread([this] { run(); })
 {
@@ -16,6 +18,13 @@ LogWriter::~LogWriter()
     m_wake.notify_all();
     m_progress.notify_all();
     m_thread.join();
+}
+
+std::function<void()> LogWriter::queued(QObject* receiver, std::function<void()> then)
+{
+    return [receiver, then = std::move(then)] {
+        QMetaObject::invokeMethod(receiver, then, Qt::QueuedConnection);
+    };
 }
 
 void LogWriter::post(quint64 chunk, qint64 offset, const QByteArray& bytes)

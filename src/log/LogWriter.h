@@ -10,10 +10,12 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 class QFileDevice;
+class QObject;
 
 // Writes the log's chunks to its file on a thread of its own, in the order
 // they are posted, so that a slow or busy disk never holds up the window.
@@ -38,6 +40,9 @@ public:
     LogWriter(QFileDevice* file, std::function<void()> notify);
     // Stops after the write under way; the writes still waiting are not made.
     ~LogWriter();
+
+    // A notify that runs then on receiver's thread, after the events queued there.
+    static std::function<void()> queued(QObject* receiver, std::function<void()> then);
 
     void post(quint64 chunk, qint64 offset, const QByteArray& bytes);
     // After the writes posted before it, puts everything written on the disk,
@@ -75,5 +80,31 @@ private:
     bool m_stop = false;
     std::atomic<bool> m_told{false};
     WriteBehind m_writeBehind;
+    std::thread m_thread;
+};
+
+// Lets go, on a thread of its own, of what the system takes long to free (a
+// file under a sync, a large file's room, a gigabyte of text), one lot after
+// the other. With no thread to be had, it all goes here.
+class LetGoAside
+{
+public:
+    ~LetGoAside() { wait(); }
+    void wait()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    // letGo holds what goes, and frees it when it runs.
+    template <typename LetGo> void run(LetGo letGo)
+    {
+        wait();
+        try {
+            m_thread = std::thread(std::move(letGo));
+        } catch (const std::system_error&) {
+        }
+    }
+
+private:
     std::thread m_thread;
 };

@@ -1,5 +1,7 @@
 #include "ui/LineBox.h"
 
+#include "log/LogUndo.h"
+
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
@@ -54,14 +56,13 @@ void LineBox::replaceText(qsizetype from, qsizetype to, const QString& with, boo
 void LineBox::remember(Edit edit)
 {
     m_redo.clear();
-    // Typing runs on from the last typed character as one step to undo.
-    if (edit.typing && edit.removed.isEmpty() && !m_undo.empty()) {
-        Edit& last = m_undo.back();
-        if (last.typing && last.from + last.inserted.size() == edit.from) {
-            last.inserted += edit.inserted;
-            m_undoChars += edit.inserted.size();
-            return;
-        }
+    // Keys typed in a row make one step.
+    auto counts = [](const Edit& e) { return LogEdit{e.from, e.removed.size(), e.inserted.size()}; };
+    if (!m_undo.empty() &&
+        joinsTyping(counts(m_undo.back()), m_undo.back().typing, counts(edit), edit.typing)) {
+        m_undo.back().inserted += edit.inserted;
+        m_undoChars += edit.inserted.size();
+        return;
     }
     m_undoChars += edit.removed.size() + edit.inserted.size();
     m_undo.push_back(std::move(edit));
