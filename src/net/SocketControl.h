@@ -153,39 +153,42 @@ signals:
     void bytesNotSent(qint64 bytes, bool closedEarlier);
 
 private:
+    // The state both protocols share, and reporting (SocketControl.cpp).
     void requireClosed() const;
+    void reportError(const KvError& failure);
+    void setPeer(const QHostAddress& address, quint16 port);
+    // The TCP client and server (SocketTcp.cpp).
+    void attachTcp(QTcpSocket* socket);
+    // Returns the bytes that were waiting and are lost at once.
+    qint64 releaseTcp();
+    qint32 nextRequestId();
+    void onTcpStateChanged();
+    void onTcpConnected();
+    void deliverTcpData();
+    void scheduleTcpDelivery(int delayMs = 0);
+    bool takeTcpData(QTcpSocket* socket);
+    void reportReadFailure();
+    void onTcpDisconnected();
+    void onTcpError();
+    void onNewConnection();
+    // The UDP socket: datagrams out and in (SocketUdp.cpp).
     void openUdp();
-    void startUdpLookup();
-    // The remote host was not found: the window hears of it now, or after the
-    // call under way when `later`.
-    void udpTargetNotFound(bool later);
     void sendDatagram(const QByteArray& bytes);
     void flushHeldDatagrams();
     // Empties the datagrams waiting for the lookup; returns their bytes.
     qint64 dropHeldDatagrams();
-    void attachTcp(QTcpSocket* socket);
-    // Returns the bytes that were waiting and are lost at once.
-    qint64 releaseTcp();
-    void reportError(const KvError& failure);
-    void setPeer(const QHostAddress& address, quint16 port);
-    qint32 nextRequestId();
-
-    void onTcpStateChanged();
-    void onTcpConnected();
-    void onTcpReadyRead();
-    void deliverTcpData();
-    void scheduleTcpDelivery(int delayMs = 0);
-    void onTcpDisconnected();
-    void onTcpError();
-    void onNewConnection();
     void onUdpError();
     void startDatagramReader(QUdpSocket* udp);
     void stopDatagramReader();
     void deliverDatagrams();
     void reportDrops();
-    bool takeTcpData(QTcpSocket* socket);
-    void reportReadFailure();
+    // The lookup of the UDP destination (SocketLookup.cpp).
+    void startUdpLookup();
+    void abortLookup();
     void onLookupDone(const QHostInfo& info);
+    // The remote host was not found: the window hears of it now, or after the
+    // call under way when `later`.
+    void udpTargetNotFound(bool later);
 
     int m_protocol = TcpProtocol;
     qint32 m_localPort = 0;

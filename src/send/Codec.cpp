@@ -4,7 +4,6 @@
 #include "platform/Latin1.h"
 
 #include <QString>
-#include <QStringView>
 #include <QtEndian>
 
 #include <array>
@@ -12,8 +11,8 @@
 
 // Every function sizes its result once and writes bytes straight into it:
 // payloads of many megabytes go through here, and per-byte appends would
-// reallocate and copy over and over. The log's hex dump and the reading of
-// HEX lines are made of the four named operations.
+// reallocate and copy over and over. The log's hex dump is made of the named
+// operations; a HEX line has one reader, for its payload and its preview alike.
 
 namespace {
 
@@ -50,22 +49,100 @@ constexpr Tables makeTables()
 
 constexpr Tables tables = makeTables();
 
-// From two digit values, -1 for a non-digit. A negative sum comes from an
-// invalid digit and reads as 0.
-inline char byteOf(int high, int low)
-{
-    const int value = 16 * high + low;
-    return char(value < 0 ? 0 : value);
-}
-
 // Every pair of characters, high one first, to the byte it reads as: one
 // look-up a pair instead of two and a sum, for the hex of big payloads.
 const auto pairs = [] {
     std::array<quint8, 256 * 256> t{};
-    for (int i = 0; i < 256 * 256; ++i)
-        t[size_t(i)] = quint8(byteOf(digitOf(i >> 8), digitOf(i & 255)));
+    for (int i = 0; i < 256 * 256; ++i) {
+        // A negative sum comes from an invalid digit and reads as 0.
+        const int value = 16 * digitOf(i >> 8) + digitOf(i & 255);
+        t[size_t(i)] = quint8(value < 0 ? 0 : value);
+    }
     return t;
 }();
+
+inline char byteAt(const char* in, qsizetype high, qsizetype low)
+{
+    return char(pairs[size_t(uchar(in[high]) << 8 | uchar(in[low]))]);
+}
+
+// The one reading of a HEX line. Outside quotes, digits pair across the
+// ignored characters, and a stretch with an odd digit count ends with a lone
+// digit; between quotes the text stands as it is. The reader hears each pair
+// by its characters' places (a lone digit pairs with itself), each literal
+// stretch, and a quote without its closing one, where reading ends.
+template <typename Reader> void readHexGrammar(const QByteArray& line, Reader& reader)
+{
+    const char* in = line.constData();
+    const qsizetype n = line.size();
+    auto kept = [in](qsizetype at) { return tables.code[uchar(in[at])] != Ignored; };
+    qsizetype i = 0;
+    for (;;) {
+        const qsizetype quote = line.indexOf('"', i);
+        const qsizetype end = quote < 0 ? n : quote;
+        qsizetype highAt = -1;
+        for (; i < end; ++i) {
+            if (!kept(i))
+                continue;
+            if (highAt >= 0) {
+                reader.pair(highAt, i);
+                highAt = -1;
+            } else if (i + 3 <= end && kept(i + 1) && !kept(i + 2)) {
+                // Quick path for the spaced form that the log shows and users paste back.
+                reader.pair(i, i + 1);
+                i += 2;
+            } else {
+                highAt = i;
+            }
+        }
+        if (highAt >= 0)
+            reader.pair(highAt, highAt);
+        if (i >= n)
+            return;
+        const qsizetype close = line.indexOf('"', i + 1);
+        if (close < 0)
+            return reader.unclosed(i);
+        reader.literal(i + 1, close - i - 1);
+        i = close + 1;
+    }
+}
+
+// Writes the payload of a HEX line.
+struct PayloadWriter
+{
+    const char* in;
+    char* out;
+
+    void pair(qsizetype high, qsizetype low) { *out++ = byteAt(in, high, low); }
+    void literal(qsizetype at, qsizetype count)
+    {
+        std::memcpy(out, in + at, size_t(count));
+        out += count;
+    }
+    void unclosed(qsizetype) { throw KvError(KvErr::UnclosedQuote, QStringLiteral("Unclosed quotion mark")); }
+};
+
+// Counts the bytes of a HEX line and keeps the first place that does not
+// read as typed; after it the bytes are still counted.
+struct Preview
+{
+    const char* in;
+    HexLineReading reading;
+
+    void pair(qsizetype high, qsizetype low)
+    {
+        ++reading.bytes;
+        const bool digits =
+            tables.code[uchar(in[high])] != NonDigit && tables.code[uchar(in[low])] != NonDigit;
+        if (reading.doubt != HexLineReading::None || (digits && high != low))
+            return;
+        reading = {digits ? HexLineReading::OddDigits : HexLineReading::NotHex, reading.bytes, high,
+                   QString::fromLatin1(in + high, 1) + QString::fromLatin1(in + low, high == low ? 0 : 1),
+                   quint8(byteAt(in, high, low))};
+    }
+    void literal(qsizetype, qsizetype count) { reading.bytes += count; }
+    void unclosed(qsizetype at) { reading = {HexLineReading::UnclosedQuote, 0, at, QStringLiteral("\""), 0}; }
+};
 
 } // namespace
 
@@ -138,52 +215,11 @@ QByteArray InsertSeparator(const QByteArray& text, int groupSize, const QByteArr
 
 QByteArray ParseHexLine(const QByteArray& line)
 {
-    const qsizetype n = line.size();
-    const char* in = line.constData();
-    // The digits of a hex part, without the ignored characters between them,
-    // are decoded a block at a time; a pair never straddles a block's end.
-    constexpr qsizetype Block = 64 * 1024;
-    QByteArray digits(Block + 2, Qt::Uninitialized);
-    char* const d = digits.data();
     // Room for the most the line can give, taken from the system only where written.
-    QByteArray payload;
-    payload.reserve(n);
-    auto decode = [&](qsizetype count) { payload += HexToAscii(QByteArray::fromRawData(d, count)); };
-    auto kept = [in](qsizetype at) { return tables.code[uchar(in[at])] != Ignored; };
-    qsizetype i = 0;
-    for (;;) {
-        // Text outside quotes: digit pairs form across the ignored characters.
-        const qsizetype quote = line.indexOf('"', i);
-        const qsizetype end = quote < 0 ? n : quote;
-        qsizetype k = 0;
-        while (i < end) {
-            // Quick path for the spaced form that the log shows and users paste back.
-            if (i + 3 <= end && kept(i) && kept(i + 1) && !kept(i + 2)) {
-                std::memcpy(d + k, in + i, 2);
-                k += 2;
-                i += 3;
-            } else {
-                d[k] = in[i];
-                k += kept(i++);
-            }
-            if (k >= Block) {
-                decode(k & ~qsizetype(1));
-                d[0] = d[k - 1]; // an odd digit waits for its pair
-                k &= 1;
-            }
-        }
-        decode(k);
-        if (i >= n)
-            break;
-
-        // Literal text up to the closing quote. Without one the count of quotes
-        // is odd, and the line as a whole is refused.
-        const qsizetype close = line.indexOf('"', i + 1);
-        if (close < 0)
-            throw KvError(KvErr::UnclosedQuote, QStringLiteral("Unclosed quotion mark"));
-        payload.append(in + i + 1, close - i - 1);
-        i = close + 1;
-    }
+    QByteArray payload(line.size(), Qt::Uninitialized);
+    PayloadWriter writer{line.constData(), payload.data()};
+    readHexGrammar(line, writer);
+    payload.resize(writer.out - payload.constData());
     // Spaced hex shrinks to a third: the rest goes back, but a payload that
     // filled its room is not copied for a few bytes.
     if (payload.capacity() > 2 * payload.size() + 4096)
@@ -193,7 +229,6 @@ QByteArray ParseHexLine(const QByteArray& line)
 
 HexLineReading ReadHexLine(const QString& line)
 {
-    using R = HexLineReading;
     const qsizetype n = line.size();
     const QChar* in = line.constData();
     // The send refuses a character without a byte before it reads the line.
@@ -202,51 +237,11 @@ HexLineReading ReadHexLine(const QString& line)
         while (in[i].unicode() <= 0xFF)
             ++i;
         const bool pair = in[i].isHighSurrogate() && i + 1 < n && in[i + 1].isLowSurrogate();
-        return {R::NotOneByte, 0, i, line.mid(i, pair ? 2 : 1), 0};
+        return {HexLineReading::NotOneByte, 0, i, line.mid(i, pair ? 2 : 1), 0};
     }
-
-    // The walk of ParseHexLine, counting instead of writing. Only the first
-    // doubtful place is kept; after it the bytes are still counted.
-    R reading;
-    auto note = [&reading](R::Doubt doubt, qsizetype at, const QString& characters, char byte) {
-        if (reading.doubt != R::None)
-            return;
-        reading.doubt = doubt;
-        reading.at = at;
-        reading.characters = characters;
-        reading.readsAs = quint8(byte);
-    };
-    qsizetype i = 0;
-    for (;;) {
-        qsizetype highAt = -1;
-        int high = 0;
-        for (; i < n; ++i) {
-            const int c = tables.code[in[i].unicode()]; // every one has its byte: see above
-            if (c == Quote)
-                break;
-            if (c == Ignored)
-                continue;
-            if (highAt < 0) {
-                highAt = i;
-                high = c;
-                continue;
-            }
-            if (high == NonDigit || c == NonDigit)
-                note(R::NotHex, highAt, QString(in[highAt]) + in[i], byteOf(high, c));
-            ++reading.bytes;
-            highAt = -1;
-        }
-        if (highAt >= 0) {
-            note(high == NonDigit ? R::NotHex : R::OddDigits, highAt, QString(in[highAt]),
-                 byteOf(high, high));
-            ++reading.bytes;
-        }
-        if (i >= n)
-            return reading;
-        const qsizetype close = QStringView(line).indexOf(u'"', i + 1);
-        if (close < 0)
-            return {R::UnclosedQuote, 0, i, QStringLiteral("\""), 0};
-        reading.bytes += close - i - 1;
-        i = close + 1;
-    }
+    // Every character has its byte now: the line is read as the send will read it.
+    const QByteArray bytes = line.toLatin1();
+    Preview preview{bytes.constData(), {}};
+    readHexGrammar(bytes, preview);
+    return preview.reading;
 }
