@@ -407,6 +407,25 @@ QByteArray SocketControl::GetData()
     return std::exchange(m_received, QByteArray());
 }
 
+void SocketControl::SendDataTo(const QByteArray& data, const QHostAddress& address, quint16 port)
+{
+    if (!(m_udp && m_state == sckOpen))
+        throw wrongProtocolOrState();
+    if (data.isEmpty())
+        return;
+    bool isV4 = false;
+    address.toIPv4Address(&isV4);
+    const qint64 limit = isV4 ? MaxDatagramIPv4 : MaxDatagramIPv6;
+    if (data.size() > limit)
+        throw KvError(
+            ErrDatagramTooLarge,
+            QStringLiteral("Datagram too large: %1 bytes, at most %2 fit").arg(data.size()).arg(limit));
+    CallScope scope(m_inCall);
+    if (m_udp->writeDatagram(data, address, port) != data.size())
+        throw socketError(m_udp->error(), m_udp->errorString(), QString());
+    m_traffic.bytesOut += data.size();
+}
+
 QString SocketControl::lastSender() const
 {
     return m_lastSenderText.isEmpty() ? QString() : hostAndPort(m_lastSenderText, m_lastSenderPort);
