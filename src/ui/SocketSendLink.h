@@ -1,6 +1,7 @@
 #pragma once
 
 #include "send/FileSender.h"
+#include "send/ReplyEngine.h"
 
 class SocketControl;
 
@@ -13,6 +14,20 @@ public:
     void send(const QByteArray& bytes) override;
     qint64 bytesWaiting() const override;
     qint64 largestMessage() const override;
+
+private:
+    SocketControl* m_socket;
+};
+
+// The window's socket as the automatic replies see it: the TCP peer, or the
+// sender of a datagram.
+class SocketReplyLink : public ReplyLink
+{
+public:
+    explicit SocketReplyLink(SocketControl* socket) : m_socket(socket) {}
+
+    void send(const QByteArray& bytes, const QHostAddress& to, quint16 port) override;
+    qint64 bytesWaiting() const override;
 
 private:
     SocketControl* m_socket;
