@@ -381,15 +381,16 @@ Rule\size=3
         w.find<QPushButton>(QStringLiteral("cmdRepliesOK"))->click();
         QTRY_VERIFY(!w->findChild<RepliesDialog*>());
 
-        // Switched off: nothing answers; the rules the window did not change stay in the file.
+        // Switched off: nothing answers. The rules the window did not change stay in the file.
         onOff->trigger();
         peer->write("*1\r\n$4\r\nPING\r\n");
         QVERIFY(receives(peer, ""));
         QTRY_VERIFY(!w.find<QLabel>(QStringLiteral("lblInfo"))->text().contains("replies"));
+        onOff->trigger(); // on again, as the next start finds it
         w->close();
         QSettings file = TestSupport::rawSettings();
         QCOMPARE(file.value("Replies/Enabled").toString() + file.value("Replies/Rule/3/Pattern").toString(),
-                 QStringLiteral("0("));
+                 QStringLiteral("1("));
     }
 };
 

@@ -453,7 +453,7 @@ SavedSettings frmKelvane::settingsToSave() const
             m_commands,
             {},
             m_commandsChanged,
-            flagText(m_replyEngine->isEnabled()),
+            m_replyEngine->isEnabled() ? QStringLiteral("1") : QStringLiteral("0"),
             QString::fromLatin1(AsciiToHex(m_replies.delimiter)),
             m_replies.rules,
             {},
