@@ -152,10 +152,7 @@ struct Rig
         QObject::connect(&control, &SocketControl::dataArrival, [this] {
             const QByteArray data = control.GetData();
             received += data.size();
-            if (control.Protocol() == SocketControl::UdpProtocol)
-                engine.datagramArrived(data, control.lastSenderAddress(), control.lastSenderPort());
-            else
-                engine.streamArrived(data);
+            answerArrival(engine, control, data);
         });
         QObject::connect(&control, &SocketControl::bytesWritten, &engine, &ReplyEngine::linkDrained);
         QObject::connect(&control, &SocketControl::connectionRequest, [this](qint32 id) {

@@ -43,13 +43,8 @@ struct Rig
 
     Rig()
     {
-        QObject::connect(&control, &SocketControl::dataArrival, [this] {
-            const QByteArray data = control.GetData();
-            if (control.Protocol() == SocketControl::UdpProtocol)
-                engine.datagramArrived(data, control.lastSenderAddress(), control.lastSenderPort());
-            else
-                engine.streamArrived(data);
-        });
+        QObject::connect(&control, &SocketControl::dataArrival,
+                         [this] { answerArrival(engine, control, control.GetData()); });
         QObject::connect(&control, &SocketControl::bytesWritten, &engine, &ReplyEngine::linkDrained);
         QObject::connect(&control, &SocketControl::connectionRequest, [this](qint32 id) {
             control.Close();

@@ -63,12 +63,8 @@ void frmKelvane::setReplies(const ReplySet& replies)
 
 void frmKelvane::replyTo(const QByteArray& data)
 {
-    if (!m_replyEngine->isEnabled())
-        return;
-    if (wsClient->Protocol() == SocketControl::UdpProtocol)
-        m_replyEngine->datagramArrived(data, wsClient->lastSenderAddress(), wsClient->lastSenderPort());
-    else
-        m_replyEngine->streamArrived(data);
+    if (m_replyEngine->isEnabled())
+        answerArrival(*m_replyEngine, *wsClient, data);
 }
 
 void frmKelvane::mnTools_Replies_Click()

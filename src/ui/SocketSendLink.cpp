@@ -29,3 +29,11 @@ qint64 SocketReplyLink::bytesWaiting() const
 {
     return m_socket->bytesToWrite();
 }
+
+void answerArrival(ReplyEngine& engine, const SocketControl& socket, const QByteArray& data)
+{
+    if (socket.Protocol() == SocketControl::UdpProtocol)
+        engine.datagramArrived(data, socket.lastSenderAddress(), socket.lastSenderPort());
+    else
+        engine.streamArrived(data);
+}

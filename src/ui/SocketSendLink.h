@@ -32,3 +32,7 @@ public:
 private:
     SocketControl* m_socket;
 };
+
+// What arrived on the socket, for the rules to answer: one datagram, with its
+// sender, or a piece of the TCP stream.
+void answerArrival(ReplyEngine& engine, const SocketControl& socket, const QByteArray& data);
