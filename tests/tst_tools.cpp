@@ -89,6 +89,47 @@ template <typename Dialog> Dialog* openDialog(const Window& w, const QString& ac
     return w.find<Dialog>(name);
 }
 
+// The stand-in Redis of the README as the settings file holds it, with a
+// third rule that cannot work; returns the file's path.
+QString storeRedisRules()
+{
+    // ' stands for a double quote here: moc misreads one alone in a raw string.
+    QFile ini(TestSupport::rawSettings().fileName());
+    QDir().mkpath(QFileInfo(ini).absolutePath());
+    ini.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    ini.write(QByteArray(R"ini([Replies]
+Enabled=1
+Delimiter=
+Rule\1\On=1
+Rule\1\Match=contains
+Rule\1\Pattern=PING
+Rule\1\PatternHex=0
+Rule\1\Reply=+PONG
+Rule\1\ReplyHex=0
+Rule\1\CrLf=1
+Rule\1\Delay=0
+Rule\2\On=1
+Rule\2\Match=regex
+Rule\2\Pattern='ECHO\\r\\n\\$(\\d+)\\r\\n([^\\r]*)\\r\\n'
+Rule\2\PatternHex=0
+Rule\2\Reply='\'$\' \\1 0D 0A \\2 0D 0A'
+Rule\2\ReplyHex=1
+Rule\2\CrLf=0
+Rule\2\Delay=0
+Rule\3\On=1
+Rule\3\Match=regex
+Rule\3\Pattern=(
+Rule\3\Reply=x
+Rule\3\PatternHex=0
+Rule\3\ReplyHex=0
+Rule\3\CrLf=0
+Rule\size=3
+)ini")
+                  .replace('\'', '"'));
+    ini.close();
+    return ini.fileName();
+}
+
 } // namespace
 
 class TestTools : public QObject
@@ -313,41 +354,9 @@ private slots:
     }
     void repliesFromAHandEditedFileAnswerAPeer()
     {
-        // As the settings file holds them, with a third rule that cannot work (' for ", which moc misreads).
-        QFile ini(TestSupport::rawSettings().fileName());
-        QDir().mkpath(QFileInfo(ini).absolutePath());
-        QVERIFY(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        ini.write(QByteArray(R"ini([Replies]
-Enabled=1
-Delimiter=
-Rule\1\On=1
-Rule\1\Match=contains
-Rule\1\Pattern=PING
-Rule\1\PatternHex=0
-Rule\1\Reply=+PONG
-Rule\1\ReplyHex=0
-Rule\1\CrLf=1
-Rule\1\Delay=0
-Rule\2\On=1
-Rule\2\Match=regex
-Rule\2\Pattern='ECHO\\r\\n\\$(\\d+)\\r\\n([^\\r]*)\\r\\n'
-Rule\2\PatternHex=0
-Rule\2\Reply='\'$\' \\1 0D 0A \\2 0D 0A'
-Rule\2\ReplyHex=1
-Rule\2\CrLf=0
-Rule\2\Delay=0
-Rule\3\On=1
-Rule\3\Match=regex
-Rule\3\Pattern=(
-Rule\3\Reply=x
-Rule\3\PatternHex=0
-Rule\3\ReplyHex=0
-Rule\3\CrLf=0
-Rule\size=3
-)ini").replace('\'', '"'));
-        ini.close();
+        const QString iniPath = storeRedisRules();
         Window w;
-        QVERIFY(w.entries().contains(body({"Rule 3 in [Replies] of " + ini.fileName() +
+        QVERIFY(w.entries().contains(body({"Rule 3 in [Replies] of " + iniPath +
                                            " skipped: the regular expression does not compile: missing "
                                            "closing parenthesis at column 2"})));
         QAction* onOff = w.find<QAction>(QStringLiteral("mnTools_ReplyAutomatically"));
@@ -391,6 +400,25 @@ Rule\size=3
         QSettings file = TestSupport::rawSettings();
         QCOMPARE(file.value("Replies/Enabled").toString() + file.value("Replies/Rule/3/Pattern").toString(),
                  QStringLiteral("1("));
+    }
+    void importAndExportCarryTheRules()
+    {
+        storeRedisRules();
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("team.ini"));
+        Window w;
+        w.commandFileReplies->push_back({0, path});
+        w.commandFileReplies->push_back({0, path});
+        auto* dialog = openDialog<CommandsDialog>(w, QStringLiteral("mnTools_EditCommands"), "dlgCommands");
+        w.find<QPushButton>(QStringLiteral("cmdExportCommands"))->click();
+        w.find<QPushButton>(QStringLiteral("cmdImportCommands"))->click();
+        QCOMPARE(w.entries().mid(w.entries().size() - 2),
+                 QStringList({body({"0 commands and 2 reply rules exported to " + path}),
+                              body({"0 commands and 2 reply rules imported from " + path})}));
+        const QList<ReplyRule> rules = dialog->replies().rules;
+        QCOMPARE(rules.size(), 4);
+        QCOMPARE(rules.mid(2), rules.mid(0, 2));
+        QCOMPARE(rules.at(1).reply, QStringLiteral("\"$\" \\1 0D 0A \\2 0D 0A"));
     }
 };
 
