@@ -98,6 +98,7 @@ RepliesDialog::RepliesDialog(const ReplySet& replies, QWidget* parent) : QDialog
     txtReplyDelimiter = new QLineEdit(this);
     txtReplyDelimiter->setObjectName(QStringLiteral("txtReplyDelimiter"));
     auto* delimiterLabel = new QLabel(QStringLiteral("De&limiter:"), this);
+    delimiterLabel->setObjectName(QStringLiteral("lblReplyDelimiter"));
     delimiterLabel->setBuddy(cboReplyDelimiter);
     tools->addWidget(delimiterLabel);
     tools->addWidget(cboReplyDelimiter);
@@ -111,6 +112,7 @@ RepliesDialog::RepliesDialog(const ReplySet& replies, QWidget* parent) : QDialog
     chkReplyTestHex = new QCheckBox(QStringLiteral("&HEX"), this);
     chkReplyTestHex->setObjectName(QStringLiteral("chkReplyTestHex"));
     auto* testLabel = new QLabel(QStringLiteral("&Test:"), this);
+    testLabel->setObjectName(QStringLiteral("lblReplyTestField"));
     testLabel->setBuddy(txtReplyTest);
     test->addWidget(testLabel);
     test->addWidget(txtReplyTest);
