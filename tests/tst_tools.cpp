@@ -1,6 +1,7 @@
 // The Tools menu in the window: recall in the line box across a restart,
 // saved commands sent by menu and by Ctrl+1, the [Commands] entries a hand
-// edit broke, Import and Export, and repeating a line to a loopback peer.
+// edit broke, Import and Export, repeating a line to a loopback peer, and
+// automatic replies from a hand-edited [Replies].
 
 #include "testsupport.h"
 
@@ -8,6 +9,7 @@
 #include "ui/CommandsDialog.h"
 #include "ui/LineBox.h"
 #include "ui/RepeatDialog.h"
+#include "ui/RepliesDialog.h"
 
 #include <QAction>
 #include <QLabel>
@@ -85,6 +87,47 @@ template <typename Dialog> Dialog* openDialog(const Window& w, const QString& ac
 {
     trigger(w, action);
     return w.find<Dialog>(name);
+}
+
+// The stand-in Redis of the README as the settings file holds it, with a
+// third rule that cannot work; returns the file's path.
+QString storeRedisRules()
+{
+    // ' stands for a double quote here: moc misreads one alone in a raw string.
+    QFile ini(TestSupport::rawSettings().fileName());
+    QDir().mkpath(QFileInfo(ini).absolutePath());
+    ini.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    ini.write(QByteArray(R"ini([Replies]
+Enabled=1
+Delimiter=
+Rule\1\On=1
+Rule\1\Match=contains
+Rule\1\Pattern=PING
+Rule\1\PatternHex=0
+Rule\1\Reply=+PONG
+Rule\1\ReplyHex=0
+Rule\1\CrLf=1
+Rule\1\Delay=0
+Rule\2\On=1
+Rule\2\Match=regex
+Rule\2\Pattern='ECHO\\r\\n\\$(\\d+)\\r\\n([^\\r]*)\\r\\n'
+Rule\2\PatternHex=0
+Rule\2\Reply='\'$\' \\1 0D 0A \\2 0D 0A'
+Rule\2\ReplyHex=1
+Rule\2\CrLf=0
+Rule\2\Delay=0
+Rule\3\On=1
+Rule\3\Match=regex
+Rule\3\Pattern=(
+Rule\3\Reply=x
+Rule\3\PatternHex=0
+Rule\3\ReplyHex=0
+Rule\3\CrLf=0
+Rule\size=3
+)ini")
+                  .replace('\'', '"'));
+    ini.close();
+    return ini.fileName();
 }
 
 } // namespace
@@ -308,6 +351,74 @@ private slots:
         trigger(w, QStringLiteral("mnTools_StopRepeating"));
         QCOMPARE(w.entries().last(), body({"Repeating stopped after 1."}));
         QVERIFY(receives(peer, QByteArray("ping\r\n")));
+    }
+    void repliesFromAHandEditedFileAnswerAPeer()
+    {
+        const QString iniPath = storeRedisRules();
+        Window w;
+        QVERIFY(w.entries().contains(body({"Rule 3 in [Replies] of " + iniPath +
+                                           " skipped: the regular expression does not compile: missing "
+                                           "closing parenthesis at column 2"})));
+        QAction* onOff = w.find<QAction>(QStringLiteral("mnTools_ReplyAutomatically"));
+        QVERIFY(onOff->isChecked());
+        QCOMPARE(onOff->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+R")));
+        QTcpServer server;
+        QTcpSocket* peer = connectPeer(w, server);
+        QVERIFY(peer);
+        peer->write("*1\r\n$4\r\nPING\r\n");
+        QVERIFY(receives(peer, "+PONG\r\n"));
+        peer->write("*2\r\n$4\r\nECHO\r\n$5\r\nhello\r\n");
+        QVERIFY(receives(peer, "$5\r\nhello\r\n"));
+        QCOMPARE(w.entries().last(),
+                 body({"Reply (rule 2):", "$5\r\nhello\r\n", "24 35 0D 0A 68 65 6C 6C 6F 0D 0A"}));
+        QTRY_VERIFY(w.find<QLabel>(QStringLiteral("lblInfo"))->text().endsWith(" | 2 replies"));
+
+        // The dialog's test field answers as the peer was answered; a rule that cannot work is refused.
+        auto* dialog = openDialog<RepliesDialog>(w, QStringLiteral("mnTools_Replies"), "dlgReplies");
+        w.find<QLineEdit>(QStringLiteral("txtReplyTest"))->setText(QStringLiteral("PING"));
+        QCOMPARE(w.find<QLabel>(QStringLiteral("lblReplyTest"))->text(),
+                 QStringLiteral("Rule 1 answers with 7 bytes: +PONG<0D><0A> | 2B 50 4F 4E 47 0D 0A"));
+        w.find<QPushButton>(QStringLiteral("cmdAddReply"))->click();
+        auto* table = w.find<QTableWidget>(QStringLiteral("tblReplies"));
+        table->item(1, 5)->setCheckState(Qt::Checked);
+        table->item(1, 4)->setText(QStringLiteral("\"x"));
+        w.find<QPushButton>(QStringLiteral("cmdRepliesOK"))->click();
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(w.find<QLabel>(QStringLiteral("lblReplyNote"))->text(),
+                 QStringLiteral("Rule 2 cannot work: Unclosed quotion mark"));
+        w.find<QPushButton>(QStringLiteral("cmdRemoveReply"))->click();
+        w.find<QPushButton>(QStringLiteral("cmdRepliesOK"))->click();
+        QTRY_VERIFY(!w->findChild<RepliesDialog*>());
+
+        // Switched off: nothing answers. The rules the window did not change stay in the file.
+        onOff->trigger();
+        peer->write("*1\r\n$4\r\nPING\r\n");
+        QVERIFY(receives(peer, ""));
+        QTRY_VERIFY(!w.find<QLabel>(QStringLiteral("lblInfo"))->text().contains("replies"));
+        onOff->trigger(); // on again, as the next start finds it
+        w->close();
+        QSettings file = TestSupport::rawSettings();
+        QCOMPARE(file.value("Replies/Enabled").toString() + file.value("Replies/Rule/3/Pattern").toString(),
+                 QStringLiteral("1("));
+    }
+    void importAndExportCarryTheRules()
+    {
+        storeRedisRules();
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("team.ini"));
+        Window w;
+        w.commandFileReplies->push_back({0, path});
+        w.commandFileReplies->push_back({0, path});
+        auto* dialog = openDialog<CommandsDialog>(w, QStringLiteral("mnTools_EditCommands"), "dlgCommands");
+        w.find<QPushButton>(QStringLiteral("cmdExportCommands"))->click();
+        w.find<QPushButton>(QStringLiteral("cmdImportCommands"))->click();
+        QCOMPARE(w.entries().mid(w.entries().size() - 2),
+                 QStringList({body({"0 commands and 2 reply rules exported to " + path}),
+                              body({"0 commands and 2 reply rules imported from " + path})}));
+        const QList<ReplyRule> rules = dialog->replies().rules;
+        QCOMPARE(rules.size(), 4);
+        QCOMPARE(rules.mid(2), rules.mid(0, 2));
+        QCOMPARE(rules.at(1).reply, QStringLiteral("\"$\" \\1 0D 0A \\2 0D 0A"));
     }
 };
 

@@ -5,6 +5,7 @@
 #include "platform/SettingsStore.h"
 #include "send/FileSender.h"
 #include "send/Repeater.h"
+#include "send/ReplyEngine.h"
 #include "ui/frmKelvane.h"
 
 #include <cstdio>
@@ -58,14 +59,19 @@ void Lifecycle::Form_Unload()
             told = true;
         };
         for (const Settings::Index index :
-             {Settings::RemoteIp, Settings::RemotePort, Settings::LocalPort, Settings::File,
-              Settings::Interval, Settings::Ascii, Settings::Server, Settings::CrLf,
-              Settings::CloseOnDisconnect, Settings::Mode, Settings::FlatView, Settings::ShowSent,
-              Settings::Left, Settings::Top, Settings::Width, Settings::Height, Settings::RepeatTimes,
-              Settings::RepeatInterval}) {
+             {Settings::RemoteIp,       Settings::RemotePort,    Settings::LocalPort,
+              Settings::File,           Settings::Interval,      Settings::Ascii,
+              Settings::Server,         Settings::CrLf,          Settings::CloseOnDisconnect,
+              Settings::Mode,           Settings::FlatView,      Settings::ShowSent,
+              Settings::Left,           Settings::Top,           Settings::Width,
+              Settings::Height,         Settings::RepeatTimes,   Settings::RepeatInterval,
+              Settings::RepliesEnabled, Settings::ReplyDelimiter}) {
             const Settings::Setting& s = Settings::setting(index);
+            // The delimiter belongs with the rules: written when they are.
+            if (index == Settings::ReplyDelimiter && !saved.repliesChanged)
+                continue;
             try {
-                m_store->write(Settings::Section, s.key, saved.*s.text);
+                m_store->write(s.section, s.key, saved.*s.text);
             } catch (const std::exception& e) {
                 tell(e);
             }
@@ -83,9 +89,16 @@ void Lifecycle::Form_Unload()
         } catch (const std::exception& e) {
             tell(e);
         }
+        try {
+            if (saved.repliesChanged)
+                m_store->writeArray(Settings::RuleArray, Settings::ruleRows(saved.replyRules));
+        } catch (const std::exception& e) {
+            tell(e);
+        }
     });
 
     // The window object outlives its closing; nothing may tick in it any more.
     guarded([&] { f.fileSender()->stopTicking(); });
     guarded([&] { f.repeater()->stopTicking(); });
+    guarded([&] { f.replyEngine()->stopTicking(); });
 }

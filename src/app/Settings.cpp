@@ -1,11 +1,14 @@
 #include "app/Settings.h"
 
+#include "platform/KvError.h"
 #include "platform/SettingsStore.h"
+#include "send/Codec.h"
 
 #include <QDir>
 
 #include <array>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -38,6 +41,9 @@ const std::array<Settings::Setting, Settings::Count>& table()
         {QStringLiteral("Height"), QString(), &SavedSettings::height},
         {QStringLiteral("RepeatTimes"), QStringLiteral("10"), &SavedSettings::repeatTimes},
         {QStringLiteral("RepeatInterval"), QStringLiteral("1000"), &SavedSettings::repeatInterval},
+        {QStringLiteral("Enabled"), QStringLiteral("0"), &SavedSettings::repliesEnabled,
+         Settings::RepliesSection},
+        {QStringLiteral("Delimiter"), QString(), &SavedSettings::replyDelimiter, Settings::RepliesSection},
     }};
     return settings;
 }
@@ -53,10 +59,13 @@ SavedSettings Settings::read(const SettingsStore& store)
 {
     SavedSettings saved;
     for (const Setting& s : table())
-        saved.*s.text = store.read(Section, s.key, s.defaultValue);
+        saved.*s.text = store.read(s.section, s.key, s.defaultValue);
     saved.history = historyFromRows(store.readArray(HistoryArray));
     saved.commands =
         commandsFromRows(store.readArray(CommandsArray), store.fileName(), saved.commandsSkipped);
+    saved.replyRules = rulesFromRows(store.readArray(RuleArray), store.fileName(), saved.repliesSkipped);
+    saved.replyDelimiter = QString::fromLatin1(
+        AsciiToHex(delimiterFromText(saved.replyDelimiter, store.fileName(), saved.repliesSkipped)));
     return saved;
 }
 
@@ -76,6 +85,14 @@ std::optional<bool> readFlag(const SettingsRow& row, const QString& key)
     if (text == QLatin1String("0"))
         return false;
     return std::nullopt;
+}
+
+// A flag is never guessed: the wrong one would send other bytes.
+QString flagProblem(const SettingsRow& row, const QString& key)
+{
+    return row.contains(key)
+               ? key + QStringLiteral(" is \"") + row.value(key) + QStringLiteral("\", not 1 or 0")
+               : QStringLiteral("no ") + key;
 }
 
 } // namespace
@@ -119,12 +136,7 @@ QList<Command> Settings::commandsFromRows(const SettingsRows& rows, const QStrin
         const std::optional<bool> crLf = readFlag(row, CrLfKey);
         c.hex = hex.value_or(false);
         c.crLf = crLf.value_or(false);
-        // A flag is never guessed: the wrong one would send other bytes.
-        auto badFlag = [&row](const QString& key) {
-            return row.contains(key)
-                       ? key + QStringLiteral(" is \"") + row.value(key) + QStringLiteral("\", not 1 or 0")
-                       : QStringLiteral("no ") + key;
-        };
+        auto badFlag = [&row](const QString& key) { return flagProblem(row, key); };
         QString why;
         if (!row.contains(TextKey))
             why = QStringLiteral("no ") + TextKey;
@@ -145,13 +157,109 @@ QList<Command> Settings::commandsFromRows(const SettingsRows& rows, const QStrin
     return commands;
 }
 
-QList<Command> IniCommandFile::read(const QString& path, QStringList& skipped) const
+SettingsRows Settings::ruleRows(const QList<ReplyRule>& rules)
 {
-    return Settings::commandsFromRows(SettingsStore::readArrayFromFile(path, Settings::CommandsArray), path,
-                                      skipped);
+    SettingsRows rows;
+    for (const ReplyRule& r : rules)
+        rows.append({{OnKey, flag(r.on)},
+                     {MatchKey, matchName(r.match)},
+                     {PatternKey, r.pattern},
+                     {PatternHexKey, flag(r.patternHex)},
+                     {ReplyKey, r.reply},
+                     {ReplyHexKey, flag(r.replyHex)},
+                     {CrLfKey, flag(r.crLf)},
+                     {DelayKey, QString::number(r.delayMs)}});
+    return rows;
 }
 
-void IniCommandFile::write(const QString& path, const QList<Command>& commands) const
+QList<ReplyRule> Settings::rulesFromRows(const SettingsRows& rows, const QString& where, QStringList& skipped)
 {
-    SettingsStore::writeArrayToFile(path, Settings::CommandsArray, Settings::commandRows(commands));
+    QList<ReplyRule> rules;
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        const SettingsRow& row = rows.at(i);
+        ReplyRule r;
+        QString why;
+        for (const auto& [key, to] : {std::pair{OnKey, &r.on}, std::pair{PatternHexKey, &r.patternHex},
+                                      std::pair{ReplyHexKey, &r.replyHex}, std::pair{CrLfKey, &r.crLf}}) {
+            const std::optional<bool> value = readFlag(row, key);
+            if (!value && why.isEmpty())
+                why = flagProblem(row, key);
+            *to = value.value_or(false);
+        }
+        const std::optional<ReplyRule::Match> match = matchFromName(row.value(MatchKey));
+        bool delayRead = false;
+        r.delayMs = row.value(DelayKey, QStringLiteral("0")).trimmed().toLongLong(&delayRead);
+        if (!delayRead)
+            r.delayMs = -1; // refused below with the range
+        r.match = match.value_or(ReplyRule::Contains);
+        r.pattern = row.value(PatternKey);
+        r.reply = row.value(ReplyKey);
+        // The first problem says it.
+        if (why.isEmpty() && !match)
+            why = MatchKey + QStringLiteral(" is \"") + row.value(MatchKey) +
+                  QStringLiteral("\", not contains, starts, equals or regex");
+        if (why.isEmpty() && (!row.contains(PatternKey) || !row.contains(ReplyKey)))
+            why = QStringLiteral("no ") + (row.contains(PatternKey) ? ReplyKey : PatternKey);
+        if (why.isEmpty())
+            why = replyRuleProblem(r);
+        if (why.isEmpty())
+            rules.append(r);
+        else
+            skipped.append(QStringLiteral("Rule ") + QString::number(i + 1) + QStringLiteral(" in [") +
+                           RepliesSection + QStringLiteral("] of ") + where + QStringLiteral(" skipped: ") +
+                           why);
+    }
+    return rules;
+}
+
+QByteArray Settings::delimiterFromText(const QString& text, const QString& where, QStringList& skipped)
+{
+    if (text.trimmed().isEmpty())
+        return {};
+    try {
+        return readDelimiter(text);
+    } catch (const std::exception& e) {
+        skipped.append(QStringLiteral("Delimiter in [") + RepliesSection + QStringLiteral("] of ") + where +
+                       QStringLiteral(" ignored: ") + KvErr::describe(e));
+        return {};
+    }
+}
+
+namespace {
+
+QString delimiterKey()
+{
+    const Settings::Setting& s = Settings::setting(Settings::ReplyDelimiter);
+    return s.section + QLatin1Char('/') + s.key;
+}
+
+} // namespace
+
+QList<Command> IniCommandFile::read(const QString& path, QStringList& skipped,
+                                    std::optional<ReplySet>& replies) const
+{
+    using namespace Settings;
+    const QStringList sections = SettingsStore::sectionsInFile(path);
+    replies.reset();
+    if (sections.contains(RepliesSection)) {
+        ReplySet set;
+        set.delimiter =
+            delimiterFromText(SettingsStore::readFromFile(path, delimiterKey(), QString()), path, skipped);
+        set.rules = rulesFromRows(SettingsStore::readArrayFromFile(path, RuleArray), path, skipped);
+        replies = set;
+        // A file of rules alone is no broken file of commands.
+        if (!sections.contains(CommandsArray))
+            return {};
+    }
+    return commandsFromRows(SettingsStore::readArrayFromFile(path, CommandsArray), path, skipped);
+}
+
+void IniCommandFile::write(const QString& path, const QList<Command>& commands, const ReplySet& replies) const
+{
+    using namespace Settings;
+    SettingsStore::writeArrayToFile(path, CommandsArray, commandRows(commands));
+    // A file without rules stays as it was before rules were kept.
+    if (!replies.rules.isEmpty())
+        SettingsStore::addToFile(path, {{delimiterKey(), QString::fromLatin1(AsciiToHex(replies.delimiter))}},
+                                 RuleArray, ruleRows(replies.rules));
 }

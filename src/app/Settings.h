@@ -17,6 +17,7 @@ struct Setting
     QString key;
     QString defaultValue;
     QString SavedSettings::*text;
+    QString section = Section;
 };
 
 // In the order start-up reads them.
@@ -40,6 +41,8 @@ enum Index
     Height,
     RepeatTimes,
     RepeatInterval,
+    RepliesEnabled,
+    ReplyDelimiter,
     Count
 };
 
@@ -56,6 +59,18 @@ inline const QString TextKey = QStringLiteral("Text");
 inline const QString HexKey = QStringLiteral("Hex");
 inline const QString CrLfKey = QStringLiteral("CrLf");
 
+// Automatic replies: Enabled and Delimiter (HEX digits, empty for none) in
+// their own section, beside the array of rules with a row's keys.
+inline const QString RepliesSection = QStringLiteral("Replies");
+inline const QString RuleArray = QStringLiteral("Replies/Rule");
+inline const QString OnKey = QStringLiteral("On");
+inline const QString MatchKey = QStringLiteral("Match");
+inline const QString PatternKey = QStringLiteral("Pattern");
+inline const QString PatternHexKey = QStringLiteral("PatternHex");
+inline const QString ReplyKey = QStringLiteral("Reply");
+inline const QString ReplyHexKey = QStringLiteral("ReplyHex");
+inline const QString DelayKey = QStringLiteral("Delay");
+
 // History rows, newest first: Text and Hex.
 SettingsRows historyRows(const QList<HistoryLine>& lines);
 QList<HistoryLine> historyFromRows(const SettingsRows& rows);
@@ -64,6 +79,11 @@ SettingsRows commandRows(const QList<Command>& commands);
 // The commands of the rows in order. A row that cannot be sent as it stands
 // is left out, and skipped says which and why, naming where it was read.
 QList<Command> commandsFromRows(const SettingsRows& rows, const QString& where, QStringList& skipped);
+// Rule rows in order; and back, a rule that cannot work left out and told in skipped.
+SettingsRows ruleRows(const QList<ReplyRule>& rules);
+QList<ReplyRule> rulesFromRows(const SettingsRows& rows, const QString& where, QStringList& skipped);
+// The delimiter as stored; one that does not read as HEX bytes is none, told in skipped.
+QByteArray delimiterFromText(const QString& text, const QString& where, QStringList& skipped);
 
 } // namespace Settings
 
@@ -71,6 +91,7 @@ QList<Command> commandsFromRows(const SettingsRows& rows, const QString& where, 
 class IniCommandFile : public CommandFile
 {
 public:
-    QList<Command> read(const QString& path, QStringList& skipped) const override;
-    void write(const QString& path, const QList<Command>& commands) const override;
+    QList<Command> read(const QString& path, QStringList& skipped,
+                        std::optional<ReplySet>& replies) const override;
+    void write(const QString& path, const QList<Command>& commands, const ReplySet& replies) const override;
 };

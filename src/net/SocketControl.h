@@ -99,6 +99,9 @@ public:
     // Who sent the last datagram, with its port ("[::1]:4000"); empty until
     // one arrives on the open socket.
     QString lastSender() const;
+    // The same as an address and a port; null until a datagram arrives.
+    QHostAddress lastSenderAddress() const { return m_lastSender; }
+    quint16 lastSenderPort() const { return m_lastSenderPort; }
     const Traffic& traffic() const { return m_traffic; }
     int State() const { return m_state; }
 
@@ -109,6 +112,9 @@ public:
     void Close();
 
     void SendData(const QByteArray& data);
+    // One datagram to this address and port, whatever the host and port boxes
+    // hold: a reply goes back to whoever sent the datagram.
+    void SendDataTo(const QByteArray& data, const QHostAddress& address, quint16 port);
     QByteArray GetData();
 
     // Take effect at the next Bind or Connect.
@@ -174,6 +180,7 @@ private:
     // The UDP socket: datagrams out and in (SocketUdp.cpp).
     void openUdp();
     void sendDatagram(const QByteArray& bytes);
+    void writeDatagram(const QByteArray& bytes, const QHostAddress& to, quint16 port);
     void flushHeldDatagrams();
     // Empties the datagrams waiting for the lookup; returns their bytes.
     qint64 dropHeldDatagrams();

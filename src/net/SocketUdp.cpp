@@ -49,22 +49,36 @@ void SocketControl::openUdp()
     startUdpLookup();
 }
 
-qint64 SocketControl::largestDatagram() const
+namespace {
+
+qint64 largestDatagramTo(const QHostAddress& to)
 {
     bool isV4 = false;
-    m_udpTarget.toIPv4Address(&isV4);
+    to.toIPv4Address(&isV4);
     // Until the lookup answers, the smaller IPv4 limit holds.
-    return (m_udpTarget.isNull() || isV4) ? MaxDatagramIPv4 : MaxDatagramIPv6;
+    return (to.isNull() || isV4) ? MaxDatagramIPv4 : MaxDatagramIPv6;
 }
 
-void SocketControl::sendDatagram(const QByteArray& bytes)
+void requireFits(const QByteArray& bytes, const QHostAddress& to)
 {
-    const qint64 limit = largestDatagram();
+    const qint64 limit = largestDatagramTo(to);
     if (bytes.size() > limit) {
         throw KvError(
             ErrDatagramTooLarge,
             QStringLiteral("Datagram too large: %1 bytes, at most %2 fit").arg(bytes.size()).arg(limit));
     }
+}
+
+} // namespace
+
+qint64 SocketControl::largestDatagram() const
+{
+    return largestDatagramTo(m_udpTarget);
+}
+
+void SocketControl::sendDatagram(const QByteArray& bytes)
+{
+    requireFits(bytes, m_udpTarget);
     if (m_udpTarget.isNull()) {
         if (!m_targetFailure.isEmpty())
             throw KvError(ErrHostNotFound, m_targetFailure);
@@ -74,8 +88,24 @@ void SocketControl::sendDatagram(const QByteArray& bytes)
         m_heldBytes += bytes.size();
         return;
     }
+    writeDatagram(bytes, m_udpTarget, m_udpTargetPort);
+}
+
+void SocketControl::SendDataTo(const QByteArray& data, const QHostAddress& address, quint16 port)
+{
+    if (!(m_udp && m_state == sckOpen))
+        throw wrongProtocolOrState();
+    if (data.isEmpty())
+        return;
+    requireFits(data, address);
+    writeDatagram(data, address, port);
+    m_traffic.bytesOut += data.size();
+}
+
+void SocketControl::writeDatagram(const QByteArray& bytes, const QHostAddress& to, quint16 port)
+{
     const QScopedValueRollback<bool> scope(m_inCall, true);
-    if (m_udp->writeDatagram(bytes, m_udpTarget, m_udpTargetPort) != bytes.size())
+    if (m_udp->writeDatagram(bytes, to, port) != bytes.size())
         throw socketError(m_udp->error(), m_udp->errorString(), QString());
 }
 

@@ -142,24 +142,66 @@ void SettingsStore::writeArray(const QString& array, const SettingsRows& rows)
     writeRows(m_settings, array, rows);
 }
 
-SettingsRows SettingsStore::readArrayFromFile(const QString& path, const QString& array)
+namespace {
+
+// A file the user chose, opened for reading: QSettings reads a missing or
+// unreadable file as an empty one, and would wait on a pipe, so the file is
+// looked at first.
+void checkFile(const QString& path)
 {
-    // QSettings reads a missing or unreadable file as an empty one, and would
-    // wait on a pipe: the file is looked at first.
     const QFileInfo file(path);
     if (file.exists() && !file.isFile())
         throw KvError(KvErr::PathAccess,
                       QStringLiteral("Path/File access error: %1 is not a regular file").arg(path));
     openRegularFile(path);
-    QSettings settings(path, QSettings::IniFormat);
+}
+
+void checkRead(const QSettings& settings, const QString& path)
+{
     if (settings.status() == QSettings::AccessError)
         throw KvError(KvErr::PathAccess, QStringLiteral("Path/File access error: ") + path);
     if (settings.status() == QSettings::FormatError)
         throw KvError(ErrInvalidFormat, QStringLiteral("Invalid file format: not an INI file"));
+}
+
+} // namespace
+
+SettingsRows SettingsStore::readArrayFromFile(const QString& path, const QString& array)
+{
+    checkFile(path);
+    QSettings settings(path, QSettings::IniFormat);
+    checkRead(settings, path);
     // Lines without "=" are skipped, so any text reads as an empty INI file.
-    if (!settings.childGroups().contains(array))
+    if (!settings.childGroups().contains(array.section(QLatin1Char('/'), 0, 0)))
         throw KvError(ErrInvalidFormat, QStringLiteral("Invalid file format: no [%1] section").arg(array));
     return readRows(settings, array);
+}
+
+QStringList SettingsStore::sectionsInFile(const QString& path)
+{
+    checkFile(path);
+    QSettings settings(path, QSettings::IniFormat);
+    checkRead(settings, path);
+    return settings.childGroups();
+}
+
+QString SettingsStore::readFromFile(const QString& path, const QString& key, const QString& defaultValue)
+{
+    checkFile(path);
+    QSettings settings(path, QSettings::IniFormat);
+    checkRead(settings, path);
+    const QVariant v = settings.value(key);
+    return v.isValid() ? textOf(v) : defaultValue;
+}
+
+void SettingsStore::addToFile(const QString& path, const SettingsRow& values, const QString& array,
+                              const SettingsRows& rows)
+{
+    checkFile(path);
+    QSettings settings(path, QSettings::IniFormat);
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        settings.setValue(it.key(), QVariant(it.value()));
+    writeRows(settings, array, rows);
 }
 
 void SettingsStore::writeArrayToFile(const QString& path, const QString& array, const SettingsRows& rows)

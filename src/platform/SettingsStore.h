@@ -33,6 +33,13 @@ public:
     // KvError with the reason: not found, not readable, not an INI file, not writable.
     static SettingsRows readArrayFromFile(const QString& path, const QString& array);
     static void writeArrayToFile(const QString& path, const QString& array, const SettingsRows& rows);
+    // The sections such a file holds, and one of its values ("Section/Key"),
+    // the default when absent; they throw as readArrayFromFile does.
+    static QStringList sectionsInFile(const QString& path);
+    static QString readFromFile(const QString& path, const QString& key, const QString& defaultValue);
+    // Adds values and an array to such a file, keeping what it holds.
+    static void addToFile(const QString& path, const SettingsRow& values, const QString& array,
+                          const SettingsRows& rows);
     // Why a save would fail, in a few words; empty when the store can be written.
     QString whyNotWritable() const;
 

@@ -4,6 +4,7 @@
 #include "platform/NumConv.h"
 #include "send/Codec.h"
 #include "ui/CommonDialog.h"
+#include "ui/DialogParts.h"
 #include "ui/Layout.h"
 #include "ui/StatusLine.h"
 
@@ -12,9 +13,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
-#include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -31,32 +30,14 @@ enum Column
     ColumnCount
 };
 
-// QLineEdit's own limit of 32,767 characters would cut a longer text unseen.
-class UnlimitedDelegate : public QStyledItemDelegate
-{
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
-                          const QModelIndex& index) const override
-    {
-        QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
-        if (auto* line = qobject_cast<QLineEdit*>(editor))
-            line->setMaxLength(Layout::NoMaxLength);
-        return editor;
-    }
-};
-
-QPushButton* button(const QString& name, const QString& text, QWidget* parent)
-{
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(name);
-    b->setAutoDefault(false); // Enter in the table is OK, not Add
-    return b;
-}
-
 QString countOf(qsizetype n)
 {
     return n == 1 ? QStringLiteral("1 command") : CountText(n) + QStringLiteral(" commands");
+}
+
+QString rulesOf(qsizetype n)
+{
+    return n == 1 ? QStringLiteral("1 reply rule") : CountText(n) + QStringLiteral(" reply rules");
 }
 
 } // namespace
@@ -83,13 +64,13 @@ CommandsDialog::CommandsDialog(const QList<Command>& commands, const CommandFile
     lblCommandNote->setWordWrap(true);
 
     auto* tools = new QHBoxLayout;
-    QPushButton* add = button(QStringLiteral("cmdAddCommand"), QStringLiteral("&Add"), this);
-    QPushButton* remove = button(QStringLiteral("cmdRemoveCommand"), QStringLiteral("&Remove"), this);
-    QPushButton* up = button(QStringLiteral("cmdMoveCommandUp"), QStringLiteral("Move &Up"), this);
-    QPushButton* down = button(QStringLiteral("cmdMoveCommandDown"), QStringLiteral("Move &Down"), this);
-    QPushButton* import = button(QStringLiteral("cmdImportCommands"), QStringLiteral("&Import..."), this);
+    QPushButton* add = toolButton(QStringLiteral("cmdAddCommand"), QStringLiteral("&Add"), this);
+    QPushButton* remove = toolButton(QStringLiteral("cmdRemoveCommand"), QStringLiteral("&Remove"), this);
+    QPushButton* up = toolButton(QStringLiteral("cmdMoveCommandUp"), QStringLiteral("Move &Up"), this);
+    QPushButton* down = toolButton(QStringLiteral("cmdMoveCommandDown"), QStringLiteral("Move &Down"), this);
+    QPushButton* import = toolButton(QStringLiteral("cmdImportCommands"), QStringLiteral("&Import..."), this);
     QPushButton* exportButton =
-        button(QStringLiteral("cmdExportCommands"), QStringLiteral("E&xport..."), this);
+        toolButton(QStringLiteral("cmdExportCommands"), QStringLiteral("E&xport..."), this);
     for (QPushButton* b : {add, remove, up, down})
         tools->addWidget(b);
     tools->addStretch();
@@ -251,21 +232,31 @@ void CommandsDialog::cmdImportCommands_Click()
 {
     withChosenFile(false, QStringLiteral("Commands not imported"), [this](const QString& path) {
         QStringList skipped;
-        const QList<Command> read = m_file->read(path, skipped);
+        std::optional<ReplySet> replies;
+        const QList<Command> read = m_file->read(path, skipped, replies);
         // Added after the ones already here: a shared set joins one's own.
         m_commands += read;
         showCommands(int(m_commands.size() - read.size()));
         for (const QString& why : skipped)
             emit notice({why});
-        emit notice({countOf(read.size()) + QStringLiteral(" imported from ") + path});
+        QString rules;
+        if (replies && !replies->rules.isEmpty()) {
+            // The rules were made for the file's delimiter.
+            m_replies.rules += replies->rules;
+            m_replies.delimiter = replies->delimiter;
+            rules = QStringLiteral(" and ") + rulesOf(replies->rules.size());
+        }
+        emit notice({countOf(read.size()) + rules + QStringLiteral(" imported from ") + path});
     });
 }
 
 void CommandsDialog::cmdExportCommands_Click()
 {
     withChosenFile(true, QStringLiteral("Commands not exported"), [this](const QString& path) {
-        m_file->write(path, m_commands);
-        emit notice({countOf(m_commands.size()) + QStringLiteral(" exported to ") + path});
+        m_file->write(path, m_commands, m_replies);
+        const QString rules =
+            m_replies.rules.isEmpty() ? QString() : QStringLiteral(" and ") + rulesOf(m_replies.rules.size());
+        emit notice({countOf(m_commands.size()) + rules + QStringLiteral(" exported to ") + path});
     });
 }
 

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "send/Command.h"
+#include "send/ReplyRule.h"
 
 #include <QDialog>
 #include <QList>
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 class QLabel;
 class QTableWidget;
@@ -14,17 +16,20 @@ class QTableWidgetItem;
 
 class CommonDialog;
 
-// A file of commands in the settings' own form. The form belongs to the
-// settings table, so start-up hands the window the one that uses it.
+// A file of commands, and of reply rules, in the settings' own form. The form
+// belongs to the settings table, so start-up hands the window the one that uses it.
 class CommandFile
 {
 public:
     virtual ~CommandFile() = default;
-    // The file's commands in order; one that cannot be sent is left out, and
-    // skipped says which and why. Throws KvError when the file cannot be read.
-    virtual QList<Command> read(const QString& path, QStringList& skipped) const = 0;
+    // The file's commands in order, and its rules when it has any; one that
+    // cannot work is left out, and skipped says which and why. Throws KvError
+    // when the file cannot be read.
+    virtual QList<Command> read(const QString& path, QStringList& skipped,
+                                std::optional<ReplySet>& replies) const = 0;
     // Throws KvError when the file cannot be written.
-    virtual void write(const QString& path, const QList<Command>& commands) const = 0;
+    virtual void write(const QString& path, const QList<Command>& commands,
+                       const ReplySet& replies) const = 0;
 };
 
 // Edit Commands: the saved commands in a table (Name, Mode, CR LF, Text) to
@@ -38,6 +43,9 @@ public:
                    QWidget* parent);
 
     const QList<Command>& commands() const { return m_commands; }
+    // The reply rules, which Import and Export carry with the commands.
+    void setReplies(const ReplySet& replies) { m_replies = replies; }
+    const ReplySet& replies() const { return m_replies; }
     // OK: refused while a command cannot be sent; the dialog says which and why.
     void accept() override;
 
@@ -66,6 +74,7 @@ private:
     QTableWidget* tblCommands = nullptr;
     QLabel* lblCommandNote = nullptr;
     QList<Command> m_commands;
+    ReplySet m_replies;
     const CommandFile* m_file;
     CommonDialog* m_fileDialog;
     bool m_filling = false;

@@ -7,6 +7,7 @@
 #include "platform/NumConv.h"
 #include "send/FileSender.h"
 #include "send/Repeater.h"
+#include "send/ReplyEngine.h"
 #include "ui/Controls.h"
 #include "ui/MessageBox.h"
 
@@ -131,6 +132,7 @@ void frmKelvane::connectionEnded()
 {
     m_fileSender->connectionEnded();
     m_repeater->connectionEnded();
+    m_replyEngine->connectionEnded();
 }
 
 void frmKelvane::report(const QStringList& items)

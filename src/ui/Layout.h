@@ -97,6 +97,8 @@ constexpr QRect grown(QRect place, unsigned follow, QSize extra)
 
 // The Edit Commands dialog's first size; its table and buttons are laid out inside.
 constexpr Twips dlgCommands{0, 0, 9000, 5400};
+// The Automatic Replies dialog's: eight columns, the delimiter and the test field.
+constexpr Twips dlgReplies{0, 0, 11000, 6000};
 
 // Fonts by pixel size so the layout above holds at any screen resolution.
 constexpr int WindowFontPx = 12;    // Fixedsys 9 pt

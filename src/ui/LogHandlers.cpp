@@ -112,6 +112,7 @@ void frmKelvane::wsClient_DataArrival(qint32 bytesTotal)
             Arrival::appendFlat(*txtOutput, data);
         else
             echoBytes(Arrival::entryItems(bytesTotal, wsClient->RemoteHostIP(), data));
+        replyTo(data);
     } catch (const std::bad_alloc&) {
         // Data taken from the socket but not shown is lost: say how much.
         Echo({taken >= 0 ? QStringLiteral("Out of memory: ") + QString::number(taken) +

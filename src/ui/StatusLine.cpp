@@ -68,13 +68,14 @@ QString statusText(const StatusFacts& f)
         text +=
             QStringLiteral(" | Repeating: ") + CountText(f.repeatSent) +
             (f.repeatTimes > 0 ? QStringLiteral(" of ") + CountText(f.repeatTimes) : QStringLiteral(" sent"));
+    if (f.replying)
+        text += QStringLiteral(" | ") + CountText(f.replies) +
+                (f.replies == 1 ? QStringLiteral(" reply") : QStringLiteral(" replies"));
     return text;
 }
 
-namespace {
-
 // A control character would break the one line or vanish; it shows as its code.
-QString visible(const QString& text)
+QString visibleText(const QString& text)
 {
     QString shown;
     for (const QChar c : text) {
@@ -87,13 +88,12 @@ QString visible(const QString& text)
     return shown;
 }
 
-} // namespace
-
 QString hexLineText(const HexLineReading& reading)
 {
     using R = HexLineReading;
     const QString column = QStringLiteral("column ") + CountText(reading.at + 1);
-    const QString place = QLatin1Char('"') + visible(reading.characters) + QStringLiteral("\" at ") + column;
+    const QString place =
+        QLatin1Char('"') + visibleText(reading.characters) + QStringLiteral("\" at ") + column;
     const QString readsAs =
         QString::number(reading.readsAs, 16).toUpper().rightJustified(2, QLatin1Char('0'));
     switch (reading.doubt) {

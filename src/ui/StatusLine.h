@@ -25,6 +25,9 @@ struct StatusFacts
     bool repeating = false;
     qint64 repeatSent = 0;
     qint64 repeatTimes = 0;
+    // Replying automatically: how many replies went out.
+    bool replying = false;
+    qint64 replies = 0;
 };
 
 // One short line, e.g. "Connected to 10.0.0.5:5005 - 1.2 MB in, 3.4 KB out".
@@ -32,6 +35,9 @@ QString statusText(const StatusFacts& facts);
 
 // A byte count as people read it: "512 bytes", "3.4 KB", "1.2 MB", "2.0 GB".
 QString byteSize(qint64 bytes);
+
+// The text on one line: a control character shows as its code, "<0D>".
+QString visibleText(const QString& text);
 
 // What a HEX line will send, e.g. "HEX: 2 bytes; "4G" at column 4 is not hex, reads as 3F".
 QString hexLineText(const HexLineReading& reading);

@@ -59,6 +59,7 @@ void frmKelvane::buildToolsMenu()
     mnTools_StopRepeating->setObjectName(QStringLiteral("mnTools_StopRepeating"));
     mnTools_StopRepeating->setEnabled(false);
     connect(mnTools_StopRepeating, &QAction::triggered, this, &frmKelvane::mnTools_StopRepeating_Click);
+    buildRepliesMenu(mnTools);
 }
 
 void frmKelvane::setUpTools()
@@ -75,6 +76,7 @@ void frmKelvane::setUpTools()
             m_history.endRecall();
     });
     setUpRepeating();
+    setUpReplies();
     showCommandsMenu();
 }
 
@@ -118,6 +120,7 @@ void frmKelvane::restoreToolsSettings(const SavedSettings& saved)
         Echo({why});
     m_repeatTimes = saved.repeatTimes;
     m_repeatInterval = saved.repeatInterval;
+    restoreReplies(saved);
 }
 
 void frmKelvane::showCommandsMenu()
@@ -189,6 +192,7 @@ void frmKelvane::mnTools_EditCommands_Click()
         return;
     }
     auto* dialog = new CommandsDialog(m_commands, m_commandFile.get(), cdCommandsFile, this);
+    dialog->setReplies(m_replies);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &CommandsDialog::notice, this, &frmKelvane::Echo);
     connect(dialog, &QDialog::accepted, this, &frmKelvane::dlgCommands_OK);
@@ -202,6 +206,7 @@ void frmKelvane::dlgCommands_OK()
     m_commands = m_commandsDialog->commands();
     m_commandsChanged = true;
     showCommandsMenu();
+    setReplies(m_commandsDialog->replies());
 }
 
 void frmKelvane::mnTools_Repeat_Click()

@@ -4,7 +4,9 @@
 #include "net/SocketControl.h"
 #include "platform/Launcher.h"
 #include "platform/NumConv.h"
+#include "send/Codec.h"
 #include "send/Repeater.h"
+#include "send/ReplyEngine.h"
 #include "ui/CommandsDialog.h"
 #include "ui/CommonDialog.h"
 #include "ui/Controls.h"
@@ -450,7 +452,12 @@ SavedSettings frmKelvane::settingsToSave() const
             m_history.linesToSave(),
             m_commands,
             {},
-            m_commandsChanged};
+            m_commandsChanged,
+            m_replyEngine->isEnabled() ? QStringLiteral("1") : QStringLiteral("0"),
+            QString::fromLatin1(AsciiToHex(m_replies.delimiter)),
+            m_replies.rules,
+            {},
+            m_repliesChanged};
 }
 
 void frmKelvane::placeWindow(const SavedSettings& saved)
@@ -531,6 +538,8 @@ void frmKelvane::updateStatusLine()
         f.repeating = m_repeater->isRunning();
         f.repeatSent = m_repeater->sent();
         f.repeatTimes = m_repeater->times();
+        f.replying = m_replyEngine->isEnabled();
+        f.replies = m_replyEngine->replies();
     }
     const QString text = statusText(f) + hexLineNote();
     if (text == m_infoText)

@@ -3,6 +3,7 @@
 #include "net/ConnectionControl.h"
 #include "send/Command.h"
 #include "send/LineHistory.h"
+#include "send/ReplyRule.h"
 
 #include <QByteArrayList>
 #include <QMainWindow>
@@ -35,6 +36,8 @@ class OptionArray;
 class PromptService;
 class RepeatDialog;
 class Repeater;
+class RepliesDialog;
+class ReplyEngine;
 struct LineToSend;
 class SocketControl;
 class ToggleButton;
@@ -59,6 +62,12 @@ struct SavedSettings
     // second window must not put back the list it read at its start, nor
     // drop an entry that was skipped for the user to mend.
     bool commandsChanged = false;
+    // Automatic replies: whether they are on ("1"/"0"), and the rules with
+    // their delimiter (HEX digits), written back only when this window changed them.
+    QString repliesEnabled, replyDelimiter;
+    QList<ReplyRule> replyRules;
+    QStringList repliesSkipped;
+    bool repliesChanged = false;
 };
 
 // The program's one window: its controls with their places and start values,
@@ -102,6 +111,7 @@ public:
     ConnectionControl* connection() const { return m_connection; }
     FileSender* fileSender() const { return m_fileSender; }
     Repeater* repeater() const { return m_repeater; }
+    ReplyEngine* replyEngine() const { return m_replyEngine; }
     bool isConnected() const { return m_connection->isConnected(); }
     bool isFileOpen() const;
 
@@ -166,6 +176,20 @@ private:
     void dlgCommands_OK();
     void dlgRepeat_OK();
     void txtLine_Recall(int direction);
+
+    // Automatic replies (ReplyHandlers.cpp): the two menu items, the engine fed
+    // what arrives, and the rules' dialog.
+    void buildRepliesMenu(QMenu* mnTools);
+    void setUpReplies();
+    void restoreReplies(const SavedSettings& saved);
+    // What arrived, for the rules to answer.
+    void replyTo(const QByteArray& data);
+    // New rules, from either dialog: kept, saved at shut-down, and answering at once.
+    void setReplies(const ReplySet& replies);
+    void mnTools_Replies_Click();
+    void mnTools_ReplyAutomatically_Click(bool on);
+    void dlgReplies_OK();
+    void replyEngine_Failed(int rule, const QString& description);
 
     // The output log and the received data.
     void cmdClear_Click();
@@ -233,6 +257,7 @@ private:
     QAction* mnTools_Repeat = nullptr;
     QAction* mnTools_StopRepeating = nullptr;
     CommonDialog* cdCommandsFile = nullptr;
+    QAction* mnTools_ReplyAutomatically = nullptr;
 
     // The value the close-on-disconnect box had when the client role was
     // chosen; the server role gets it back.
@@ -263,6 +288,11 @@ private:
     QString m_repeatInterval;
     QPointer<CommandsDialog> m_commandsDialog;
     QPointer<RepeatDialog> m_repeatDialog;
+    // The reply rules, and whether this window changed them.
+    ReplyEngine* m_replyEngine = nullptr;
+    ReplySet m_replies;
+    bool m_repliesChanged = false;
+    QPointer<RepliesDialog> m_repliesDialog;
     // The program's own file as it was when the window opened; New Window starts it.
     const QString m_programPath;
     bool m_unloaded = false;
