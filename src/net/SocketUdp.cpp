@@ -64,7 +64,7 @@ void requireFits(const QByteArray& bytes, const QHostAddress& to)
     const qint64 limit = largestDatagramTo(to);
     if (bytes.size() > limit) {
         throw KvError(
-            ErrDatagramTooLarge,
+            SocketControl::ErrDatagramTooLarge,
             QStringLiteral("Datagram too large: %1 bytes, at most %2 fit").arg(bytes.size()).arg(limit));
     }
 }
