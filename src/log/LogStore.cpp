@@ -214,27 +214,6 @@ QString fileFailure(int error, const QString& folder, const QString& description
     return QStringLiteral("the log's file failed (%1)").arg(description);
 }
 
-// The marker's bytes: a character with no Latin-1 form stays readable as an
-// escape (\u0444, \U0001f600) rather than turning into "?".
-QByteArray latin1Escaped(QStringView text)
-{
-    QByteArray out;
-    out.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i].unicode();
-        if (c < 0x100) {
-            out += char(c);
-        } else if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
-            out +=
-                "\\U" +
-                QByteArray::number(QChar::surrogateToUcs4(c, text[++i].unicode()), 16).rightJustified(8, '0');
-        } else {
-            out += "\\u" + QByteArray::number(c, 16).rightJustified(4, '0');
-        }
-    }
-    return out;
-}
-
 // Grows a vector's room ahead of a change that must not fail half-way.
 template <typename T> void reserveFor(std::vector<T>& v, size_t extra)
 {
@@ -621,6 +600,8 @@ void LogStore::appendUnits(const LogPiece& text)
         return;
     endUndo();
     appendText(text);
+    if (m_appendTap)
+        m_appendTap(text);
 }
 
 void LogStore::appendText(const LogPiece& text)
@@ -1335,7 +1316,7 @@ void LogStore::dropToFit()
     const int n = int(m_chunks.size());
     if (n == 0)
         return;
-    const QByteArray cause = latin1Escaped(m_failure);
+    const QByteArray cause = Latin1::escaped(m_failure);
     // The newest chunks that fit, at least the last one.
     int keep = n;
     qint64 kept = 0;
