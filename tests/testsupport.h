@@ -82,13 +82,14 @@ inline void storeSetting(const QString& key, const QString& value)
 
 inline void storeSetting(Settings::Index index, const QString& value)
 {
-    storeSetting(Settings::setting(index).key, value);
+    const Settings::Setting& s = Settings::setting(index);
+    SettingsStore(frmKelvane::applicationTitle()).write(s.section, s.key, value);
 }
 
 inline QString storedSetting(Settings::Index index)
 {
-    return SettingsStore(frmKelvane::applicationTitle())
-        .read(Settings::Section, Settings::setting(index).key, QStringLiteral("<absent>"));
+    const Settings::Setting& s = Settings::setting(index);
+    return SettingsStore(frmKelvane::applicationTitle()).read(s.section, s.key, QStringLiteral("<absent>"));
 }
 
 struct ShownBox
@@ -105,6 +106,13 @@ public:
     {
         m_shown->push_back({title, text});
     }
+    // Each question gets the next scripted answer; none left is a cancel.
+    int ask(QWidget*, const QString& title, const QString& text, const QStringList&, int) override
+    {
+        m_shown->push_back({title, text});
+        return answers->isEmpty() ? -1 : answers->takeFirst();
+    }
+    std::shared_ptr<QList<int>> answers = std::make_shared<QList<int>>();
 
 private:
     std::shared_ptr<std::vector<ShownBox>> m_shown;
@@ -197,13 +205,19 @@ struct Window
     // Answers to Import... and Export... of Edit Commands, in order.
     std::shared_ptr<std::vector<ScriptedFileDialog::Reply>> commandFileReplies =
         std::make_shared<std::vector<ScriptedFileDialog::Reply>>();
+    // Files for Capture to File..., and the answers to append (0) or replace (1).
+    std::shared_ptr<std::vector<ScriptedFileDialog::Reply>> captureReplies =
+        std::make_shared<std::vector<ScriptedFileDialog::Reply>>();
+    std::shared_ptr<QList<int>> answers;
 
     explicit Window(bool load = true, bool launchSucceeds = true)
         : form(std::make_unique<frmKelvane>()),
           lifecycle(std::make_unique<Lifecycle>(
               form.get(), std::make_unique<SettingsStore>(frmKelvane::applicationTitle())))
     {
-        form->setMessageBox(std::make_unique<RecordingMessageBox>(boxes));
+        auto messageBox = std::make_unique<RecordingMessageBox>(boxes);
+        answers = messageBox->answers;
+        form->setMessageBox(std::move(messageBox));
         form->setLauncher(std::make_unique<RecordingLauncher>(launched, launchSucceeds));
         fileDialog()->setBackend(
             std::make_unique<ScriptedFileDialog>(std::make_shared<std::vector<ScriptedFileDialog::Reply>>()));
@@ -212,6 +226,8 @@ struct Window
         form->setPrompt(std::make_unique<ScriptedPrompt>(names));
         find<CommonDialog>(QStringLiteral("cdCommandsFile"))
             ->setBackend(std::make_unique<ScriptedFileDialog>(commandFileReplies));
+        find<CommonDialog>(QStringLiteral("cdCapture"))
+            ->setBackend(std::make_unique<ScriptedFileDialog>(captureReplies));
         if (load)
             lifecycle->Form_Load();
     }

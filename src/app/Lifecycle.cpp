@@ -58,14 +58,16 @@ void Lifecycle::Form_Unload()
             told = true;
         };
         for (const Settings::Index index :
-             {Settings::RemoteIp, Settings::RemotePort, Settings::LocalPort, Settings::File,
-              Settings::Interval, Settings::Ascii, Settings::Server, Settings::CrLf,
-              Settings::CloseOnDisconnect, Settings::Mode, Settings::FlatView, Settings::ShowSent,
-              Settings::Left, Settings::Top, Settings::Width, Settings::Height, Settings::RepeatTimes,
-              Settings::RepeatInterval}) {
+             {Settings::RemoteIp,    Settings::RemotePort,    Settings::LocalPort,
+              Settings::File,        Settings::Interval,      Settings::Ascii,
+              Settings::Server,      Settings::CrLf,          Settings::CloseOnDisconnect,
+              Settings::Mode,        Settings::FlatView,      Settings::ShowSent,
+              Settings::Left,        Settings::Top,           Settings::Width,
+              Settings::Height,      Settings::RepeatTimes,   Settings::RepeatInterval,
+              Settings::CaptureFile, Settings::CaptureAppend, Settings::Milliseconds}) {
             const Settings::Setting& s = Settings::setting(index);
             try {
-                m_store->write(Settings::Section, s.key, saved.*s.text);
+                m_store->write(s.section, s.key, saved.*s.text);
             } catch (const std::exception& e) {
                 tell(e);
             }

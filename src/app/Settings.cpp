@@ -38,6 +38,12 @@ const std::array<Settings::Setting, Settings::Count>& table()
         {QStringLiteral("Height"), QString(), &SavedSettings::height},
         {QStringLiteral("RepeatTimes"), QStringLiteral("10"), &SavedSettings::repeatTimes},
         {QStringLiteral("RepeatInterval"), QStringLiteral("1000"), &SavedSettings::repeatInterval},
+        // Empty when the window was not capturing as it closed.
+        {QStringLiteral("File"), QString(), &SavedSettings::captureFile, Settings::CaptureSection},
+        {QStringLiteral("Append"), QStringLiteral("1"), &SavedSettings::captureAppend,
+         Settings::CaptureSection},
+        {QStringLiteral("Milliseconds"), QStringLiteral("0"), &SavedSettings::milliseconds,
+         Settings::LogSection},
     }};
     return settings;
 }
@@ -53,7 +59,7 @@ SavedSettings Settings::read(const SettingsStore& store)
 {
     SavedSettings saved;
     for (const Setting& s : table())
-        saved.*s.text = store.read(Section, s.key, s.defaultValue);
+        saved.*s.text = store.read(s.section, s.key, s.defaultValue);
     saved.history = historyFromRows(store.readArray(HistoryArray));
     saved.commands =
         commandsFromRows(store.readArray(CommandsArray), store.fileName(), saved.commandsSkipped);

@@ -11,12 +11,15 @@
 namespace Settings {
 
 inline const QString Section = QStringLiteral("Settings");
+inline const QString CaptureSection = QStringLiteral("Capture");
+inline const QString LogSection = QStringLiteral("Log");
 
 struct Setting
 {
     QString key;
     QString defaultValue;
     QString SavedSettings::*text;
+    QString section = Section;
 };
 
 // In the order start-up reads them.
@@ -40,6 +43,9 @@ enum Index
     Height,
     RepeatTimes,
     RepeatInterval,
+    CaptureFile,
+    CaptureAppend,
+    Milliseconds,
     Count
 };
 

@@ -68,6 +68,9 @@ QString statusText(const StatusFacts& f)
         text +=
             QStringLiteral(" | Repeating: ") + CountText(f.repeatSent) +
             (f.repeatTimes > 0 ? QStringLiteral(" of ") + CountText(f.repeatTimes) : QStringLiteral(" sent"));
+    if (f.capturing)
+        text += QStringLiteral(" | Capturing to ") + QFileInfo(f.capturePath).fileName() +
+                QStringLiteral(" - ") + byteSize(f.captureBytes);
     return text;
 }
 

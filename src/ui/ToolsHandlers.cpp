@@ -59,6 +59,7 @@ void frmKelvane::buildToolsMenu()
     mnTools_StopRepeating->setObjectName(QStringLiteral("mnTools_StopRepeating"));
     mnTools_StopRepeating->setEnabled(false);
     connect(mnTools_StopRepeating, &QAction::triggered, this, &frmKelvane::mnTools_StopRepeating_Click);
+    setUpCapture(mnTools);
 }
 
 void frmKelvane::setUpTools()

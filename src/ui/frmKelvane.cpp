@@ -1,5 +1,6 @@
 #include "ui/frmKelvane.h"
 
+#include "log/LogCapture.h"
 #include "net/Address.h"
 #include "net/SocketControl.h"
 #include "platform/Launcher.h"
@@ -423,6 +424,7 @@ void frmKelvane::restoreSettings(const SavedSettings& saved)
     for (const auto& step : steps)
         reporting(step);
     restoreToolsSettings(saved);
+    restoreCaptureSettings(saved);
 }
 
 SavedSettings frmKelvane::settingsToSave() const
@@ -450,7 +452,10 @@ SavedSettings frmKelvane::settingsToSave() const
             m_history.linesToSave(),
             m_commands,
             {},
-            m_commandsChanged};
+            m_commandsChanged,
+            m_capture->isCapturing() ? m_capture->path() : QString(),
+            QString::number(int(m_captureAppend)),
+            QString::number(int(m_milliseconds))};
 }
 
 void frmKelvane::placeWindow(const SavedSettings& saved)
@@ -531,6 +536,11 @@ void frmKelvane::updateStatusLine()
         f.repeating = m_repeater->isRunning();
         f.repeatSent = m_repeater->sent();
         f.repeatTimes = m_repeater->times();
+    }
+    if (m_capture) {
+        f.capturing = m_capture->isCapturing();
+        f.capturePath = m_capture->path();
+        f.captureBytes = m_capture->fileSize();
     }
     const QString text = statusText(f) + hexLineNote();
     if (text == m_infoText)

@@ -27,6 +27,7 @@ class CommandsDialog;
 class CommonDialog;
 class FileSender;
 class Launcher;
+class LogCapture;
 class LineBox;
 class ListCombo;
 class LogView;
@@ -59,6 +60,10 @@ struct SavedSettings
     // second window must not put back the list it read at its start, nor
     // drop an entry that was skipped for the user to mend.
     bool commandsChanged = false;
+    // The file being captured to when the window closed (empty: none), the
+    // last answer to append or replace ("1"/"0"), and time stamps to the
+    // millisecond ("1"/"0").
+    QString captureFile, captureAppend, milliseconds;
 };
 
 // The program's one window: its controls with their places and start values,
@@ -167,6 +172,14 @@ private:
     void dlgRepeat_OK();
     void txtLine_Recall(int direction);
 
+    // Capture to a file, and time stamps to the millisecond (CaptureHandlers.cpp).
+    void setUpCapture(QMenu* mnTools);
+    void restoreCaptureSettings(const SavedSettings& saved);
+    void startCapture(const QString& path, bool append, bool resumed);
+    void mnTools_Capture_Click();
+    void mnTools_StopCapture_Click();
+    void logCapture_Stopped(const QString& path, qint64 written, qint64 size, const QString& reason);
+
     // The output log and the received data.
     void cmdClear_Click();
     void txtOutput_GotFocus();
@@ -263,6 +276,12 @@ private:
     QString m_repeatInterval;
     QPointer<CommandsDialog> m_commandsDialog;
     QPointer<RepeatDialog> m_repeatDialog;
+    LogCapture* m_capture = nullptr;
+    CommonDialog* cdCapture = nullptr;
+    QAction* mnTools_Capture = nullptr;
+    QAction* mnTools_StopCapture = nullptr;
+    bool m_captureAppend = true;
+    bool m_milliseconds = false;
     // The program's own file as it was when the window opened; New Window starts it.
     const QString m_programPath;
     bool m_unloaded = false;
