@@ -82,14 +82,13 @@ inline void storeSetting(const QString& key, const QString& value)
 
 inline void storeSetting(Settings::Index index, const QString& value)
 {
-    const Settings::Setting& s = Settings::setting(index);
-    SettingsStore(frmKelvane::applicationTitle()).write(s.section, s.key, value);
+    storeSetting(Settings::setting(index).key, value);
 }
 
 inline QString storedSetting(Settings::Index index)
 {
-    const Settings::Setting& s = Settings::setting(index);
-    return SettingsStore(frmKelvane::applicationTitle()).read(s.section, s.key, QStringLiteral("<absent>"));
+    return SettingsStore(frmKelvane::applicationTitle())
+        .read(Settings::setting(index).section, Settings::setting(index).key, QStringLiteral("<absent>"));
 }
 
 struct ShownBox
@@ -106,10 +105,8 @@ public:
     {
         m_shown->push_back({title, text});
     }
-    // Each question gets the next scripted answer; none left is a cancel.
-    int ask(QWidget*, const QString& title, const QString& text, const QStringList&, int) override
+    int ask(QWidget*, const QString&, const QString&, const QStringList&, int) override
     {
-        m_shown->push_back({title, text});
         return answers->isEmpty() ? -1 : answers->takeFirst();
     }
     std::shared_ptr<QList<int>> answers = std::make_shared<QList<int>>();
@@ -205,7 +202,7 @@ struct Window
     // Answers to Import... and Export... of Edit Commands, in order.
     std::shared_ptr<std::vector<ScriptedFileDialog::Reply>> commandFileReplies =
         std::make_shared<std::vector<ScriptedFileDialog::Reply>>();
-    // Files for Capture to File..., and the answers to append (0) or replace (1).
+    // Files for Capture to File...; answers to questions in order (append 0, replace 1; none left: cancel).
     std::shared_ptr<std::vector<ScriptedFileDialog::Reply>> captureReplies =
         std::make_shared<std::vector<ScriptedFileDialog::Reply>>();
     std::shared_ptr<QList<int>> answers;
