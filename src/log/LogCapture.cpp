@@ -12,9 +12,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <new>
 #include <system_error>
+#include <thread>
 
 namespace {
 
@@ -78,7 +80,7 @@ QString LogCapture::start(const QString& path, bool append)
     m_file = std::move(file);
     m_path = path;
     m_start = append ? m_file->size() : 0;
-    m_taken = m_written = 0;
+    m_taken = m_written = m_syncedTo = 0;
     m_reason.clear();
     m_ending = false;
     m_outstanding = 0;
@@ -169,7 +171,12 @@ void LogCapture::postSync()
 {
     if (!m_writer)
         return;
-    m_writer->postSync(++m_jobs, [file = m_file.get(), path = m_path] { return goneFrom(*file, path); });
+    const qint64 slowMs = m_slowDisk > 0 ? (m_taken - m_syncedTo) * 1000 / m_slowDisk : 0;
+    m_syncedTo = m_taken;
+    m_writer->postSync(++m_jobs, [file = m_file.get(), path = m_path, slowMs] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(slowMs));
+        return goneFrom(*file, path);
+    });
     ++m_outstanding;
     m_unsynced = false;
     m_sinceSync.restart();

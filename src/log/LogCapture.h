@@ -56,8 +56,10 @@ public:
 
     // Bytes taken and not yet written beyond which the capture stops.
     static constexpr qint64 BacklogBytes = qint64(64) << 20;
-    // For tests and benchmarks.
+    // For tests and benchmarks: a smaller backlog, and a disk that puts no
+    // more than bytesPerSecond on it (each sync takes as long as that would).
     void setBacklogLimit(qint64 bytes) { m_backlogLimit = bytes; }
+    void setSlowDisk(qint64 bytesPerSecond) { m_slowDisk = bytesPerSecond; }
 
 signals:
     // The capture ended, as asked (reason empty) or because it could not go on.
@@ -88,6 +90,8 @@ private:
     qint64 m_taken = 0;   // bytes taken since
     qint64 m_written = 0; // bytes written since
     qint64 m_backlogLimit = BacklogBytes;
+    qint64 m_slowDisk = 0;
+    qint64 m_syncedTo = 0; // bytes taken when the last sync was posted
     QByteArray m_pending;
     // Write buffers on their way, oldest first, and those back from the
     // writer: fresh pages are dear, so their buffers serve again.
