@@ -88,7 +88,7 @@ inline void storeSetting(Settings::Index index, const QString& value)
 inline QString storedSetting(Settings::Index index)
 {
     return SettingsStore(frmKelvane::applicationTitle())
-        .read(Settings::Section, Settings::setting(index).key, QStringLiteral("<absent>"));
+        .read(Settings::setting(index).section, Settings::setting(index).key, QStringLiteral("<absent>"));
 }
 
 struct ShownBox
@@ -105,6 +105,11 @@ public:
     {
         m_shown->push_back({title, text});
     }
+    int ask(QWidget*, const QString&, const QString&, const QStringList&, int) override
+    {
+        return answers->isEmpty() ? -1 : answers->takeFirst();
+    }
+    std::shared_ptr<QList<int>> answers = std::make_shared<QList<int>>();
 
 private:
     std::shared_ptr<std::vector<ShownBox>> m_shown;
@@ -197,13 +202,19 @@ struct Window
     // Answers to Import... and Export... of Edit Commands, in order.
     std::shared_ptr<std::vector<ScriptedFileDialog::Reply>> commandFileReplies =
         std::make_shared<std::vector<ScriptedFileDialog::Reply>>();
+    // Files for Capture to File...; answers to questions in order (append 0, replace 1; none left: cancel).
+    std::shared_ptr<std::vector<ScriptedFileDialog::Reply>> captureReplies =
+        std::make_shared<std::vector<ScriptedFileDialog::Reply>>();
+    std::shared_ptr<QList<int>> answers;
 
     explicit Window(bool load = true, bool launchSucceeds = true)
         : form(std::make_unique<frmKelvane>()),
           lifecycle(std::make_unique<Lifecycle>(
               form.get(), std::make_unique<SettingsStore>(frmKelvane::applicationTitle())))
     {
-        form->setMessageBox(std::make_unique<RecordingMessageBox>(boxes));
+        auto messageBox = std::make_unique<RecordingMessageBox>(boxes);
+        answers = messageBox->answers;
+        form->setMessageBox(std::move(messageBox));
         form->setLauncher(std::make_unique<RecordingLauncher>(launched, launchSucceeds));
         fileDialog()->setBackend(
             std::make_unique<ScriptedFileDialog>(std::make_shared<std::vector<ScriptedFileDialog::Reply>>()));
@@ -212,6 +223,8 @@ struct Window
         form->setPrompt(std::make_unique<ScriptedPrompt>(names));
         find<CommonDialog>(QStringLiteral("cdCommandsFile"))
             ->setBackend(std::make_unique<ScriptedFileDialog>(commandFileReplies));
+        find<CommonDialog>(QStringLiteral("cdCapture"))
+            ->setBackend(std::make_unique<ScriptedFileDialog>(captureReplies));
         if (load)
             lifecycle->Form_Load();
     }

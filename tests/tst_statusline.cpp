@@ -61,6 +61,11 @@ private slots:
         QTest::newRow("repeating until stopped")
             << untilStopped
             << "UDP on port 5005 - 3,201 datagrams in, 12 dropped, 3.4 KB out | Repeating: 37 sent";
+        StatusFacts capturing = facts(S::Idle);
+        capturing.capturing = true;
+        capturing.capturePath = QStringLiteral("/data/soak test.log");
+        capturing.captureBytes = 12897485;
+        QTest::newRow("capturing") << capturing << "Not connected | Capturing to soak test.log - 12.3 MB";
     }
     void text()
     {

@@ -58,14 +58,29 @@ void Lifecycle::Form_Unload()
                              qPrintable(frmKelvane::applicationTitle()), qPrintable(KvErr::describe(e)));
             told = true;
         };
-        for (const Settings::Index index :
-             {Settings::RemoteIp,       Settings::RemotePort,    Settings::LocalPort,
-              Settings::File,           Settings::Interval,      Settings::Ascii,
-              Settings::Server,         Settings::CrLf,          Settings::CloseOnDisconnect,
-              Settings::Mode,           Settings::FlatView,      Settings::ShowSent,
-              Settings::Left,           Settings::Top,           Settings::Width,
-              Settings::Height,         Settings::RepeatTimes,   Settings::RepeatInterval,
-              Settings::RepliesEnabled, Settings::ReplyDelimiter}) {
+        for (const Settings::Index index : {Settings::RemoteIp,
+                                            Settings::RemotePort,
+                                            Settings::LocalPort,
+                                            Settings::File,
+                                            Settings::Interval,
+                                            Settings::Ascii,
+                                            Settings::Server,
+                                            Settings::CrLf,
+                                            Settings::CloseOnDisconnect,
+                                            Settings::Mode,
+                                            Settings::FlatView,
+                                            Settings::ShowSent,
+                                            Settings::Left,
+                                            Settings::Top,
+                                            Settings::Width,
+                                            Settings::Height,
+                                            Settings::RepeatTimes,
+                                            Settings::RepeatInterval,
+                                            Settings::RepliesEnabled,
+                                            Settings::ReplyDelimiter,
+                                            Settings::CaptureFile,
+                                            Settings::CaptureAppend,
+                                            Settings::Milliseconds}) {
             const Settings::Setting& s = Settings::setting(index);
             // The delimiter belongs with the rules: written when they are.
             if (index == Settings::ReplyDelimiter && !saved.repliesChanged)

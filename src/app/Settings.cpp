@@ -44,6 +44,12 @@ const std::array<Settings::Setting, Settings::Count>& table()
         {QStringLiteral("Enabled"), QStringLiteral("0"), &SavedSettings::repliesEnabled,
          Settings::RepliesSection},
         {QStringLiteral("Delimiter"), QString(), &SavedSettings::replyDelimiter, Settings::RepliesSection},
+        // Empty when the window was not capturing as it closed.
+        {QStringLiteral("File"), QString(), &SavedSettings::captureFile, Settings::CaptureSection},
+        {QStringLiteral("Append"), QStringLiteral("1"), &SavedSettings::captureAppend,
+         Settings::CaptureSection},
+        {QStringLiteral("Milliseconds"), QStringLiteral("0"), &SavedSettings::milliseconds,
+         Settings::LogSection},
     }};
     return settings;
 }

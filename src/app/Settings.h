@@ -11,6 +11,8 @@
 namespace Settings {
 
 inline const QString Section = QStringLiteral("Settings");
+inline const QString CaptureSection = QStringLiteral("Capture");
+inline const QString LogSection = QStringLiteral("Log");
 
 struct Setting
 {
@@ -43,6 +45,9 @@ enum Index
     RepeatInterval,
     RepliesEnabled,
     ReplyDelimiter,
+    CaptureFile,
+    CaptureAppend,
+    Milliseconds,
     Count
 };
 

@@ -34,20 +34,58 @@ QString withFullYear(const QString& format)
     return out.replace(QLatin1String("yy"), QLatin1String("yyyy"));
 }
 
-} // namespace
-
-QString logTimestamp(const QDateTime& when, const QLocale& locale)
+// Puts insert after the seconds ('s' outside quotes), or at the end.
+QString afterSeconds(const QString& format, const QString& insert)
 {
-    const QString date = locale.toString(when.date(), withFullYear(locale.dateFormat(QLocale::ShortFormat)));
-    if (when.time() == QTime(0, 0, 0))
-        return date;
-    const QString time =
-        locale.toString(when.time(), withoutTimeZone(locale.timeFormat(QLocale::LongFormat)));
-    return date + QLatin1Char(' ') + time;
+    qsizetype at = format.size();
+    bool quoted = false;
+    for (qsizetype i = 0; i < format.size(); ++i) {
+        if (format[i] == QLatin1Char('\''))
+            quoted = !quoted;
+        else if (!quoted && format[i] == QLatin1Char('s'))
+            at = i + 1;
+    }
+    return format.left(at) + insert + format.mid(at);
 }
 
-QString currentTimestamp()
+// milliseconds: what goes after the seconds, in the locale's format; empty for nothing.
+QString stamp(const QDateTime& when, const QLocale& locale, const QString& milliseconds)
 {
+    const QString date = locale.toString(when.date(), withFullYear(locale.dateFormat(QLocale::ShortFormat)));
+    if (milliseconds.isEmpty() && when.time() == QTime(0, 0, 0))
+        return date;
+    QString format = withoutTimeZone(locale.timeFormat(QLocale::LongFormat));
+    if (!milliseconds.isEmpty())
+        format = afterSeconds(format, milliseconds);
+    return date + QLatin1Char(' ') + locale.toString(when.time(), format);
+}
+
+} // namespace
+
+QString logTimestamp(const QDateTime& when, const QLocale& locale, bool milliseconds)
+{
+    return stamp(when, locale, milliseconds ? QStringLiteral(".zzz") : QString());
+}
+
+QString currentTimestamp(bool milliseconds)
+{
+    if (milliseconds) {
+        // The second's text, cut where the milliseconds go.
+        static qint64 cachedSecond = -1;
+        static QString head, tail;
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        const qint64 second = now / 1000;
+        if (second != cachedSecond) {
+            const QString text =
+                stamp(QDateTime::fromSecsSinceEpoch(second), QLocale::system(), QStringLiteral("'\x01'"));
+            const qsizetype mark = text.indexOf(QChar(1));
+            head = text.left(mark);
+            tail = text.mid(mark + 1);
+            cachedSecond = second;
+        }
+        return head + QLatin1Char('.') + QString::number(now % 1000).rightJustified(3, QLatin1Char('0')) +
+               tail;
+    }
     static qint64 cachedSecond = -1;
     static QString cachedText;
     const qint64 second = QDateTime::currentSecsSinceEpoch();

@@ -3,6 +3,7 @@
 #include "log/LogChunks.h"
 #include "log/LogSpill.h"
 
+#include "platform/Latin1.h"
 #include "platform/NumConv.h"
 
 #include <algorithm>
@@ -13,27 +14,6 @@ namespace {
 // the cause it names.
 constexpr qint64 MarkerRoom = 64;
 
-// The marker's bytes: a character with no Latin-1 form stays readable as an
-// escape (\u0444, \U0001f600) rather than turning into "?".
-QByteArray latin1Escaped(QStringView text)
-{
-    QByteArray out;
-    out.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i].unicode();
-        if (c < 0x100) {
-            out += char(c);
-        } else if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
-            out +=
-                "\\U" +
-                QByteArray::number(QChar::surrogateToUcs4(c, text[++i].unicode()), 16).rightJustified(8, '0');
-        } else {
-            out += "\\u" + QByteArray::number(c, 16).rightJustified(4, '0');
-        }
-    }
-    return out;
-}
-
 } // namespace
 
 bool LogFullDisk::dropToFit(LogChunks& text, LogSpill& spill, Dropped& gone)
@@ -42,7 +22,7 @@ bool LogFullDisk::dropToFit(LogChunks& text, LogSpill& spill, Dropped& gone)
     const int n = int(chunks.size());
     if (n == 0)
         return false;
-    const QByteArray cause = latin1Escaped(failure);
+    const QByteArray cause = Latin1::escaped(failure);
     // The newest chunks that fit, at least the last one.
     int keep = n;
     qint64 kept = 0;

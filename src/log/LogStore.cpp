@@ -66,6 +66,8 @@ void LogStore::appendUnits(const LogPiece& text)
         return;
     endUndo();
     appendText(text);
+    if (m_appendTap)
+        m_appendTap(text);
 }
 
 void LogStore::appendText(const LogPiece& text)

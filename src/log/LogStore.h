@@ -60,6 +60,9 @@ public:
 
     void append(QStringView text);
     void append(const QByteArray& bytes);
+    // Hears of each text the program appends, once the store holds it (a
+    // capture to a file); the user's edits are not appends. Empty for none.
+    void setAppendTap(std::function<void(const LogPiece&)> tap) { m_appendTap = std::move(tap); }
     // Typing that goes on where the last typed edit ended joins it, as one
     // step to undo; returns whether it did.
     bool replace(qsizetype from, qsizetype count, QStringView with, bool typing = false);
@@ -145,4 +148,5 @@ private:
     LogFullDisk m_fullDisk;
     quint64 m_revision = 0;
     int m_failAppends = 0;
+    std::function<void(const LogPiece&)> m_appendTap;
 };

@@ -31,6 +31,8 @@ void LogWriter::post(quint64 chunk, qint64 offset, const QByteArray& bytes)
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_failed)
+            return;
         m_jobs.push_back({chunk, offset, bytes, false, {}});
         m_waiting += bytes.size();
     }
@@ -41,6 +43,8 @@ void LogWriter::postSync(quint64 id, std::function<QString()> finish)
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_failed)
+            return;
         m_jobs.push_back({id, -1, QByteArray(), true, std::move(finish)});
     }
     m_wake.notify_one();
@@ -59,6 +63,32 @@ void LogWriter::waitUntilBelow(qint64 bytes)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_progress.wait(lock, [&] { return m_waiting <= bytes || m_stop; });
+}
+
+qint64 LogWriter::waiting()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_waiting;
+}
+
+size_t LogWriter::dropWaiting()
+{
+    size_t dropped = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        dropped = clearJobs();
+    }
+    m_progress.notify_all();
+    return dropped;
+}
+
+size_t LogWriter::clearJobs()
+{
+    const size_t count = m_jobs.size();
+    for (const Job& job : m_jobs)
+        m_waiting -= job.bytes.size();
+    m_jobs.clear();
+    return count;
 }
 
 void LogWriter::run()
@@ -86,6 +116,10 @@ void LogWriter::run()
             std::lock_guard<std::mutex> lock(m_mutex);
             m_done.push_back({job.chunk, job.offset, error == 0, error, reason});
             m_waiting -= size;
+            if (error && m_stopAtFailure) {
+                m_failed = true;
+                clearJobs();
+            }
         }
         m_progress.notify_all();
         if (!m_told.exchange(true))

@@ -54,6 +54,15 @@ public:
     std::vector<Done> takeDone();
     // Waits until no more than bytes wait to be written.
     void waitUntilBelow(qint64 bytes);
+    // Bytes posted and not yet written.
+    qint64 waiting();
+    // From now on a write that fails ends the writing: the jobs waiting, and
+    // those posted after, are not made, so that no later write leaves a gap
+    // in the file. Reported done are only the jobs made.
+    void stopAtFailure() { m_stopAtFailure = true; }
+    // Takes back the jobs not yet begun, which are then never reported;
+    // returns how many.
+    size_t dropWaiting();
 
 private:
     struct Job
@@ -66,6 +75,8 @@ private:
     };
 
     void run();
+    // With the mutex held.
+    size_t clearJobs();
     int sync();
     int write(const Job& job);
 
@@ -78,6 +89,8 @@ private:
     std::vector<Done> m_done;
     qint64 m_waiting = 0;
     bool m_stop = false;
+    std::atomic<bool> m_stopAtFailure{false};
+    bool m_failed = false;
     std::atomic<bool> m_told{false};
     WriteBehind m_writeBehind;
     std::thread m_thread;

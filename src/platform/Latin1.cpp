@@ -48,3 +48,24 @@ QByteArray Latin1::toBytes(QStringView text)
         refuse(text);
     return text.toLatin1();
 }
+
+QByteArray Latin1::escaped(QStringView text)
+{
+    if (fits(text))
+        return text.toLatin1();
+    QByteArray out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < 0x100) {
+            out += char(c);
+        } else if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            out +=
+                "\\U" +
+                QByteArray::number(QChar::surrogateToUcs4(c, text[++i].unicode()), 16).rightJustified(8, '0');
+        } else {
+            out += "\\u" + QByteArray::number(c, 16).rightJustified(4, '0');
+        }
+    }
+    return out;
+}

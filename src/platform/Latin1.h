@@ -15,4 +15,9 @@ bool fits(QStringView text);
 // naming the first character that has no single byte.
 QByteArray toBytes(QStringView text);
 
+// The text's bytes where it is Latin-1; a character with no single byte
+// stays readable as an escape (\u0444, \U0001f600) rather than turning
+// into "?". For text the program writes, never for data to send.
+QByteArray escaped(QStringView text);
+
 } // namespace Latin1

@@ -12,22 +12,24 @@ namespace {
 class QtFileDialogBackend : public FileDialogBackend
 {
 public:
+    explicit QtFileDialogBackend(bool confirmOverwrite) : m_confirmOverwrite(confirmOverwrite) {}
     int showOpen(QWidget* parent, const QString& title, const QString& filter, QString& fileName) override
     {
-        return show(parent, title, filter, fileName, QFileDialog::AcceptOpen);
+        return show(parent, title, filter, fileName, QFileDialog::AcceptOpen, true);
     }
     int showSave(QWidget* parent, const QString& title, const QString& filter, QString& fileName) override
     {
-        return show(parent, title, filter, fileName, QFileDialog::AcceptSave);
+        return show(parent, title, filter, fileName, QFileDialog::AcceptSave, m_confirmOverwrite);
     }
 
 private:
     static int show(QWidget* parent, const QString& title, const QString& filter, QString& fileName,
-                    QFileDialog::AcceptMode mode)
+                    QFileDialog::AcceptMode mode, bool confirmOverwrite)
     {
         QFileDialog dialog(parent, title);
         // Qt's own dialog: it works with any event dispatcher and on any desktop.
         dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, !confirmOverwrite);
         dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
                                                            : QFileDialog::AnyFile);
         dialog.setAcceptMode(mode);
@@ -48,6 +50,8 @@ private:
         fileName = QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
         return 0;
     }
+
+    const bool m_confirmOverwrite;
 };
 
 } // namespace
@@ -57,9 +61,9 @@ CommonDialog::CommonDialog(QWidget* parent)
 {
 }
 
-std::unique_ptr<FileDialogBackend> CommonDialog::defaultBackend()
+std::unique_ptr<FileDialogBackend> CommonDialog::defaultBackend(bool confirmOverwrite)
 {
-    return std::make_unique<QtFileDialogBackend>();
+    return std::make_unique<QtFileDialogBackend>(confirmOverwrite);
 }
 
 CommonDialog::~CommonDialog() = default;

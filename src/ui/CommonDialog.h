@@ -50,7 +50,8 @@ public:
     bool ChooseSave();
 
     // Qt's own file dialog, the one in place unless something else is set.
-    static std::unique_ptr<FileDialogBackend> defaultBackend();
+    // Without confirmOverwrite, the caller asks about a file that exists.
+    static std::unique_ptr<FileDialogBackend> defaultBackend(bool confirmOverwrite = true);
     void setBackend(std::unique_ptr<FileDialogBackend> backend);
     FileDialogBackend* backend() const { return m_backend.get(); }
 

@@ -13,16 +13,16 @@
 
 namespace {
 
-void appendEntry(LogView& log, const QStringList& items)
+void appendEntry(LogView& log, const QStringList& items, bool milliseconds)
 {
-    log.append(logEntry(items, currentTimestamp()));
+    log.append(logEntry(items, currentTimestamp(milliseconds)));
 }
 
 // Bytes stay bytes, unless the time stamp has a character beyond Latin-1 (a
 // locale's own word for the afternoon): then the entry is made of text.
-void appendEntry(LogView& log, const QByteArrayList& items)
+void appendEntry(LogView& log, const QByteArrayList& items, bool milliseconds)
 {
-    const QString timestamp = currentTimestamp();
+    const QString timestamp = currentTimestamp(milliseconds);
     if (Latin1::fits(timestamp))
         return log.append(logEntry(items, timestamp.toLatin1()));
     QStringList texts;
@@ -31,14 +31,14 @@ void appendEntry(LogView& log, const QByteArrayList& items)
     log.append(logEntry(texts, timestamp));
 }
 
-template <typename Items> void echo(LogView& log, const Items& items)
+template <typename Items> void echo(LogView& log, const Items& items, bool milliseconds)
 {
     QString failure;
     try {
         // Only the new entry is added: the cost follows the entry, not the log.
         // The box is not disabled around the change: in this toolkit that would
         // push the focus out of it for good.
-        appendEntry(log, items);
+        appendEntry(log, items, milliseconds);
         // The caret goes to the very end so that the newest entry is in view,
         // however long the log has grown.
         log.setCaretPosition(log.length());
@@ -52,9 +52,11 @@ template <typename Items> void echo(LogView& log, const Items& items)
         qsizetype size = 0;
         for (const auto& item : items)
             size += item.size();
-        appendEntry(log, QStringList{(failure.isEmpty() ? QStringLiteral("Failure") : failure) +
-                                     QStringLiteral(": an entry of ") + QString::number(size) +
-                                     QStringLiteral(" characters was not written.")});
+        appendEntry(log,
+                    QStringList{(failure.isEmpty() ? QStringLiteral("Failure") : failure) +
+                                QStringLiteral(": an entry of ") + QString::number(size) +
+                                QStringLiteral(" characters was not written.")},
+                    milliseconds);
         log.setCaretPosition(log.length());
     } catch (...) {
         // Nothing more can be written now; the log stays as it was.
@@ -65,12 +67,12 @@ template <typename Items> void echo(LogView& log, const Items& items)
 
 void frmKelvane::Echo(const QStringList& items)
 {
-    echo(*txtOutput, items);
+    echo(*txtOutput, items, m_milliseconds);
 }
 
 void frmKelvane::echoBytes(const QByteArrayList& items)
 {
-    echo(*txtOutput, items);
+    echo(*txtOutput, items, m_milliseconds);
 }
 
 void frmKelvane::reporting(const std::function<void()>& work, const QStringList& before,

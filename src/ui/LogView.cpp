@@ -105,6 +105,7 @@ void LogView::clear()
         m_undoTop = top;
         m_undoLeft = left;
     }
+    emit cleared();
 }
 
 qsizetype LogView::lastIndexOf(const QString& needle) const

@@ -103,6 +103,10 @@ public:
 public slots:
     void undo() override;
 
+signals:
+    // clear() emptied the log.
+    void cleared();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void timerEvent(QTimerEvent* event) override;

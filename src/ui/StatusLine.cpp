@@ -71,6 +71,9 @@ QString statusText(const StatusFacts& f)
     if (f.replying)
         text += QStringLiteral(" | ") + CountText(f.replies) +
                 (f.replies == 1 ? QStringLiteral(" reply") : QStringLiteral(" replies"));
+    if (f.capturing)
+        text += QStringLiteral(" | Capturing to ") + QFileInfo(f.capturePath).fileName() +
+                QStringLiteral(" - ") + byteSize(f.captureBytes);
     return text;
 }
 

@@ -28,6 +28,10 @@ struct StatusFacts
     // Replying automatically: how many replies went out.
     bool replying = false;
     qint64 replies = 0;
+    // A capture to a file: its path and the file's size.
+    bool capturing = false;
+    QString capturePath;
+    qint64 captureBytes = 0;
 };
 
 // One short line, e.g. "Connected to 10.0.0.5:5005 - 1.2 MB in, 3.4 KB out".

@@ -60,6 +60,7 @@ void frmKelvane::buildToolsMenu()
     mnTools_StopRepeating->setEnabled(false);
     connect(mnTools_StopRepeating, &QAction::triggered, this, &frmKelvane::mnTools_StopRepeating_Click);
     buildRepliesMenu(mnTools);
+    setUpCapture(mnTools);
 }
 
 void frmKelvane::setUpTools()

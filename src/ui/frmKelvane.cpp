@@ -1,5 +1,6 @@
 #include "ui/frmKelvane.h"
 
+#include "log/LogCapture.h"
 #include "net/Address.h"
 #include "net/SocketControl.h"
 #include "platform/Launcher.h"
@@ -425,6 +426,7 @@ void frmKelvane::restoreSettings(const SavedSettings& saved)
     for (const auto& step : steps)
         reporting(step);
     restoreToolsSettings(saved);
+    restoreCaptureSettings(saved);
 }
 
 SavedSettings frmKelvane::settingsToSave() const
@@ -457,7 +459,10 @@ SavedSettings frmKelvane::settingsToSave() const
             QString::fromLatin1(AsciiToHex(m_replies.delimiter)),
             m_replies.rules,
             {},
-            m_repliesChanged};
+            m_repliesChanged,
+            m_capture->isCapturing() ? m_capture->path() : QString(),
+            QString::number(int(m_captureAppend)),
+            QString::number(int(m_milliseconds))};
 }
 
 void frmKelvane::placeWindow(const SavedSettings& saved)
@@ -540,6 +545,11 @@ void frmKelvane::updateStatusLine()
         f.repeatTimes = m_repeater->times();
         f.replying = m_replyEngine->isEnabled();
         f.replies = m_replyEngine->replies();
+    }
+    if (m_capture) {
+        f.capturing = m_capture->isCapturing();
+        f.capturePath = m_capture->path();
+        f.captureBytes = m_capture->fileSize();
     }
     const QString text = statusText(f) + hexLineNote();
     if (text == m_infoText)

@@ -28,6 +28,7 @@ class CommandsDialog;
 class CommonDialog;
 class FileSender;
 class Launcher;
+class LogCapture;
 class LineBox;
 class ListCombo;
 class LogView;
@@ -68,6 +69,10 @@ struct SavedSettings
     QList<ReplyRule> replyRules;
     QStringList repliesSkipped;
     bool repliesChanged = false;
+    // The file being captured to when the window closed (empty: none), the
+    // last answer to append or replace ("1"/"0"), and time stamps to the
+    // millisecond ("1"/"0").
+    QString captureFile, captureAppend, milliseconds;
 };
 
 // The program's one window: its controls with their places and start values,
@@ -190,6 +195,13 @@ private:
     void mnTools_ReplyAutomatically_Click(bool on);
     void dlgReplies_OK();
     void replyEngine_Failed(int rule, const QString& description);
+    // Capture to a file, and time stamps to the millisecond (CaptureHandlers.cpp).
+    void setUpCapture(QMenu* mnTools);
+    void restoreCaptureSettings(const SavedSettings& saved);
+    void startCapture(const QString& path, bool append, bool resumed);
+    void mnTools_Capture_Click();
+    void mnTools_StopCapture_Click();
+    void logCapture_Stopped(const QString& path, qint64 written, qint64 size, const QString& reason);
 
     // The output log and the received data.
     void cmdClear_Click();
@@ -293,6 +305,12 @@ private:
     ReplySet m_replies;
     bool m_repliesChanged = false;
     QPointer<RepliesDialog> m_repliesDialog;
+    LogCapture* m_capture = nullptr;
+    CommonDialog* cdCapture = nullptr;
+    QAction* mnTools_Capture = nullptr;
+    QAction* mnTools_StopCapture = nullptr;
+    bool m_captureAppend = true;
+    bool m_milliseconds = false;
     // The program's own file as it was when the window opened; New Window starts it.
     const QString m_programPath;
     bool m_unloaded = false;
