@@ -14,9 +14,7 @@ constexpr qsizetype Unknown = -2;
 // Loops over blocks of a fixed length: the compiler turns them into vector code.
 constexpr qsizetype Block = 64;
 
-using Units = LogUnits;
-
-qsizetype nextLf(const Units& u, qsizetype from, qsizetype to)
+qsizetype nextLf(const LogUnits& u, qsizetype from, qsizetype to)
 {
     if (from >= to)
         return -1;
@@ -43,7 +41,7 @@ template <typename Unit> qsizetype countIn(const Unit* p, qsizetype n)
     return count;
 }
 
-qsizetype countLf(const Units& u, qsizetype from, qsizetype to)
+qsizetype countLf(const LogUnits& u, qsizetype from, qsizetype to)
 {
     if (from >= to)
         return 0;
@@ -54,7 +52,7 @@ qsizetype countLf(const Units& u, qsizetype from, qsizetype to)
 
 // The n-th LF at or after from (n from 1), -1 when there are fewer. Long
 // stretches are counted in blocks rather than found one LF at a time.
-qsizetype nthLf(const Units& u, qsizetype from, qsizetype to, qsizetype n)
+qsizetype nthLf(const LogUnits& u, qsizetype from, qsizetype to, qsizetype n)
 {
     constexpr qsizetype Stride = 4096;
     while (n > 8 && to - from > Stride) {
@@ -73,7 +71,7 @@ qsizetype nthLf(const Units& u, qsizetype from, qsizetype to, qsizetype n)
     return i;
 }
 
-qsizetype previousLf(const Units& u, qsizetype from, qsizetype to)
+qsizetype previousLf(const LogUnits& u, qsizetype from, qsizetype to)
 {
     if (from >= to)
         return -1;
@@ -88,7 +86,7 @@ qsizetype previousLf(const Units& u, qsizetype from, qsizetype to)
 }
 
 // The n-th LF before to, counting back (n from 1), -1 when there are fewer.
-qsizetype nthLfBack(const Units& u, qsizetype from, qsizetype to, qsizetype n)
+qsizetype nthLfBack(const LogUnits& u, qsizetype from, qsizetype to, qsizetype n)
 {
     constexpr qsizetype Stride = 4096;
     while (n > 8 && to - from > Stride) {
@@ -109,14 +107,14 @@ qsizetype nthLfBack(const Units& u, qsizetype from, qsizetype to, qsizetype n)
 
 } // namespace
 
-bool allLatin1(const Units& u, qsizetype from, qsizetype to)
+bool allLatin1(const LogUnits& u, qsizetype from, qsizetype to)
 {
     if (u.latin1)
         return true;
     return Latin1::fits(QStringView(u.utf16 + from, to - from));
 }
 
-void copyUnits(QByteArray& dst, bool wide, qsizetype at, const Units& src, qsizetype from, qsizetype n)
+void copyUnits(QByteArray& dst, bool wide, qsizetype at, const LogUnits& src, qsizetype from, qsizetype n)
 {
     if (n <= 0)
         return;
@@ -198,7 +196,7 @@ bool LogChunks::forEachPiece(qsizetype from, qsizetype to,
         LogPiece piece;
         piece.position = c.start + a;
         piece.length = b - a;
-        const Units u = unitsOf(bytes, c.wide);
+        const LogUnits u = unitsOf(bytes, c.wide);
         if (u.latin1)
             piece.latin1 = u.latin1 + a;
         else
@@ -278,7 +276,7 @@ qsizetype LogChunks::lineStart(qsizetype line) const
         }
     }
     const QByteArray bytes = bytesOf(k);
-    const Units u = unitsOf(bytes, c.wide);
+    const LogUnits u = unitsOf(bytes, c.wide);
     const qsizetype pos =
         c.start + (needBack < need ? nthLfBack(u, 0, to, needBack) : nthLf(u, from, c.chars, need)) + 1;
     m_cursor = {k, pos, line, true};
@@ -294,7 +292,7 @@ qsizetype LogChunks::lineOf(qsizetype pos) const
     const int k = chunkAt(pos);
     const LogChunk& c = m_chunks[size_t(k)];
     const QByteArray bytes = bytesOf(k);
-    const Units u = unitsOf(bytes, c.wide);
+    const LogUnits u = unitsOf(bytes, c.wide);
     const qsizetype offset = pos - c.start;
     // Counted from the last lookup, forwards or backwards, when that is
     // nearer than the chunk's start.
@@ -363,7 +361,7 @@ std::vector<std::pair<qsizetype, qsizetype>> LogChunks::wideSpans() const
 
 void LogChunks::account(LogChunk& c, qsizetype from, qsizetype to, bool global)
 {
-    const Units u = unitsOf(c.data, c.wide);
+    const LogUnits u = unitsOf(c.data, c.wide);
     qsizetype segment = from;
     for (qsizetype i = nextLf(u, from, to); i >= 0; i = nextLf(u, i + 1, to)) {
         // The CR of a CR LF belongs to the break, unless it is all the line has.

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "log/LogChunks.h"
-#include "log/LogFullDisk.h"
 #include "log/LogSpill.h"
 #include "log/LogUndo.h"
 
@@ -9,12 +8,11 @@
 #include <QString>
 
 // The log's text, of any length, in bounded memory. The text lies in chunks of
-// about a megabyte; the chunks changed last stay in memory, up to a working
-// set, and older ones move to a temporary file of the store's own, written on
-// a thread of its own (LogWriter) and read back through a small cache. Each
-// chunk keeps its counts of characters and line feeds, so positions and lines
-// are found without reading the text, and an edit rewrites only the chunks it
-// touches. Everything else runs on the thread that owns the store.
+// about a megabyte, each with its counts of characters and line feeds
+// (LogChunks), so positions and lines are found without reading the text, and
+// an edit rewrites only the chunks it touches. The chunks changed last stay in
+// memory, up to a working set; older ones go to a file of the store's own
+// (LogSpill). Everything else runs on the thread that owns the store.
 //
 // Characters stay one byte each while they are Latin-1; a chunk that holds
 // anything beyond takes two bytes a character. Positions count characters
@@ -26,12 +24,7 @@
 //
 // The last replace, or a clear, can be undone, however large, until the text
 // changes in any other way (an append, another edit, old text dropped); see
-// LogUndo.
-//
-// The rooms behind it: the chunks and their counts (LogChunks), the working
-// set and the log's file (LogSpill), the undo step (LogUndo) and what a full
-// disk drops (LogFullDisk). The store edits the chunks and keeps the rooms
-// in step.
+// LogUndo. The store edits the chunks and keeps these rooms in step.
 class LogStore : public QObject
 {
     Q_OBJECT

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "log/LogChunks.h"
-#include "log/LogFullDisk.h"
+#include "log/LogSpill.h"
 
 #include <optional>
 #include <vector>

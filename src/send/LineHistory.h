@@ -32,7 +32,6 @@ public:
     std::optional<HistoryLine> newer();
     // The user typed or the box was set otherwise: the next Up starts from the newest again.
     void endRecall();
-    bool isRecalling() const { return m_position >= 0; }
 
     const QList<HistoryLine>& lines() const { return m_lines; }
     // Newest first, without those over MaxSavedChars.
