@@ -58,14 +58,16 @@ void Lifecycle::Form_Unload()
             told = true;
         };
         for (const Settings::Index index :
-             {Settings::RemoteIp, Settings::RemotePort, Settings::LocalPort, Settings::File,
-              Settings::Interval, Settings::Ascii, Settings::Server, Settings::CrLf,
-              Settings::CloseOnDisconnect, Settings::Mode, Settings::FlatView, Settings::ShowSent,
-              Settings::Left, Settings::Top, Settings::Width, Settings::Height, Settings::RepeatTimes,
-              Settings::RepeatInterval}) {
+             {Settings::RemoteIp,       Settings::RemotePort,  Settings::LocalPort,
+              Settings::File,           Settings::Interval,    Settings::Ascii,
+              Settings::Server,         Settings::CrLf,        Settings::CloseOnDisconnect,
+              Settings::Mode,           Settings::FlatView,    Settings::ShowSent,
+              Settings::Left,           Settings::Top,         Settings::Width,
+              Settings::Height,         Settings::RepeatTimes, Settings::RepeatInterval,
+              Settings::TlsCertificate, Settings::TlsKey}) {
             const Settings::Setting& s = Settings::setting(index);
             try {
-                m_store->write(Settings::Section, s.key, saved.*s.text);
+                m_store->write(s.section, s.key, saved.*s.text);
             } catch (const std::exception& e) {
                 tell(e);
             }
@@ -74,6 +76,11 @@ void Lifecycle::Form_Unload()
         // them, each array whole.
         try {
             m_store->writeArray(Settings::HistoryArray, Settings::historyRows(saved.history));
+        } catch (const std::exception& e) {
+            tell(e);
+        }
+        try {
+            m_store->writeArray(Settings::TrustedArray, Settings::trustedRows(saved.tlsTrusted));
         } catch (const std::exception& e) {
             tell(e);
         }

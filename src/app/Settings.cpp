@@ -1,5 +1,6 @@
 #include "app/Settings.h"
 
+#include "net/TlsCertificates.h"
 #include "platform/SettingsStore.h"
 
 #include <QDir>
@@ -38,6 +39,8 @@ const std::array<Settings::Setting, Settings::Count>& table()
         {QStringLiteral("Height"), QString(), &SavedSettings::height},
         {QStringLiteral("RepeatTimes"), QStringLiteral("10"), &SavedSettings::repeatTimes},
         {QStringLiteral("RepeatInterval"), QStringLiteral("1000"), &SavedSettings::repeatInterval},
+        {QStringLiteral("Certificate"), QString(), &SavedSettings::tlsCertificate, Settings::TlsSection},
+        {QStringLiteral("Key"), QString(), &SavedSettings::tlsKey, Settings::TlsSection},
     }};
     return settings;
 }
@@ -53,10 +56,12 @@ SavedSettings Settings::read(const SettingsStore& store)
 {
     SavedSettings saved;
     for (const Setting& s : table())
-        saved.*s.text = store.read(Section, s.key, s.defaultValue);
+        saved.*s.text = store.read(s.section, s.key, s.defaultValue);
     saved.history = historyFromRows(store.readArray(HistoryArray));
     saved.commands =
         commandsFromRows(store.readArray(CommandsArray), store.fileName(), saved.commandsSkipped);
+    saved.tlsTrusted =
+        trustedFromRows(store.readArray(TrustedArray), store.fileName(), saved.commandsSkipped);
     return saved;
 }
 
@@ -143,6 +148,33 @@ QList<Command> Settings::commandsFromRows(const SettingsRows& rows, const QStrin
                            QStringLiteral(" skipped: ") + why);
     }
     return commands;
+}
+
+SettingsRows Settings::trustedRows(const QMap<QString, QString>& trusted)
+{
+    SettingsRows rows;
+    for (auto it = trusted.cbegin(); it != trusted.cend(); ++it)
+        rows.append({{PeerKey, it.key()}, {Sha256Key, it.value()}});
+    return rows;
+}
+
+QMap<QString, QString> Settings::trustedFromRows(const SettingsRows& rows, const QString& where,
+                                                 QStringList& skipped)
+{
+    QMap<QString, QString> trusted;
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        const QString peer = rows.at(i).value(PeerKey).trimmed();
+        const std::optional<QString> sha256 = normalizedFingerprint(rows.at(i).value(Sha256Key));
+        if (!peer.isEmpty() && sha256)
+            trusted.insert(peer, *sha256);
+        else
+            skipped.append(QStringLiteral("Trusted certificate ") + QString::number(i + 1) +
+                           QStringLiteral(" in [") + TlsSection + QStringLiteral("] of ") + where +
+                           QStringLiteral(" skipped: ") +
+                           (peer.isEmpty() ? QStringLiteral("no ") + PeerKey
+                                           : Sha256Key + QStringLiteral(" is not 64 hex digits")));
+    }
+    return trusted;
 }
 
 QList<Command> IniCommandFile::read(const QString& path, QStringList& skipped) const

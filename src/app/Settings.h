@@ -11,12 +11,14 @@
 namespace Settings {
 
 inline const QString Section = QStringLiteral("Settings");
+inline const QString TlsSection = QStringLiteral("Tls");
 
 struct Setting
 {
     QString key;
     QString defaultValue;
     QString SavedSettings::*text;
+    QString section = Section;
 };
 
 // In the order start-up reads them.
@@ -40,6 +42,8 @@ enum Index
     Height,
     RepeatTimes,
     RepeatInterval,
+    TlsCertificate,
+    TlsKey,
     Count
 };
 
@@ -55,6 +59,10 @@ inline const QString NameKey = QStringLiteral("Name");
 inline const QString TextKey = QStringLiteral("Text");
 inline const QString HexKey = QStringLiteral("Hex");
 inline const QString CrLfKey = QStringLiteral("CrLf");
+// The fingerprints trusted always, in [Tls]: Peer (host:port) and Sha256.
+inline const QString TrustedArray = QStringLiteral("Tls/Trusted");
+inline const QString PeerKey = QStringLiteral("Peer");
+inline const QString Sha256Key = QStringLiteral("Sha256");
 
 // History rows, newest first: Text and Hex.
 SettingsRows historyRows(const QList<HistoryLine>& lines);
@@ -64,6 +72,11 @@ SettingsRows commandRows(const QList<Command>& commands);
 // The commands of the rows in order. A row that cannot be sent as it stands
 // is left out, and skipped says which and why, naming where it was read.
 QList<Command> commandsFromRows(const SettingsRows& rows, const QString& where, QStringList& skipped);
+
+// Trusted rows: one a peer. A row without a peer or with a fingerprint that
+// is not 64 hex digits is left out, and skipped says which and why.
+SettingsRows trustedRows(const QMap<QString, QString>& trusted);
+QMap<QString, QString> trustedFromRows(const SettingsRows& rows, const QString& where, QStringList& skipped);
 
 } // namespace Settings
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -11,10 +12,20 @@ public:
     virtual ~MessageBoxService() = default;
     // Warning icon, a single OK button; returns when the user has closed it.
     virtual void warning(QWidget* parent, const QString& title, const QString& text) = 0;
+    // A question with these buttons; returns the index of the one chosen.
+    // Closing the box, or a box that cannot ask, chooses the last.
+    virtual int ask(QWidget* parent, const QString& title, const QString& text, const QStringList& buttons)
+    {
+        Q_UNUSED(parent);
+        Q_UNUSED(title);
+        Q_UNUSED(text);
+        return int(buttons.size()) - 1;
+    }
 };
 
 class QtMessageBox : public MessageBoxService
 {
 public:
     void warning(QWidget* parent, const QString& title, const QString& text) override;
+    int ask(QWidget* parent, const QString& title, const QString& text, const QStringList& buttons) override;
 };

@@ -59,6 +59,7 @@ void frmKelvane::buildToolsMenu()
     mnTools_StopRepeating->setObjectName(QStringLiteral("mnTools_StopRepeating"));
     mnTools_StopRepeating->setEnabled(false);
     connect(mnTools_StopRepeating, &QAction::triggered, this, &frmKelvane::mnTools_StopRepeating_Click);
+    buildTlsMenu(mnTools);
 }
 
 void frmKelvane::setUpTools()
@@ -118,6 +119,9 @@ void frmKelvane::restoreToolsSettings(const SavedSettings& saved)
         Echo({why});
     m_repeatTimes = saved.repeatTimes;
     m_repeatInterval = saved.repeatInterval;
+    m_tlsCertificate = saved.tlsCertificate;
+    m_tlsKey = saved.tlsKey;
+    m_tlsTrusted = saved.tlsTrusted;
 }
 
 void frmKelvane::showCommandsMenu()

@@ -6,6 +6,7 @@
 
 #include <QByteArrayList>
 #include <QMainWindow>
+#include <QMap>
 #include <QPointer>
 #include <QStringList>
 
@@ -34,6 +35,8 @@ class MessageBoxService;
 class OptionArray;
 class PromptService;
 class RepeatDialog;
+class QSslCertificate;
+class TlsDialog;
 class Repeater;
 struct LineToSend;
 class SocketControl;
@@ -59,6 +62,10 @@ struct SavedSettings
     // second window must not put back the list it read at its start, nor
     // drop an entry that was skipped for the user to mend.
     bool commandsChanged = false;
+    // TLS: the certificate and key files, and the fingerprints trusted for
+    // each host:port. Rows that could not be read are told in commandsSkipped.
+    QString tlsCertificate, tlsKey;
+    QMap<QString, QString> tlsTrusted;
 };
 
 // The program's one window: its controls with their places and start values,
@@ -167,6 +174,15 @@ private:
     void dlgRepeat_OK();
     void txtLine_Recall(int direction);
 
+    // TLS (TlsHandlers.cpp): the certificate dialog, the files read when TLS
+    // is first used, and the question about a certificate that failed the checks.
+    void buildTlsMenu(QMenu* tools);
+    void mnTools_TlsCertificate_Click();
+    void dlgTls_OK();
+    // False when TLS cannot be used as set; the log says why.
+    bool loadTlsIdentity();
+    void wsClient_PeerNotVerified(const QSslCertificate& certificate, const QStringList& reasons);
+
     // The output log and the received data.
     void cmdClear_Click();
     void txtOutput_GotFocus();
@@ -263,6 +279,13 @@ private:
     QString m_repeatInterval;
     QPointer<CommandsDialog> m_commandsDialog;
     QPointer<RepeatDialog> m_repeatDialog;
+    QPointer<TlsDialog> m_tlsDialog;
+    CommonDialog* cdTlsFile = nullptr;
+    QString m_tlsCertificate;
+    QString m_tlsKey;
+    // The files have been read into the socket since they were last set.
+    bool m_tlsLoaded = false;
+    QMap<QString, QString> m_tlsTrusted;
     // The program's own file as it was when the window opened; New Window starts it.
     const QString m_programPath;
     bool m_unloaded = false;
