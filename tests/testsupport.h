@@ -100,14 +100,25 @@ struct ShownBox
 class RecordingMessageBox : public MessageBoxService
 {
 public:
-    explicit RecordingMessageBox(std::shared_ptr<std::vector<ShownBox>> shown) : m_shown(std::move(shown)) {}
+    explicit RecordingMessageBox(std::shared_ptr<std::vector<ShownBox>> shown,
+                                 std::shared_ptr<QList<int>> answers = {})
+        : m_shown(std::move(shown)), m_answers(std::move(answers))
+    {
+    }
     void warning(QWidget*, const QString& title, const QString& text) override
     {
         m_shown->push_back({title, text});
     }
+    // Questions take the next scripted answer; none left is the last button.
+    int ask(QWidget*, const QString& title, const QString& text, const QStringList& buttons) override
+    {
+        m_shown->push_back({title, text});
+        return m_answers && !m_answers->isEmpty() ? m_answers->takeFirst() : int(buttons.size()) - 1;
+    }
 
 private:
     std::shared_ptr<std::vector<ShownBox>> m_shown;
+    std::shared_ptr<QList<int>> m_answers;
 };
 
 class RecordingLauncher : public Launcher
@@ -189,6 +200,8 @@ struct Window
     std::unique_ptr<Lifecycle> lifecycle;
     std::shared_ptr<std::vector<ShownBox>> boxes = std::make_shared<std::vector<ShownBox>>();
     std::shared_ptr<QStringList> launched = std::make_shared<QStringList>();
+    // Buttons chosen in question boxes, in order.
+    std::shared_ptr<QList<int>> answers = std::make_shared<QList<int>>();
     // Answers to Save Log As..., in order; none left is a cancel.
     std::shared_ptr<std::vector<ScriptedFileDialog::Reply>> saveReplies =
         std::make_shared<std::vector<ScriptedFileDialog::Reply>>();
@@ -203,7 +216,7 @@ struct Window
           lifecycle(std::make_unique<Lifecycle>(
               form.get(), std::make_unique<SettingsStore>(frmKelvane::applicationTitle())))
     {
-        form->setMessageBox(std::make_unique<RecordingMessageBox>(boxes));
+        form->setMessageBox(std::make_unique<RecordingMessageBox>(boxes, answers));
         form->setLauncher(std::make_unique<RecordingLauncher>(launched, launchSucceeds));
         fileDialog()->setBackend(
             std::make_unique<ScriptedFileDialog>(std::make_shared<std::vector<ScriptedFileDialog::Reply>>()));

@@ -5,9 +5,11 @@
 
 #include <QSslCipher>
 #include <QSslConfiguration>
-#include <QSslServer>
 #include <QSslSocket>
+#include <QTcpServer>
 #include <QTimer>
+
+#include <functional>
 
 namespace {
 
@@ -122,34 +124,83 @@ bool SocketControl::tlsHandshakeCut()
     return true;
 }
 
+namespace {
+
+// Each peer gets its handshake here; only an encrypted one becomes a pending
+// connection. A failed one is told through refused and let go.
+class TlsServer : public QTcpServer
+{
+public:
+    TlsServer(const QSslConfiguration& config, int handshakeMs, std::function<void(const QString&)> refused,
+              QObject* parent)
+        : QTcpServer(parent), m_config(config), m_handshakeMs(handshakeMs), m_refused(std::move(refused))
+    {
+    }
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto* socket = new QSslSocket(this);
+        if (!socket->setSocketDescriptor(descriptor)) {
+            delete socket;
+            return;
+        }
+        socket->setSslConfiguration(m_config);
+        const QString peer = hostAndPort(addressText(socket->peerAddress()), socket->peerPort());
+        auto* clock = new QTimer(socket);
+        clock->setSingleShot(true);
+        auto fail = [this, socket, peer](const QString& why) {
+            // A failed handshake may bring more errors after the first.
+            if (socket->property("kvDone").toBool())
+                return;
+            socket->setProperty("kvDone", true);
+            m_refused(QStringLiteral("TLS handshake with %1 failed: %2").arg(peer, why));
+            socket->abort();
+            socket->deleteLater();
+        };
+        connect(clock, &QTimer::timeout, socket, [fail, this] {
+            fail(QStringLiteral("no handshake within %1 s").arg(m_handshakeMs / 1000.0));
+        });
+        connect(socket, &QAbstractSocket::errorOccurred, socket,
+                [fail, socket] { fail(socket->errorString()); });
+        connect(socket, &QSslSocket::encrypted, this, [this, socket, clock] {
+            clock->stop();
+            socket->setProperty("kvDone", true);
+            socket->disconnect(this);
+            addPendingConnection(socket);
+        });
+        clock->start(m_handshakeMs);
+        socket->startServerEncryption();
+    }
+
+private:
+    QSslConfiguration m_config;
+    int m_handshakeMs;
+    std::function<void(const QString&)> m_refused;
+};
+
+} // namespace
+
 QTcpServer* SocketControl::newTlsServer()
 {
     if (!hasTlsIdentity())
         throw KvError(ErrTlsNoCertificate,
                       QStringLiteral("A TLS server needs a certificate and its key: set them "
                                      "under Tools, TLS Certificate..."));
-    auto* server = new QSslServer(this);
     QSslConfiguration config = QSslConfiguration::defaultConfiguration();
     config.setLocalCertificate(m_tlsCertificate);
     config.setPrivateKey(m_tlsKey);
     config.setPeerVerifyMode(QSslSocket::VerifyNone);
-    server->setSslConfiguration(config);
-    server->setHandshakeTimeout(m_tlsHandshakeMs);
-    connect(server, &QSslServer::pendingConnectionAvailable, this, &SocketControl::onNewConnection);
-    connect(server, &QSslServer::errorOccurred, this,
-            [this, server](QSslSocket* socket, QAbstractSocket::SocketError code) {
-                // A failed handshake may bring more errors after the first.
-                if (server != m_server || socket->property("kvRefused").toBool())
-                    return;
-                socket->setProperty("kvRefused", true);
-                const QString reason =
-                    code == QAbstractSocket::SocketTimeoutError
-                        ? QStringLiteral("no handshake within %1 s").arg(m_tlsHandshakeMs / 1000.0)
-                        : socket->errorString();
-                emit peerRefused(
-                    QStringLiteral("TLS handshake with %1 failed: %2")
-                        .arg(hostAndPort(addressText(socket->peerAddress()), socket->peerPort()), reason));
-            });
+    // Listen starts the next generation once the server listens.
+    const quint32 generation = m_generation + 1;
+    auto* server = new TlsServer(
+        config, m_tlsHandshakeMs,
+        [this, generation](const QString& why) {
+            if (generation == m_generation && m_state == sckListening)
+                emit peerRefused(why);
+        },
+        this);
+    connect(server, &QTcpServer::pendingConnectionAvailable, this, &SocketControl::onNewConnection);
     return server;
 }
 
