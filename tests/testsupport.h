@@ -82,13 +82,14 @@ inline void storeSetting(const QString& key, const QString& value)
 
 inline void storeSetting(Settings::Index index, const QString& value)
 {
-    storeSetting(Settings::setting(index).key, value);
+    const Settings::Setting& s = Settings::setting(index);
+    SettingsStore(frmKelvane::applicationTitle()).write(s.section, s.key, value);
 }
 
 inline QString storedSetting(Settings::Index index)
 {
     return SettingsStore(frmKelvane::applicationTitle())
-        .read(Settings::Section, Settings::setting(index).key, QStringLiteral("<absent>"));
+        .read(Settings::setting(index).section, Settings::setting(index).key, QStringLiteral("<absent>"));
 }
 
 struct ShownBox

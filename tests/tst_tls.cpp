@@ -1,6 +1,5 @@
-// TLS through the window against real loopback peers: the trust question,
-// client certificates, the server role and the handshakes that fail.
-// The certificates are in tests/tls, made with openssl and valid to 2126.
+// TLS through the window against loopback peers, with the certificates of
+// tests/tls (made with openssl, valid to 2126, one expired).
 
 #include "testsupport.h"
 
@@ -48,9 +47,7 @@ struct TlsPeer
     {
         QSslConfiguration config = QSslConfiguration::defaultConfiguration();
         config.setLocalCertificate(certificate(name));
-        QFile key(tlsFile(name + QStringLiteral(".key")));
-        key.open(QIODevice::ReadOnly);
-        config.setPrivateKey(QSslKey(&key, QSsl::Rsa));
+        config.setPrivateKey(TlsIdentity::load(tlsFile(name + ".pem"), tlsFile(name + ".key")).key);
         config.setPeerVerifyMode(verify);
         server.setSslConfiguration(config);
         server.listen(QHostAddress::LocalHost, 0);
@@ -71,10 +68,9 @@ bool logHas(const Window& w, const QString& text)
 void setCertificate(const Window& w, const QString& certificateFile, const QString& keyFile)
 {
     w.find<QAction>(QStringLiteral("mnTools_TlsCertificate"))->trigger();
-    auto* dialog = w.find<QDialog>(QStringLiteral("dlgTls"));
     w.find<QLineEdit>(QStringLiteral("txtTlsCertificate"))->setText(certificateFile);
     w.find<QLineEdit>(QStringLiteral("txtTlsKey"))->setText(keyFile);
-    dialog->accept();
+    w.find<QDialog>(QStringLiteral("dlgTls"))->accept();
 }
 
 } // namespace
@@ -114,8 +110,7 @@ private slots:
         w.answers->append(answer);
         TestSupport::clickConnect(w, Client, Tls, peer.port());
         QTRY_COMPARE(w.boxes->size(), size_t(1));
-        const QString now = fingerprintWithColons(fingerprint(certificate("server")));
-        QVERIFY(w.boxes->back().text.contains(now));
+        QVERIFY(w.boxes->back().text.contains(fingerprintWithColons(fingerprint(certificate("server")))));
         QCOMPARE(w.boxes->back().text.contains(saved.toUpper()), true);
         if (!connects) {
             QTRY_VERIFY(logHas(w, "Closed: the certificate of " + where + " is not trusted"));
@@ -148,16 +143,14 @@ private slots:
     {
         QTest::addColumn<QString>("peer"); // a certificate's name, or how a plain TCP server behaves
         QTest::addColumn<QString>("logged");
-        QTest::newRow("plain server closes") << "close"
-                                             << "failed: the server closed the connection";
-        QTest::newRow("plain server sends garbage") << "garbage"
-                                                    << "TLS handshake failed: ";
-        QTest::newRow("silent server") << "silent"
-                                       << "timed out after 0.3 s";
-        QTest::newRow("expired certificate") << "expired"
-                                             << "The certificate has expired";
-        QTest::newRow("wrong host name") << "other"
-                                         << "The host name did not match";
+        auto row = [](const char* name, const char* peer, const char* logged) {
+            QTest::newRow(name) << QString(peer) << QString(logged);
+        };
+        row("plain server closes", "close", "failed: the server closed the connection");
+        row("plain server sends garbage", "garbage", "TLS handshake failed: ");
+        row("silent server", "silent", "timed out after 0.3 s");
+        row("expired certificate", "expired", "The certificate has expired");
+        row("wrong host name", "other", "The host name did not match");
     }
     void clientFailures()
     {
@@ -203,32 +196,21 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("passphrase");
         QTest::addColumn<QString>("logged"); // after the certificate is set, or when listening fails
-        QTest::newRow("no certificate")
-            << ""
-            << ""
-            << ""
-            << "A TLS server needs a certificate and its key: set them under Tools, "
-               "TLS Certificate...";
-        QTest::newRow("missing file") << "none.pem"
-                                      << "server.key"
-                                      << ""
-                                      << "none.pem cannot be read: No such file or directory";
-        QTest::newRow("encrypted key, wrong passphrase") << "server.pem"
-                                                         << "server-encrypted.key"
-                                                         << "wrong"
-                                                         << "cannot be read: wrong passphrase";
-        QTest::newRow("plain key") << "server.pem"
-                                   << "server.key"
-                                   << ""
-                                   << "TLS certificate: subject CN=localhost";
-        QTest::newRow("encrypted key") << "server.pem"
-                                       << "server-encrypted.key"
-                                       << "secret"
-                                       << "TLS certificate: subject CN=localhost";
-        QTest::newRow("key of another certificate") << "server.pem"
-                                                    << "other.key"
-                                                    << ""
-                                                    << "key values mismatch";
+        auto row = [](const char* name, const char* certificate, const char* key, const char* passphrase,
+                      const char* logged) {
+            QTest::newRow(name) << QString(certificate) << QString(key) << QString(passphrase)
+                                << QString(logged);
+        };
+        row("no certificate", "", "", "",
+            "A TLS server needs a certificate and its key: set them under Tools, TLS Certificate...");
+        row("missing file", "none.pem", "server.key", "",
+            "none.pem cannot be read: No such file or directory");
+        row("encrypted key, wrong passphrase", "server.pem", "server-encrypted.key", "wrong",
+            "cannot be read: wrong passphrase");
+        row("plain key", "server.pem", "server.key", "", "TLS certificate: subject CN=localhost");
+        row("encrypted key", "server.pem", "server-encrypted.key", "secret",
+            "TLS certificate: subject CN=localhost");
+        row("key of another certificate", "server.pem", "other.key", "", "key values mismatch");
     }
     void serverRole()
     {
