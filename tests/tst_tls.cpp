@@ -3,20 +3,14 @@
 
 #include "testsupport.h"
 
-#include "app/Settings.h"
-#include "net/SocketControl.h"
 #include "net/TlsCertificates.h"
 #include "ui/LineBox.h"
-#include "ui/LogView.h"
 
 #include <QAction>
 #include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QSslServer>
 #include <QSslSocket>
 #include <QTcpServer>
-#include <QTest>
 
 using TestSupport::Window;
 
@@ -91,7 +85,6 @@ private slots:
         QTest::newRow("trust once") << QString() << 0 << true;
         QTest::newRow("always trust") << QString() << 1 << true;
         QTest::newRow("close") << QString() << 2 << false;
-        QTest::newRow("fingerprint changed, close") << other << 2 << false;
         QTest::newRow("fingerprint changed, trust once") << other << 0 << true;
     }
     void clientAsksAboutTheCertificate()
@@ -173,8 +166,7 @@ private slots:
         TestSupport::clickConnect(w, Client, Tls, tls ? tls->port() : QString::number(plain.serverPort()));
         QTRY_VERIFY(logHas(w, logged));
         QTRY_COMPARE(w.socket()->State(), int(SocketControl::sckClosed));
-        QVERIFY(w.find<QLineEdit>("txtIP")->isEnabled());
-        QVERIFY(!w->isConnected());
+        QVERIFY(w.find<QLineEdit>("txtIP")->isEnabled() && !w->isConnected());
     }
 
     void clientOffersItsCertificate()
@@ -220,10 +212,9 @@ private slots:
         QFETCH(QString, logged);
         Window w;
         w.names->append(passphrase);
-        if (!certificate.isEmpty()) {
-            const QString dir = QFileInfo(tlsFile("server.pem")).path() + "/";
+        const QString dir = QFileInfo(tlsFile("server.pem")).path() + "/";
+        if (!certificate.isEmpty())
             setCertificate(w, dir + certificate, dir + key);
-        }
         TestSupport::clickConnect(w, Server, Tls, "0");
         if (w.socket()->State() != SocketControl::sckListening) {
             QVERIFY(logHas(w, logged));
@@ -237,13 +228,12 @@ private slots:
         QVERIFY(plain.waitForConnected());
         const QString from = QString::number(plain.localPort());
         plain.write("hello\r\n");
-        QTRY_VERIFY2(logHas(w, "TLS handshake with 127.0.0.1:" + from + " failed: "),
-                     qPrintable(w.logBox()->text()));
+        QTRY_VERIFY(logHas(w, "TLS handshake with 127.0.0.1:" + from + " failed: "));
         QCOMPARE(w.socket()->State(), int(SocketControl::sckListening));
         QSslSocket client;
         client.setPeerVerifyMode(QSslSocket::VerifyNone);
         client.connectToHostEncrypted("localhost", port);
-        QTRY_VERIFY2(logHas(w, logged), qPrintable(w.logBox()->text()));
+        QTRY_VERIFY(logHas(w, logged));
         if (logged == "key values mismatch")
             return;
         QTRY_VERIFY(w->isConnected());
