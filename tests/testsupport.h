@@ -82,7 +82,8 @@ inline void storeSetting(const QString& key, const QString& value)
 
 inline void storeSetting(Settings::Index index, const QString& value)
 {
-    storeSetting(Settings::setting(index).key, value);
+    const Settings::Setting& s = Settings::setting(index);
+    SettingsStore(frmKelvane::applicationTitle()).write(s.section, s.key, value);
 }
 
 inline QString storedSetting(Settings::Index index)
@@ -100,19 +101,25 @@ struct ShownBox
 class RecordingMessageBox : public MessageBoxService
 {
 public:
-    explicit RecordingMessageBox(std::shared_ptr<std::vector<ShownBox>> shown) : m_shown(std::move(shown)) {}
+    explicit RecordingMessageBox(std::shared_ptr<std::vector<ShownBox>> shown,
+                                 std::shared_ptr<QList<int>> answers = {})
+        : m_shown(std::move(shown)), m_answers(std::move(answers))
+    {
+    }
     void warning(QWidget*, const QString& title, const QString& text) override
     {
         m_shown->push_back({title, text});
     }
-    int ask(QWidget*, const QString&, const QString&, const QStringList&, int) override
+    // Questions take the next scripted answer; none left is the last button.
+    int ask(QWidget*, const QString& title, const QString& text, const QStringList& buttons, int) override
     {
-        return answers->isEmpty() ? -1 : answers->takeFirst();
+        m_shown->push_back({title, text});
+        return m_answers && !m_answers->isEmpty() ? m_answers->takeFirst() : int(buttons.size()) - 1;
     }
-    std::shared_ptr<QList<int>> answers = std::make_shared<QList<int>>();
 
 private:
     std::shared_ptr<std::vector<ShownBox>> m_shown;
+    std::shared_ptr<QList<int>> m_answers;
 };
 
 class RecordingLauncher : public Launcher
@@ -194,6 +201,8 @@ struct Window
     std::unique_ptr<Lifecycle> lifecycle;
     std::shared_ptr<std::vector<ShownBox>> boxes = std::make_shared<std::vector<ShownBox>>();
     std::shared_ptr<QStringList> launched = std::make_shared<QStringList>();
+    // Buttons chosen in question boxes, in order.
+    std::shared_ptr<QList<int>> answers = std::make_shared<QList<int>>();
     // Answers to Save Log As..., in order; none left is a cancel.
     std::shared_ptr<std::vector<ScriptedFileDialog::Reply>> saveReplies =
         std::make_shared<std::vector<ScriptedFileDialog::Reply>>();
@@ -205,16 +214,13 @@ struct Window
     // Files for Capture to File...; answers to questions in order (append 0, replace 1; none left: cancel).
     std::shared_ptr<std::vector<ScriptedFileDialog::Reply>> captureReplies =
         std::make_shared<std::vector<ScriptedFileDialog::Reply>>();
-    std::shared_ptr<QList<int>> answers;
 
     explicit Window(bool load = true, bool launchSucceeds = true)
         : form(std::make_unique<frmKelvane>()),
           lifecycle(std::make_unique<Lifecycle>(
               form.get(), std::make_unique<SettingsStore>(frmKelvane::applicationTitle())))
     {
-        auto messageBox = std::make_unique<RecordingMessageBox>(boxes);
-        answers = messageBox->answers;
-        form->setMessageBox(std::move(messageBox));
+        form->setMessageBox(std::make_unique<RecordingMessageBox>(boxes, answers));
         form->setLauncher(std::make_unique<RecordingLauncher>(launched, launchSucceeds));
         fileDialog()->setBackend(
             std::make_unique<ScriptedFileDialog>(std::make_shared<std::vector<ScriptedFileDialog::Reply>>()));

@@ -177,7 +177,7 @@ void TestSocketControl::rejectsBadPropertyValues_data()
     QTest::newRow("remote port 70000") << "RemotePort" << 70000 << KvErr::InvalidPropertyValue;
     QTest::newRow("remote port -1") << "RemotePort" << -1 << KvErr::InvalidPropertyValue;
     QTest::newRow("remote port 0") << "RemotePort" << 0 << 0;
-    QTest::newRow("protocol 2") << "Protocol" << 2 << KvErr::InvalidPropertyValue;
+    QTest::newRow("protocol 3") << "Protocol" << 3 << KvErr::InvalidPropertyValue;
     QTest::newRow("protocol -1") << "Protocol" << -1 << KvErr::InvalidPropertyValue;
     QTest::newRow("protocol UDP") << "Protocol" << 1 << 0;
 }

@@ -80,7 +80,7 @@ private slots:
             << Stored{{"FlatView", "3"}, {"ShowSent", "40000"}} << defaults << true << 1 << true << 1 << 0
             << 2;
         QTest::newRow("every bad value costs its own step")
-            << Stored{{"crlf", "5"}, {"CloseOnDisconnect", "1e9"}, {"mode", "2"}} << defaults << true << 1
+            << Stored{{"crlf", "5"}, {"CloseOnDisconnect", "1e9"}, {"mode", "3"}} << defaults << true << 1
             << true << 0 << -1 << 3;
     }
     void restore()

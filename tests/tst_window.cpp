@@ -106,11 +106,13 @@ private slots:
         QVERIFY(!w.find<OptionButton>("optServer1")->isChecked());
         auto* mode = w.find<ListCombo>("cboMode");
         QCOMPARE(mode->listIndex(), -1);
-        QCOMPARE(mode->count(), 2);
+        QCOMPARE(mode->count(), 3);
         QCOMPARE(mode->itemText(0), QStringLiteral("0-TCP"));
         QCOMPARE(mode->itemText(1), QStringLiteral("1-UDP"));
+        QCOMPARE(mode->itemText(2), QStringLiteral("2-TLS"));
         QCOMPARE(mode->itemDataAt(0), 0);
         QCOMPARE(mode->itemDataAt(1), 1);
+        QCOMPARE(mode->itemDataAt(2), 2);
         auto* timer = w.find<QTimer>("tmrSendFile");
         QVERIFY(!timer->isActive());
         QCOMPARE(timer->interval(), 1000);
@@ -277,7 +279,7 @@ private slots:
         QTest::newRow("none") << -1 << true;
         QTest::newRow("first") << 0 << true;
         QTest::newRow("last") << 1 << true;
-        QTest::newRow("past the end") << 2 << false;
+        QTest::newRow("past the end") << 3 << false;
         QTest::newRow("below none") << -2 << false;
     }
     void listIndexRange()

@@ -80,7 +80,9 @@ void Lifecycle::Form_Unload()
                                             Settings::ReplyDelimiter,
                                             Settings::CaptureFile,
                                             Settings::CaptureAppend,
-                                            Settings::Milliseconds}) {
+                                            Settings::Milliseconds,
+                                            Settings::TlsCertificate,
+                                            Settings::TlsKey}) {
             const Settings::Setting& s = Settings::setting(index);
             // The delimiter belongs with the rules: written when they are.
             if (index == Settings::ReplyDelimiter && !saved.repliesChanged)
@@ -95,6 +97,11 @@ void Lifecycle::Form_Unload()
         // them, each array whole.
         try {
             m_store->writeArray(Settings::HistoryArray, Settings::historyRows(saved.history));
+        } catch (const std::exception& e) {
+            tell(e);
+        }
+        try {
+            m_store->writeArray(Settings::TrustedArray, Settings::trustedRows(saved.tlsTrusted));
         } catch (const std::exception& e) {
             tell(e);
         }

@@ -1,5 +1,6 @@
 #include "app/Settings.h"
 
+#include "net/TlsCertificates.h"
 #include "platform/KvError.h"
 #include "platform/SettingsStore.h"
 #include "send/Codec.h"
@@ -50,6 +51,8 @@ const std::array<Settings::Setting, Settings::Count>& table()
          Settings::CaptureSection},
         {QStringLiteral("Milliseconds"), QStringLiteral("0"), &SavedSettings::milliseconds,
          Settings::LogSection},
+        {QStringLiteral("Certificate"), QString(), &SavedSettings::tlsCertificate, Settings::TlsSection},
+        {QStringLiteral("Key"), QString(), &SavedSettings::tlsKey, Settings::TlsSection},
     }};
     return settings;
 }
@@ -72,6 +75,8 @@ SavedSettings Settings::read(const SettingsStore& store)
     saved.replyRules = rulesFromRows(store.readArray(RuleArray), store.fileName(), saved.repliesSkipped);
     saved.replyDelimiter = QString::fromLatin1(
         AsciiToHex(delimiterFromText(saved.replyDelimiter, store.fileName(), saved.repliesSkipped)));
+    saved.tlsTrusted =
+        trustedFromRows(store.readArray(TrustedArray), store.fileName(), saved.commandsSkipped);
     return saved;
 }
 
@@ -161,6 +166,33 @@ QList<Command> Settings::commandsFromRows(const SettingsRows& rows, const QStrin
                            QStringLiteral(" skipped: ") + why);
     }
     return commands;
+}
+
+SettingsRows Settings::trustedRows(const QMap<QString, QString>& trusted)
+{
+    SettingsRows rows;
+    for (auto it = trusted.cbegin(); it != trusted.cend(); ++it)
+        rows.append({{PeerKey, it.key()}, {Sha256Key, it.value()}});
+    return rows;
+}
+
+QMap<QString, QString> Settings::trustedFromRows(const SettingsRows& rows, const QString& where,
+                                                 QStringList& skipped)
+{
+    QMap<QString, QString> trusted;
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        const QString peer = rows.at(i).value(PeerKey).trimmed();
+        const std::optional<QString> sha256 = normalizedFingerprint(rows.at(i).value(Sha256Key));
+        if (!peer.isEmpty() && sha256)
+            trusted.insert(peer, *sha256);
+        else
+            skipped.append(QStringLiteral("Trusted certificate ") + QString::number(i + 1) +
+                           QStringLiteral(" in [") + TlsSection + QStringLiteral("] of ") + where +
+                           QStringLiteral(" skipped: ") +
+                           (peer.isEmpty() ? QStringLiteral("no ") + PeerKey
+                                           : Sha256Key + QStringLiteral(" is not 64 hex digits")));
+    }
+    return trusted;
 }
 
 SettingsRows Settings::ruleRows(const QList<ReplyRule>& rules)

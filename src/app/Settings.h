@@ -13,6 +13,7 @@ namespace Settings {
 inline const QString Section = QStringLiteral("Settings");
 inline const QString CaptureSection = QStringLiteral("Capture");
 inline const QString LogSection = QStringLiteral("Log");
+inline const QString TlsSection = QStringLiteral("Tls");
 
 struct Setting
 {
@@ -48,6 +49,8 @@ enum Index
     CaptureFile,
     CaptureAppend,
     Milliseconds,
+    TlsCertificate,
+    TlsKey,
     Count
 };
 
@@ -63,6 +66,10 @@ inline const QString NameKey = QStringLiteral("Name");
 inline const QString TextKey = QStringLiteral("Text");
 inline const QString HexKey = QStringLiteral("Hex");
 inline const QString CrLfKey = QStringLiteral("CrLf");
+// The fingerprints trusted always, in [Tls]: Peer (host:port) and Sha256.
+inline const QString TrustedArray = QStringLiteral("Tls/Trusted");
+inline const QString PeerKey = QStringLiteral("Peer");
+inline const QString Sha256Key = QStringLiteral("Sha256");
 
 // Automatic replies: Enabled and Delimiter (HEX digits, empty for none) in
 // their own section, beside the array of rules with a row's keys.
@@ -89,6 +96,11 @@ SettingsRows ruleRows(const QList<ReplyRule>& rules);
 QList<ReplyRule> rulesFromRows(const SettingsRows& rows, const QString& where, QStringList& skipped);
 // The delimiter as stored; one that does not read as HEX bytes is none, told in skipped.
 QByteArray delimiterFromText(const QString& text, const QString& where, QStringList& skipped);
+
+// Trusted rows: one a peer. A row without a peer or with a fingerprint that
+// is not 64 hex digits is left out, and skipped says which and why.
+SettingsRows trustedRows(const QMap<QString, QString>& trusted);
+QMap<QString, QString> trustedFromRows(const SettingsRows& rows, const QString& where, QStringList& skipped);
 
 } // namespace Settings
 

@@ -156,8 +156,10 @@ void ConnectionControl::connected()
 void ConnectionControl::connectedHandling()
 {
     reporting([this] {
-        m_view->report(
-            {QStringLiteral("Connected to ") + hostAndPort(m_view->hostText(), m_view->remotePortText())});
+        const QString tls = wsClient->tlsSummary();
+        m_view->report({QStringLiteral("Connected to ") +
+                        hostAndPort(m_view->hostText(), m_view->remotePortText()) +
+                        (tls.isEmpty() ? QString() : QStringLiteral(" - ") + tls)});
         setConnectedLook();
     });
 }
@@ -168,9 +170,12 @@ void ConnectionControl::connectionRequest(qint32 requestId)
         // One peer at a time: listening ends with the accept.
         wsClient->Close();
         wsClient->Accept(requestId);
-        m_view->report(
-            {QStringLiteral("Connection Request Accepted: ") + QString::number(requestId),
-             QStringLiteral("Remote IP: ") + hostAndPort(wsClient->RemoteHostIP(), wsClient->RemotePort())});
+        QStringList items{QStringLiteral("Connection Request Accepted: ") + QString::number(requestId),
+                          QStringLiteral("Remote IP: ") +
+                              hostAndPort(wsClient->RemoteHostIP(), wsClient->RemotePort())};
+        if (const QString tls = wsClient->tlsSummary(); !tls.isEmpty())
+            items.append(tls);
+        m_view->report(items);
         setConnectedLook();
     });
 }

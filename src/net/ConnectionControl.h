@@ -15,7 +15,7 @@ public:
     virtual QString hostText() const = 0;
     virtual QString remotePortText() const = 0;
     virtual QString localPortText() const = 0;
-    // The role options, and the protocol chosen: 0 TCP, 1 UDP. protocol()
+    // The role options, and the protocol chosen: 0 TCP, 1 UDP, 2 TLS. protocol()
     // throws when none is chosen.
     virtual bool serverRole() const = 0;
     virtual bool clientRole() const = 0;

@@ -7,6 +7,7 @@
 #include <QScopedValueRollback>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QUdpSocket>
 
 #include <utility>
@@ -34,7 +35,7 @@ void SocketControl::requireClosed() const
 
 void SocketControl::setProtocol(int protocol)
 {
-    if (protocol != TcpProtocol && protocol != UdpProtocol)
+    if (protocol != TcpProtocol && protocol != UdpProtocol && protocol != TlsProtocol)
         throw KvErr::invalidPropertyValue();
     requireClosed();
     m_protocol = protocol;
@@ -88,6 +89,8 @@ void SocketControl::Close()
         server->close();
         server->deleteLater();
     }
+    if (m_tlsTimer)
+        m_tlsTimer->stop();
     unsent += releaseTcp();
     // Datagrams still waiting arrived for a socket the user closed: discarded.
     stopDatagramReader();

@@ -8,11 +8,17 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QSslCertificate>
+#include <QSslError>
+#include <QSslKey>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
 class QHostInfo;
+class QSslServer;
+class QSslSocket;
 class QTcpServer;
 class QTcpSocket;
 class QTimer;
@@ -60,11 +66,18 @@ public:
         ErrConnectionRefused = 10061,
         ErrHostNotFound = 11001,
         ErrWrongProtocolOrState = 40006,
-        ErrInvalidOperation = 40020
+        ErrInvalidOperation = 40020,
+        ErrTlsFailed = 40210,
+        ErrTlsNotTrusted = 40211,
+        ErrTlsNoCertificate = 40212
     };
 
     static constexpr int TcpProtocol = 0;
     static constexpr int UdpProtocol = 1;
+    // TCP with TLS; data in and out is the plaintext.
+    static constexpr int TlsProtocol = 2;
+    // How long a TLS handshake may take before the socket gives up on it.
+    static constexpr int DefaultTlsHandshakeMs = 20000;
 
     // How much received UDP data may wait for the window, payload and
     // bookkeeping together. Past it the system drops further datagrams, and
@@ -131,6 +144,19 @@ public:
     // The largest datagram SendData takes for the current UDP destination.
     qint64 largestDatagram() const;
 
+    // TLS (SocketTls.cpp). The certificate and key a TLS server shows, and a
+    // TLS client when its server asks for one; null ones for none.
+    void setTlsIdentity(const QSslCertificate& certificate, const QSslKey& key);
+    bool hasTlsIdentity() const { return !m_tlsCertificate.isNull() && !m_tlsKey.isNull(); }
+    void setTlsHandshakeTimeout(int ms) { m_tlsHandshakeMs = ms; }
+    // After peerNotVerified: go on with this server's certificate, or close.
+    void trustPeer();
+    void rejectPeer();
+    // "TLS 1.3, TLS_AES_256_GCM_SHA384, CN=..." for the encrypted connection;
+    // the version alone from tlsVersion(). Empty without one.
+    QString tlsSummary() const;
+    QString tlsVersion() const;
+
 signals:
     void connected();
     void closed();
@@ -157,6 +183,11 @@ signals:
     // closed gracefully runs out of grace time or its peer goes before it has
     // taken them; by then another connection may be open.
     void bytesNotSent(qint64 bytes, bool closedEarlier);
+    // The server's certificate did not pass the checks, for these reasons; the
+    // handshake waits for trustPeer() or rejectPeer().
+    void peerNotVerified(const QSslCertificate& certificate, const QStringList& reasons);
+    // A TLS server's peer failed its handshake and was let go; listening goes on.
+    void peerRefused(const QString& description);
 
 private:
     // The state both protocols share, and reporting (SocketControl.cpp).
@@ -177,6 +208,13 @@ private:
     void onTcpDisconnected();
     void onTcpError();
     void onNewConnection();
+    // TLS (SocketTls.cpp).
+    QSslSocket* newTlsClient();
+    QTcpServer* newTlsServer();
+    void onTlsEncrypted();
+    void onTlsErrors(const QList<QSslError>& errors);
+    // The TLS client lost its server before the handshake ended.
+    bool tlsHandshakeCut();
     // The UDP socket: datagrams out and in (SocketUdp.cpp).
     void openUdp();
     void sendDatagram(const QByteArray& bytes);
@@ -246,4 +284,10 @@ private:
     // Set while this class itself calls into a socket, so that errors the
     // call reports synchronously are thrown rather than signalled.
     bool m_inCall = false;
+
+    QSslCertificate m_tlsCertificate;
+    QSslKey m_tlsKey;
+    int m_tlsHandshakeMs = DefaultTlsHandshakeMs;
+    QTimer* m_tlsTimer = nullptr;
+    QList<QSslError> m_tlsErrors;
 };

@@ -58,6 +58,11 @@ inline KvError socketError(QAbstractSocket::SocketError code, const QString& qtT
                        withContext(QStringLiteral("Address family not supported"), context));
     case S::OperationError:
         return invalidOperation();
+    case S::SslHandshakeFailedError:
+        return KvError(E::ErrTlsFailed, withContext(QStringLiteral("TLS handshake failed"), qtText));
+    case S::SslInternalError:
+    case S::SslInvalidUserDataError:
+        return KvError(E::ErrTlsFailed, withContext(QStringLiteral("TLS failed"), qtText));
     default:
         return KvError(E::ErrNetwork, withContext(QStringLiteral("Network error"), qtText));
     }

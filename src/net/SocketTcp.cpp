@@ -5,6 +5,7 @@
 
 #include <QNetworkProxy>
 #include <QScopedValueRollback>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -66,7 +67,7 @@ void SocketControl::Connect()
     if (m_localPort != 0 && heldByLiveSocket(quint16(m_localPort)))
         throw socketError(QAbstractSocket::AddressInUseError, QString(),
                           QStringLiteral("port %1").arg(m_localPort));
-    auto* socket = new QTcpSocket(this);
+    QTcpSocket* socket = m_protocol == TlsProtocol ? newTlsClient() : new QTcpSocket(this);
     socket->setProxy(QNetworkProxy::NoProxy);
     // Read as it arrives, up to a bound; past it TCP makes the peer wait.
     socket->setReadBufferSize(ReadBufferLimit);
@@ -86,16 +87,19 @@ void SocketControl::Connect()
         reportError(hostNotFound(m_remoteHost));
         return;
     }
-    socket->connectToHost(bareHost(m_remoteHost), quint16(m_remotePort));
+    if (auto* tls = qobject_cast<QSslSocket*>(socket))
+        tls->connectToHostEncrypted(bareHost(m_remoteHost), quint16(m_remotePort), bareHost(m_remoteHost));
+    else
+        socket->connectToHost(bareHost(m_remoteHost), quint16(m_remotePort));
 }
 
 void SocketControl::Listen()
 {
     requireClosed();
-    if (m_protocol != TcpProtocol)
+    if (m_protocol == UdpProtocol)
         throw wrongProtocolOrState();
 
-    auto* server = new QTcpServer(this);
+    QTcpServer* server = m_protocol == TlsProtocol ? newTlsServer() : new QTcpServer(this);
     server->setProxy(QNetworkProxy::NoProxy);
     // Any is dual-stack: IPv4 and IPv6 clients alike.
     if (!server->listen(QHostAddress::Any, quint16(m_localPort)))
@@ -117,7 +121,7 @@ void SocketControl::Listen()
 void SocketControl::Accept(qint32 requestId)
 {
     requireClosed();
-    if (m_protocol != TcpProtocol)
+    if (m_protocol == UdpProtocol)
         throw wrongProtocolOrState();
     const QPointer<QTcpSocket> socket = m_requests.take(requestId);
     if (!socket) {
@@ -243,6 +247,9 @@ void SocketControl::onTcpStateChanged()
 
 void SocketControl::onTcpConnected()
 {
+    // A TLS client is connected once its handshake is through.
+    if (qobject_cast<QSslSocket*>(m_tcp.data()))
+        return;
     m_state = sckConnected;
     setPeer(m_tcp->peerAddress(), m_tcp->peerPort());
     emit connected();
@@ -328,6 +335,8 @@ void SocketControl::onTcpDisconnected()
 void SocketControl::onTcpError()
 {
     const QAbstractSocket::SocketError code = m_tcp->error();
+    if (code == QAbstractSocket::RemoteHostClosedError && tlsHandshakeCut())
+        return;
     // A peer that closes, or resets, the connection ends it like a close.
     if (code == QAbstractSocket::RemoteHostClosedError)
         return;

@@ -16,6 +16,10 @@
 
 void frmKelvane::cmdConnect_Click()
 {
+    // The certificate files are read when TLS is first used; a failure is in the log.
+    if (wsClient->State() == SocketControl::sckClosed && cboMode->listIndex() >= 0 &&
+        protocol() == SocketControl::TlsProtocol)
+        loadTlsIdentity();
     const QString failure = m_connection->connectOrClose();
     if (!failure.isEmpty())
         m_messageBox->warning(this, applicationTitle(), failure);

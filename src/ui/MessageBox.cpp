@@ -8,9 +8,9 @@ void QtMessageBox::warning(QWidget* parent, const QString& title, const QString&
     QMessageBox::warning(parent, title, text, QMessageBox::Ok);
 }
 
-int MessageBoxService::ask(QWidget*, const QString&, const QString&, const QStringList&, int)
+int MessageBoxService::ask(QWidget*, const QString&, const QString&, const QStringList& answers, int)
 {
-    return -1;
+    return int(answers.size()) - 1;
 }
 
 int QtMessageBox::ask(QWidget* parent, const QString& title, const QString& text, const QStringList& answers,
@@ -18,11 +18,13 @@ int QtMessageBox::ask(QWidget* parent, const QString& title, const QString& text
 {
     QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, parent);
     QList<QAbstractButton*> buttons;
-    for (qsizetype i = 0; i < answers.size(); ++i)
-        buttons.append(box.addButton(answers.at(i), i + 1 < answers.size() ? QMessageBox::AcceptRole
-                                                                           : QMessageBox::RejectRole));
+    for (const QString& answer : answers)
+        buttons.append(box.addButton(answer, QMessageBox::ActionRole));
+    if (!buttons.isEmpty())
+        box.setEscapeButton(buttons.last());
     if (defaultAnswer >= 0 && defaultAnswer < buttons.size())
         box.setDefaultButton(qobject_cast<QPushButton*>(buttons.at(defaultAnswer)));
     box.exec();
-    return int(buttons.indexOf(box.clickedButton()));
+    const int chosen = int(buttons.indexOf(box.clickedButton()));
+    return chosen < 0 ? int(answers.size()) - 1 : chosen;
 }

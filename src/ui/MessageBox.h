@@ -12,11 +12,11 @@ public:
     virtual ~MessageBoxService() = default;
     // Warning icon, a single OK button; returns when the user has closed it.
     virtual void warning(QWidget* parent, const QString& title, const QString& text) = 0;
-    // A question with a button for each answer; the last is the cancel.
-    // Returns the answer's index, -1 when the box was closed without one. A
-    // box that asks nothing answers as for a cancel.
+    // A question with a button for each answer, the last being the cancel;
+    // returns the index of the one chosen. Closing the box, or a box that
+    // cannot ask, chooses the last. defaultAnswer, when given, is the default button.
     virtual int ask(QWidget* parent, const QString& title, const QString& text, const QStringList& answers,
-                    int defaultAnswer);
+                    int defaultAnswer = -1);
 };
 
 class QtMessageBox : public MessageBoxService
@@ -24,5 +24,5 @@ class QtMessageBox : public MessageBoxService
 public:
     void warning(QWidget* parent, const QString& title, const QString& text) override;
     int ask(QWidget* parent, const QString& title, const QString& text, const QStringList& answers,
-            int defaultAnswer) override;
+            int defaultAnswer = -1) override;
 };

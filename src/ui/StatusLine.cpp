@@ -54,6 +54,8 @@ QString statusText(const StatusFacts& f)
         // Whom a reply should go to.
         if (f.udp && !f.lastSender.isEmpty())
             text += QStringLiteral(", last datagram from ") + f.lastSender;
+        if (!f.tls.isEmpty())
+            text += QStringLiteral(" (") + f.tls + QLatin1Char(')');
         text += carried;
         break;
     }

@@ -19,6 +19,7 @@ struct StatusFacts
     qint32 localPort = 0;
     QString lastSender; // UDP: who sent the last datagram, with its port; empty before the first
     SocketControl::Traffic traffic;
+    QString tls; // the TLS version of an encrypted connection, e.g. "TLS 1.3"
     bool sending = false;
     FileSender::Progress file;
     // A line being repeated: how many went out, of how many (0: until stopped).

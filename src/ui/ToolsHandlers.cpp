@@ -61,6 +61,7 @@ void frmKelvane::buildToolsMenu()
     connect(mnTools_StopRepeating, &QAction::triggered, this, &frmKelvane::mnTools_StopRepeating_Click);
     buildRepliesMenu(mnTools);
     setUpCapture(mnTools);
+    buildTlsMenu(mnTools);
 }
 
 void frmKelvane::setUpTools()
@@ -122,6 +123,9 @@ void frmKelvane::restoreToolsSettings(const SavedSettings& saved)
     m_repeatTimes = saved.repeatTimes;
     m_repeatInterval = saved.repeatInterval;
     restoreReplies(saved);
+    m_tlsCertificate = saved.tlsCertificate;
+    m_tlsKey = saved.tlsKey;
+    m_tlsTrusted = saved.tlsTrusted;
 }
 
 void frmKelvane::showCommandsMenu()

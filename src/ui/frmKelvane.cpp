@@ -287,6 +287,7 @@ void frmKelvane::buildControls()
     cboMode->setObjectName(QStringLiteral("cboMode"));
     cboMode->addItem(QStringLiteral("0-TCP"), 0);
     cboMode->addItem(QStringLiteral("1-UDP"), 1);
+    cboMode->addItem(QStringLiteral("2-TLS"), 2);
     cboMode->setCurrentIndex(-1);
     place(cboMode, Layout::cboMode);
 
@@ -433,36 +434,40 @@ SavedSettings frmKelvane::settingsToSave() const
 {
     // A maximized window comes back at the size it had before.
     const QRect place = normalGeometry();
-    return {cdOpenFile->FileName(),
-            txtIP->text(),
-            txtRemotePort->text(),
-            txtLocalPort->text(),
-            txtInterval->text(),
-            flagText(optMode->value(0)),
-            QString::number(chkAppenCrLf->value()),
-            QString::number(chkCloseOnDisconnect->value()),
-            flagText(optServer->value(0)),
-            QString::number(cboMode->listIndex()),
-            QString::number(chkFlat->value()),
-            QString::number(chkShow->value()),
-            QString::number(place.left()),
-            QString::number(place.top()),
-            QString::number(place.width()),
-            QString::number(place.height()),
-            m_repeatTimes,
-            m_repeatInterval,
-            m_history.linesToSave(),
-            m_commands,
-            {},
-            m_commandsChanged,
-            m_replyEngine->isEnabled() ? QStringLiteral("1") : QStringLiteral("0"),
-            QString::fromLatin1(AsciiToHex(m_replies.delimiter)),
-            m_replies.rules,
-            {},
-            m_repliesChanged,
-            m_capture->isCapturing() ? m_capture->path() : QString(),
-            QString::number(int(m_captureAppend)),
-            QString::number(int(m_milliseconds))};
+    SavedSettings saved{cdOpenFile->FileName(),
+                        txtIP->text(),
+                        txtRemotePort->text(),
+                        txtLocalPort->text(),
+                        txtInterval->text(),
+                        flagText(optMode->value(0)),
+                        QString::number(chkAppenCrLf->value()),
+                        QString::number(chkCloseOnDisconnect->value()),
+                        flagText(optServer->value(0)),
+                        QString::number(cboMode->listIndex()),
+                        QString::number(chkFlat->value()),
+                        QString::number(chkShow->value()),
+                        QString::number(place.left()),
+                        QString::number(place.top()),
+                        QString::number(place.width()),
+                        QString::number(place.height()),
+                        m_repeatTimes,
+                        m_repeatInterval,
+                        m_history.linesToSave(),
+                        m_commands,
+                        {},
+                        m_commandsChanged,
+                        m_replyEngine->isEnabled() ? QStringLiteral("1") : QStringLiteral("0"),
+                        QString::fromLatin1(AsciiToHex(m_replies.delimiter)),
+                        m_replies.rules,
+                        {},
+                        m_repliesChanged,
+                        m_capture->isCapturing() ? m_capture->path() : QString(),
+                        QString::number(int(m_captureAppend)),
+                        QString::number(int(m_milliseconds))};
+    saved.tlsCertificate = m_tlsCertificate;
+    saved.tlsKey = m_tlsKey;
+    saved.tlsTrusted = m_tlsTrusted;
+    return saved;
 }
 
 void frmKelvane::placeWindow(const SavedSettings& saved)
@@ -531,6 +536,7 @@ void frmKelvane::updateStatusLine()
     f.udp = wsClient->Protocol() == SocketControl::UdpProtocol;
     f.localPort = wsClient->LocalPort();
     f.traffic = wsClient->traffic();
+    f.tls = wsClient->tlsVersion();
     f.situation = m_connection->situation();
     f.peer = f.situation == ConnectionControl::Situation::Connecting
                  ? hostAndPort(txtIP->text(), txtRemotePort->text())

@@ -7,6 +7,7 @@
 
 #include <QByteArrayList>
 #include <QMainWindow>
+#include <QMap>
 #include <QPointer>
 #include <QStringList>
 
@@ -36,6 +37,8 @@ class MessageBoxService;
 class OptionArray;
 class PromptService;
 class RepeatDialog;
+class QSslCertificate;
+class TlsDialog;
 class Repeater;
 class RepliesDialog;
 class ReplyEngine;
@@ -73,6 +76,10 @@ struct SavedSettings
     // last answer to append or replace ("1"/"0"), and time stamps to the
     // millisecond ("1"/"0").
     QString captureFile, captureAppend, milliseconds;
+    // TLS: the certificate and key files, and the fingerprints trusted for
+    // each host:port. Rows that could not be read are told in commandsSkipped.
+    QString tlsCertificate, tlsKey;
+    QMap<QString, QString> tlsTrusted;
 };
 
 // The program's one window: its controls with their places and start values,
@@ -202,6 +209,14 @@ private:
     void mnTools_Capture_Click();
     void mnTools_StopCapture_Click();
     void logCapture_Stopped(const QString& path, qint64 written, qint64 size, const QString& reason);
+    // TLS (TlsHandlers.cpp): the certificate dialog, the files read when TLS
+    // is first used, and the question about a certificate that failed the checks.
+    void buildTlsMenu(QMenu* tools);
+    void mnTools_TlsCertificate_Click();
+    void dlgTls_OK();
+    // False when TLS cannot be used as set; the log says why.
+    bool loadTlsIdentity();
+    void wsClient_PeerNotVerified(const QSslCertificate& certificate, const QStringList& reasons);
 
     // The output log and the received data.
     void cmdClear_Click();
@@ -311,6 +326,13 @@ private:
     QAction* mnTools_StopCapture = nullptr;
     bool m_captureAppend = true;
     bool m_milliseconds = false;
+    QPointer<TlsDialog> m_tlsDialog;
+    CommonDialog* cdTlsFile = nullptr;
+    QString m_tlsCertificate;
+    QString m_tlsKey;
+    // The files have been read into the socket since they were last set.
+    bool m_tlsLoaded = false;
+    QMap<QString, QString> m_tlsTrusted;
     // The program's own file as it was when the window opened; New Window starts it.
     const QString m_programPath;
     bool m_unloaded = false;
