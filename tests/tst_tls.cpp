@@ -125,6 +125,8 @@ private slots:
             expected.insert(where,
                             answer == 1 ? fingerprint(certificate("server")) : *normalizedFingerprint(saved));
         QCOMPARE(w->settingsToSave().tlsTrusted, expected);
+        // Only a new trust is written back, so another window's list stays.
+        QCOMPARE(w->settingsToSave().tlsTrustedChanged, answer == 1);
         // Trusted always: the next connect asks nothing.
         w.find<QPushButton>("cmdConnect")->click();
         w.find<QPushButton>("cmdConnect")->click();

@@ -101,7 +101,8 @@ void Lifecycle::Form_Unload()
             tell(e);
         }
         try {
-            m_store->writeArray(Settings::TrustedArray, Settings::trustedRows(saved.tlsTrusted));
+            if (saved.tlsTrustedChanged)
+                m_store->writeArray(Settings::TrustedArray, Settings::trustedRows(saved.tlsTrusted));
         } catch (const std::exception& e) {
             tell(e);
         }

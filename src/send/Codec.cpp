@@ -61,9 +61,30 @@ const auto pairs = [] {
     return t;
 }();
 
-inline char byteAt(const char* in, qsizetype high, qsizetype low)
+// A HEX line is read as bytes when it is sent and as the line box's text for
+// its preview; every character of the text has its byte by then.
+inline uchar unit(char c)
 {
-    return char(pairs[size_t(uchar(in[high]) << 8 | uchar(in[low]))]);
+    return uchar(c);
+}
+inline uchar unit(QChar c)
+{
+    return uchar(c.unicode());
+}
+
+inline qsizetype quoteAt(const char* in, qsizetype n, qsizetype from)
+{
+    const void* hit = from < n ? std::memchr(in + from, '"', size_t(n - from)) : nullptr;
+    return hit ? static_cast<const char*>(hit) - in : -1;
+}
+inline qsizetype quoteAt(const QChar* in, qsizetype n, qsizetype from)
+{
+    return QStringView(in, n).indexOf(u'"', from);
+}
+
+template <typename Char> char byteAt(const Char* in, qsizetype high, qsizetype low)
+{
+    return char(pairs[size_t(unit(in[high]) << 8 | unit(in[low]))]);
 }
 
 // The one reading of a HEX line. Outside quotes, digits pair across the
@@ -71,14 +92,12 @@ inline char byteAt(const char* in, qsizetype high, qsizetype low)
 // digit; between quotes the text stands as it is. The reader hears each pair
 // by its characters' places (a lone digit pairs with itself), each literal
 // stretch, and a quote without its closing one, where reading ends.
-template <typename Reader> void readHexGrammar(const QByteArray& line, Reader& reader)
+template <typename Char, typename Reader> void readHexGrammar(const Char* in, qsizetype n, Reader& reader)
 {
-    const char* in = line.constData();
-    const qsizetype n = line.size();
-    auto kept = [in](qsizetype at) { return tables.code[uchar(in[at])] != Ignored; };
+    auto kept = [in](qsizetype at) { return tables.code[unit(in[at])] != Ignored; };
     qsizetype i = 0;
     for (;;) {
-        const qsizetype quote = line.indexOf('"', i);
+        const qsizetype quote = quoteAt(in, n, i);
         const qsizetype end = quote < 0 ? n : quote;
         qsizetype highAt = -1;
         for (; i < end; ++i) {
@@ -99,7 +118,7 @@ template <typename Reader> void readHexGrammar(const QByteArray& line, Reader& r
             reader.pair(highAt, highAt);
         if (i >= n)
             return;
-        const qsizetype close = line.indexOf('"', i + 1);
+        const qsizetype close = quoteAt(in, n, i + 1);
         if (close < 0)
             return reader.unclosed(i);
         reader.literal(i + 1, close - i - 1);
@@ -124,20 +143,19 @@ struct PayloadWriter
 
 // Counts the bytes of a HEX line and keeps the first place that does not
 // read as typed; after it the bytes are still counted.
-struct Preview
+template <typename Char> struct Preview
 {
-    const char* in;
+    const Char* in;
     HexLineReading reading;
 
     void pair(qsizetype high, qsizetype low)
     {
         ++reading.bytes;
-        const bool digits =
-            tables.code[uchar(in[high])] != NonDigit && tables.code[uchar(in[low])] != NonDigit;
+        const bool digits = tables.code[unit(in[high])] != NonDigit && tables.code[unit(in[low])] != NonDigit;
         if (reading.doubt != HexLineReading::None || (digits && high != low))
             return;
         reading = {digits ? HexLineReading::OddDigits : HexLineReading::NotHex, reading.bytes, high,
-                   QString::fromLatin1(in + high, 1) + QString::fromLatin1(in + low, high == low ? 0 : 1),
+                   high == low ? QString(in[high]) : QString(in[high]) + in[low],
                    quint8(byteAt(in, high, low))};
     }
     void literal(qsizetype, qsizetype count) { reading.bytes += count; }
@@ -218,7 +236,7 @@ QByteArray ParseHexLine(const QByteArray& line)
     // Room for the most the line can give, taken from the system only where written.
     QByteArray payload(line.size(), Qt::Uninitialized);
     PayloadWriter writer{line.constData(), payload.data()};
-    readHexGrammar(line, writer);
+    readHexGrammar(line.constData(), line.size(), writer);
     payload.resize(writer.out - payload.constData());
     // Spaced hex shrinks to a third: the rest goes back, but a payload that
     // filled its room is not copied for a few bytes.
@@ -240,8 +258,7 @@ HexLineReading ReadHexLine(const QString& line)
         return {HexLineReading::NotOneByte, 0, i, line.mid(i, pair ? 2 : 1), 0};
     }
     // Every character has its byte now: the line is read as the send will read it.
-    const QByteArray bytes = line.toLatin1();
-    Preview preview{bytes.constData(), {}};
-    readHexGrammar(bytes, preview);
+    Preview<QChar> preview{in, {}};
+    readHexGrammar(in, n, preview);
     return preview.reading;
 }

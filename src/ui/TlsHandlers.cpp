@@ -120,6 +120,7 @@ void frmKelvane::wsClient_PeerNotVerified(const QSslCertificate& certificate, co
             wsClient->trustPeer();
         } else if (choice == 1) {
             m_tlsTrusted.insert(peer, now);
+            m_tlsTrustedChanged = true;
             Echo({QStringLiteral("Certificate always trusted for ") + peer + QStringLiteral(": SHA-256 ") +
                   fingerprintWithColons(now)});
             wsClient->trustPeer();

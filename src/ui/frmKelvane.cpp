@@ -467,6 +467,7 @@ SavedSettings frmKelvane::settingsToSave() const
     saved.tlsCertificate = m_tlsCertificate;
     saved.tlsKey = m_tlsKey;
     saved.tlsTrusted = m_tlsTrusted;
+    saved.tlsTrustedChanged = m_tlsTrustedChanged;
     return saved;
 }
 

@@ -80,6 +80,9 @@ struct SavedSettings
     // each host:port. Rows that could not be read are told in commandsSkipped.
     QString tlsCertificate, tlsKey;
     QMap<QString, QString> tlsTrusted;
+    // Written back only when this window trusted a new certificate, so that a
+    // second window does not put back the list it read at its start.
+    bool tlsTrustedChanged = false;
 };
 
 // The program's one window: its controls with their places and start values,
@@ -333,6 +336,7 @@ private:
     // The files have been read into the socket since they were last set.
     bool m_tlsLoaded = false;
     QMap<QString, QString> m_tlsTrusted;
+    bool m_tlsTrustedChanged = false;
     // The program's own file as it was when the window opened; New Window starts it.
     const QString m_programPath;
     bool m_unloaded = false;
