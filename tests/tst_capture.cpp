@@ -144,6 +144,8 @@ private slots:
         const QRegularExpression seconds(":\\d\\d> - x\r\n$"), milliseconds(":\\d\\d\\.\\d{3}> - x\r\n$");
         QByteArray expected;
         {
+            // A window that never captured, closed last, leaves the capture to resume.
+            Window idle;
             Window w;
             const qsizetype from = w.logBox()->length();
             capture(w, path);
@@ -152,6 +154,9 @@ private slots:
             expected = w.logBox()->text().mid(from).toLatin1();
             w.find<QAction>(QStringLiteral("mnTools_Milliseconds"))->trigger();
             w->close();
+            // Both windows keep milliseconds; only w was capturing.
+            idle.find<QAction>(QStringLiteral("mnTools_Milliseconds"))->trigger();
+            idle->close();
         }
         QCOMPARE(TestSupport::storedSetting(Settings::Milliseconds), QStringLiteral("1"));
         Window w;

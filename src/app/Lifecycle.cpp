@@ -87,6 +87,9 @@ void Lifecycle::Form_Unload()
             // The delimiter belongs with the rules: written when they are.
             if (index == Settings::ReplyDelimiter && !saved.repliesChanged)
                 continue;
+            // The capture's file too: another window may be the one capturing.
+            if (index == Settings::CaptureFile && !saved.captureChanged)
+                continue;
             try {
                 m_store->write(s.section, s.key, saved.*s.text);
             } catch (const std::exception& e) {

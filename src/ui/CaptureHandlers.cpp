@@ -86,6 +86,7 @@ void frmKelvane::startCapture(const QString& path, bool append, bool resumed)
     }
     mnTools_Capture->setEnabled(false);
     mnTools_StopCapture->setEnabled(true);
+    m_captureChanged = true;
     // The record begins with this entry.
     Echo({QStringLiteral("Capturing to ") + shown(path) +
           (resumed  ? QStringLiteral(" again, appending, as when the window closed.")
@@ -129,6 +130,7 @@ void frmKelvane::logCapture_Stopped(const QString& path, qint64 written, qint64 
 {
     mnTools_Capture->setEnabled(true);
     mnTools_StopCapture->setEnabled(false);
+    m_captureChanged = true;
     Echo({reason.isEmpty()
               ? QStringLiteral("Capture to ") + shown(path) + QStringLiteral(" stopped; the file holds ") +
                     byteSize(size) + QLatin1Char('.')

@@ -468,6 +468,7 @@ SavedSettings frmKelvane::settingsToSave() const
     saved.tlsKey = m_tlsKey;
     saved.tlsTrusted = m_tlsTrusted;
     saved.tlsTrustedChanged = m_tlsTrustedChanged;
+    saved.captureChanged = m_captureChanged;
     return saved;
 }
 

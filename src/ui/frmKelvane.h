@@ -76,6 +76,9 @@ struct SavedSettings
     // last answer to append or replace ("1"/"0"), and time stamps to the
     // millisecond ("1"/"0").
     QString captureFile, captureAppend, milliseconds;
+    // The file is written back only when this window started or ended a
+    // capture, so that a window closed later does not end another's.
+    bool captureChanged = false;
     // TLS: the certificate and key files, and the fingerprints trusted for
     // each host:port. Rows that could not be read are told in commandsSkipped.
     QString tlsCertificate, tlsKey;
@@ -328,6 +331,7 @@ private:
     QAction* mnTools_Capture = nullptr;
     QAction* mnTools_StopCapture = nullptr;
     bool m_captureAppend = true;
+    bool m_captureChanged = false;
     bool m_milliseconds = false;
     QPointer<TlsDialog> m_tlsDialog;
     CommonDialog* cdTlsFile = nullptr;
